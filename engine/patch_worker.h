@@ -1,0 +1,15 @@
+#pragma once
+#include "patch_job.h"
+
+#ifdef _WIN32
+#define PATCH_WORKER_API __stdcall
+#else
+#define PATCH_WORKER_API
+#endif
+
+// Thread start routine (for _beginthreadex): carries out the job that `job` points to
+// against the current working folder. Returning ends the thread.
+unsigned PATCH_WORKER_API PatchWorker(void* job);
+
+// The same work on the calling thread.
+void RunPatchJob(PatchJob* job);
