@@ -1,0 +1,16 @@
+// The DLL names a PE file (PE32 or PE32+) imports, read from the file's bytes.
+#ifndef VELMORA_TESTS_PE_IMPORTS_H
+#define VELMORA_TESTS_PE_IMPORTS_H
+
+#include <string>
+#include <vector>
+
+// Fills `dlls` with the names of the import table and of the delay-load import table, in file
+// order. Returns false with a reason in `error` when the file is not a well-formed PE image.
+bool ReadImportedDlls(const std::vector<unsigned char>& file, std::vector<std::string>* dlls,
+                      std::string* error);
+
+// True for a DLL that every Windows installation provides and that the program may import.
+bool IsSystemDll(const std::string& name);
+
+#endif

@@ -1,0 +1,8 @@
+// The executable whose resources and imports the tests read, named on the command line.
+#ifndef VELMORA_TESTS_PROGRAM_FILE_H
+#define VELMORA_TESTS_PROGRAM_FILE_H
+
+// Path of the program file; empty when none was given.
+const char* ProgramPath();
+
+#endif
