@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #ifdef _WIN32
+#include <windows.h>
 #include <share.h>
 #endif
 
@@ -10,7 +11,10 @@ namespace {
 
 FILE* OpenExclusive(const char* name, const char* mode) {
 #ifdef _WIN32
-    // Said explicitly: not every runtime's fopen_s denies sharing (Wine's shares all).
+    // Both said explicitly, as Windows itself behaves: not every runtime's fopen_s denies
+    // sharing (Wine's shares all), and Wine running as root writes read-only files.
+    const DWORD attributes = GetFileAttributesA(name);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return nullptr;
     return _fsopen(name, mode, _SH_DENYRW);
 #else
     return std::fopen(name, mode);

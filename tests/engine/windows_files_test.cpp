@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <process.h>
+#include <share.h>
 
 #include <string>
 
@@ -33,29 +34,21 @@ private:
     HANDLE handle_;
 };
 
-// Makes a file read-only as Windows knows it. Wine running as root would still open a
-// file without write permission for writing, so there the file is also made immutable
-// with the Linux tool, which Wine starts like any other program.
+// Makes a file read-only as Windows knows it, and writable again afterwards.
 class ReadOnly {
 public:
     explicit ReadOnly(const std::string& name) : name_(name) {
-        EXPECT_TRUE(SetFileAttributesA(name.c_str(), FILE_ATTRIBUTE_READONLY));
-        immutable_ = RunChattr("+i");
+        EXPECT_TRUE(SetFileAttributesA(name.c_str(), FILE_ATTRIBUTE_READONLY)) << name;
     }
-    ~ReadOnly() {
-        if (immutable_) RunChattr("-i");
-        SetFileAttributesA(name_.c_str(), FILE_ATTRIBUTE_NORMAL);
-    }
+    ~ReadOnly() { SetFileAttributesA(name_.c_str(), FILE_ATTRIBUTE_NORMAL); }
     ReadOnly(const ReadOnly&) = delete;
     ReadOnly& operator=(const ReadOnly&) = delete;
 
 private:
-    bool RunChattr(const char* flag) const;
     std::string name_;
-    bool immutable_ = false;
 };
 
-PatchJob Run() {
+PatchJob RunJob() {
     PatchJob job = MakeJob(16.0f / 9.0f, 0, 0);
     RunPatchJob(&job);
     return job;
@@ -71,7 +64,7 @@ TEST_F(WindowsFiles, CandidateHeldOpenElsewhereCountsAsAbsent) {
     WriteFile("vlmr3.exe", GAME);
     {
         HeldOpen game("vlmr3.exe");
-        PatchJob job = Run();
+        PatchJob job = RunJob();
         EXPECT_STREQ(job.target_name, "");
         EXPECT_STREQ(job.widescreen_status, "");
     }
@@ -84,7 +77,7 @@ TEST_F(WindowsFiles, BusyLaterCandidateLeavesTheEarlierOneAsTarget) {
     WriteFile("vm3plus.exe", GAME);
     {
         HeldOpen game("vm3plus.exe");
-        PatchJob job = Run();
+        PatchJob job = RunJob();
         EXPECT_STREQ(job.target_name, "vlmr3.exe");
     }
     EXPECT_EQ(ReadFile("vlmr3.exe"), GAME_PATCHED);
@@ -95,7 +88,7 @@ TEST_F(WindowsFiles, ReadOnlyCandidateCountsAsAbsent) {
     WriteFile("PCVlmr5.exe", GAME);
     {
         ReadOnly locked("PCVlmr5.exe");
-        PatchJob job = Run();
+        PatchJob job = RunJob();
         EXPECT_STREQ(job.target_name, "");
     }
     EXPECT_EQ(ReadFile("PCVlmr5.exe"), GAME);
@@ -112,10 +105,10 @@ TEST_F(WindowsFiles, BackupThatCannotBeWrittenLeavesTheGameUntouched) {
         PatchJob job;
         if (std::string(how) == "busy") {
             HeldOpen backup("vlmr4.exe.bak");
-            job = Run();
+            job = RunJob();
         } else {
             ReadOnly backup("vlmr4.exe.bak");
-            job = Run();
+            job = RunJob();
         }
         EXPECT_STREQ(job.target_name, "vlmr4.exe") << how;
         EXPECT_STREQ(job.failure_text, expected) << how;
@@ -154,32 +147,6 @@ TEST_F(WindowsFiles, WorkerRunsOnItsOwnThread) {
     EXPECT_STREQ(job.widescreen_status, "Widescreen correction OK");
     EXPECT_EQ(ReadFile("v2plus.exe"), GAME_PATCHED);
     EXPECT_EQ(CountingStart(&job), 7u);
-}
-
-bool ReadOnly::RunChattr(const char* flag) const {
-    // Only Wine has this export; on Windows the read-only attribute is enough.
-    using UnixNameFn = char*(CDECL*)(const WCHAR*);
-    auto unixName = reinterpret_cast<UnixNameFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-    if (unixName == nullptr) return false;
-    WCHAR wideName[MAX_PATH];
-    if (MultiByteToWideChar(CP_ACP, 0, name_.c_str(), -1, wideName, MAX_PATH) == 0) return false;
-    char* unixPath = unixName(wideName);
-    if (unixPath == nullptr) return false;
-    std::string command = std::string("/usr/bin/chattr ") + flag + " \"" + unixPath + "\"";
-    HeapFree(GetProcessHeap(), 0, unixPath);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        return false;
-    }
-    WaitForSingleObject(process.hProcess, 30000);
-    DWORD code = 1;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return code == 0;
 }
 
 }  // namespace
