@@ -1,6 +1,11 @@
 #pragma once
 // Forward scans for short byte patterns with wildcards, in the image as it is at each
 // moment: bytes that a hit writes are seen by every later position.
+//
+// ScanLiteral is the reference. ScanFast gives exactly its hits, in its order, but passes
+// over the positions that cannot match many at a time, with the SSE2, AVX2 or AVX-512 forms
+// of the candidate search in byte_scan.cpp, whichever the processor has. SweepScan runs
+// several rules in one pass over the image with the result of running them one by one.
 
 #include <cstddef>
 #include <cstdint>
@@ -36,21 +41,127 @@ bool ScanLiteral(uint8_t* image, uint32_t size, const BytePattern& pattern, OnHi
     return found;
 }
 
-// The same positions and the same order, but the positions whose first byte differs are
-// skipped with memchr. memchr reads the image as it is now, so earlier writes are seen
-// exactly as by the reference scan. Every pattern used here has a fixed first byte.
+// Two fixed bytes of a pattern, the first and the last: in x86 code an opcode and a later
+// operand byte are rarely both the wanted ones by chance. A position where either differs
+// cannot be a hit; one where both fit is a candidate, confirmed with MatchesAt.
+struct PairFilter {
+    uint32_t offsetA, offsetB;  // offsetA <= offsetB
+    uint8_t byteA, byteB;
+    bool anyPosition;  // the pattern has no fixed byte: every position is a hit
+};
+
+PairFilter MakePairFilter(const BytePattern& pattern);
+
+// The instruction sets the candidate search can use, slowest first. The fastest one the
+// processor and the system support is chosen on first use.
+enum ScanIsa { SCAN_ISA_PLAIN, SCAN_ISA_SSE2, SCAN_ISA_AVX2, SCAN_ISA_AVX512, SCAN_ISA_COUNT };
+
+ScanIsa BestScanIsa();
+ScanIsa CurrentScanIsa();
+const char* ScanIsaName(ScanIsa isa);
+// Makes the scans use `isa`, which must not be faster than BestScanIsa(). For tests and
+// benchmarks that compare the instruction sets; nothing else changes it.
+void UseScanIsa(ScanIsa isa);
+
+// The first start position in [from, stop) at which the filter's two bytes are found, or
+// `stop` when there is none. stop + filter.offsetB must not exceed size. It reads the image
+// as it is during the call, and no byte at or beyond image + size.
+uint32_t FindCandidate(const uint8_t* image, uint32_t size, uint32_t from, uint32_t stop, const PairFilter& filter);
+
+// How far one rule's scan has come. A scan can be carried out in several pieces, each
+// going on from `next`; together they examine exactly the positions of one whole scan.
+struct ScanCursor {
+    uint32_t next;  // the first start position not yet examined
+    uint32_t end;   // one past the last start position: size - L + 1, or 0 when size < L
+    bool found;     // a hit was rewritten
+    bool stopped;   // the rule asked to end its scan at a hit
+};
+
+inline ScanCursor StartCursor(uint32_t size, const BytePattern& pattern) {
+    const uint32_t end = size < pattern.length ? 0 : size - pattern.length + 1;
+    return ScanCursor{0, end, false, false};
+}
+
+inline bool CursorFinished(const ScanCursor& cursor) { return cursor.stopped || cursor.next >= cursor.end; }
+
+// Examines the start positions from cursor.next up to, not including, `to` (or the last
+// one), in increasing order, with the same hits and writes as ScanLiteral. The candidate
+// search only passes over positions that cannot match in the image as it is then; after a
+// hit it starts afresh at the next position, so bytes the hit wrote are seen.
+template <class OnHit>
+void ScanRange(uint8_t* image, uint32_t size, const BytePattern& pattern, ScanCursor& cursor, uint32_t to,
+               OnHit onHit) {
+    const uint32_t stop = to < cursor.end ? to : cursor.end;
+    if (cursor.stopped || cursor.next >= stop) return;
+    const PairFilter filter = MakePairFilter(pattern);
+    for (uint32_t pos = cursor.next;; ++pos) {
+        pos = FindCandidate(image, size, pos, stop, filter);
+        if (pos >= stop) break;
+        if (!MatchesAt(image + pos, pattern)) continue;
+        cursor.found = true;
+        if (!onHit(image + pos)) {
+            cursor.stopped = true;
+            cursor.next = pos + 1;
+            return;
+        }
+    }
+    cursor.next = stop;
+}
+
+// The same positions in the same order as ScanLiteral, the same hits and the same writes,
+// with the positions that cannot match passed over many at a time.
 template <class OnHit>
 bool ScanFast(uint8_t* image, uint32_t size, const BytePattern& pattern, OnHit onHit) {
-    bool found = false;
-    if (size < pattern.length) return false;
-    uint8_t* const end = image + (size - pattern.length) + 1;  // one past the last start
-    const uint8_t first = pattern.bytes[0];
-    for (uint8_t* at = image; at < end; ++at) {
-        at = static_cast<uint8_t*>(std::memchr(at, first, static_cast<size_t>(end - at)));
-        if (at == nullptr) break;
-        if (!MatchesAt(at, pattern)) continue;
-        found = true;
-        if (!onHit(at)) break;
+    ScanCursor cursor = StartCursor(size, pattern);
+    ScanRange(image, size, pattern, cursor, cursor.end, onHit);
+    return cursor.found;
+}
+
+// Several rules in one sweep over the image, with the result of running them one after the
+// other, each over the whole image.
+//
+// The image is taken in blocks small enough to stay in the processor's cache, and every
+// rule scans each block while it is there. The rules are staggered: a rule examines only
+// positions more than SWEEP_LAG below the next position of every earlier rule that has
+// not finished. A rule at position p reads bytes p to p + 7 at most, and a hit at q
+// writes bytes q to q + 7 at most (BYTE_PATTERN_MAX), so every earlier rule has made all
+// its writes that reach p's bytes before p is examined, and a rule's own writes land only
+// on bytes that every earlier rule has passed for good. Each rule still examines every
+// position once, in order.
+typedef bool (*SweepHit)(uint8_t* at, const void* context);
+
+struct SweepRule {
+    const BytePattern* pattern;
+    SweepHit onHit;       // rewrites bytes 0 to 7 of a hit at most; returns whether the rule goes on
+    const void* context;  // handed to onHit
+    ScanCursor cursor;    // set up and advanced by SweepScan; cursor.found tells the result
+};
+
+// 128 KiB: small enough to stay in a second-level cache while the rules pass over it, large
+// enough that starting each rule's piece of scan costs little against scanning it.
+enum { SWEEP_BLOCK = 131072, SWEEP_LAG = 64 };
+static_assert(static_cast<int>(SWEEP_LAG) >= static_cast<int>(BYTE_PATTERN_MAX),
+              "a rule must stay a whole pattern behind the one before");
+
+// `block` is other than SWEEP_BLOCK only in tests, which use small ones to put many block
+// boundaries into small images.
+inline void SweepScan(uint8_t* image, uint32_t size, SweepRule* rules, int count, uint32_t block = SWEEP_BLOCK) {
+    for (int k = 0; k < count; ++k) rules[k].cursor = StartCursor(size, *rules[k].pattern);
+    for (uint64_t frontier = block;; frontier += block) {
+        uint64_t limit = frontier;
+        for (int k = 0; k < count; ++k) {
+            SweepRule& rule = rules[k];
+            ScanCursor& cursor = rule.cursor;
+            if (!CursorFinished(cursor) && limit > cursor.next) {
+                const uint32_t to = limit < cursor.end ? static_cast<uint32_t>(limit) : cursor.end;
+                ScanRange(image, size, *rule.pattern, cursor, to,
+                          [&rule](uint8_t* at) { return rule.onHit(at, rule.context); });
+            }
+            if (!CursorFinished(cursor)) {
+                const uint64_t behind = cursor.next >= SWEEP_LAG ? cursor.next - SWEEP_LAG : 0;
+                if (behind < limit) limit = behind;
+            }
+        }
+        if (frontier >= size) break;
     }
-    return found;
 }

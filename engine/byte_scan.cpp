@@ -1,0 +1,283 @@
+#include "byte_scan.h"
+
+#if (defined(__i386__) || defined(__x86_64__)) && defined(__GNUC__)
+#include <immintrin.h>
+#define BYTE_SCAN_X86 1
+#endif
+
+namespace {
+
+// Set only by UseScanIsa; SCAN_ISA_COUNT means "the best one".
+ScanIsa g_scanIsaInUse = SCAN_ISA_COUNT;
+
+ScanIsa DetectBestScanIsa() {
+#ifdef BYTE_SCAN_X86
+    // These report a feature only when the system also saves its registers.
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")) return SCAN_ISA_AVX512;
+    if (__builtin_cpu_supports("avx2")) return SCAN_ISA_AVX2;
+    if (__builtin_cpu_supports("sse2")) return SCAN_ISA_SSE2;
+#endif
+    return SCAN_ISA_PLAIN;
+}
+
+// Position by position, skipping with memchr to the next place of the first filter byte.
+uint32_t FindPlain(const uint8_t* image, uint32_t from, uint32_t stop, const PairFilter& filter) {
+    const uint32_t distance = filter.offsetB - filter.offsetA;
+    const uint8_t* at = image + from + filter.offsetA;
+    const uint8_t* const end = image + stop + filter.offsetA;
+    while (at < end) {
+        at = static_cast<const uint8_t*>(std::memchr(at, filter.byteA, static_cast<size_t>(end - at)));
+        if (at == nullptr) break;
+        if (at[distance] == filter.byteB) return static_cast<uint32_t>(at - image) - filter.offsetA;
+        ++at;
+    }
+    return stop;
+}
+
+// The SIMD searches take the positions in groups of 64. A group at x loads bytes up to
+// x + offsetB + 63, so groups start below LoadableEnd; a group that reaches past `stop`
+// has its extra positions masked off. The few positions near the image's end that no
+// group can take go position by position.
+uint32_t LoadableEnd(uint32_t size, const PairFilter& filter) {
+    return size >= filter.offsetB + 64 ? size - filter.offsetB - 63 : 0;
+}
+
+// Below this, a run of `group` positions from x lies wholly before stop and inside the image.
+uint32_t WholeGroupsEnd(uint32_t stop, uint32_t loadable, uint32_t group) {
+    const uint32_t wholeEnd = stop >= group ? stop - group + 1 : 0;
+    const uint32_t loadEnd = loadable >= group - 64 ? loadable - (group - 64) : 0;
+    return wholeEnd < loadEnd ? wholeEnd : loadEnd;
+}
+
+uint64_t BelowStop(uint32_t x, uint32_t stop) { return stop - x >= 64 ? ~0ull : (1ull << (stop - x)) - 1; }
+
+uint32_t LowestBit(uint64_t mask) { return static_cast<uint32_t>(__builtin_ctzll(mask)); }
+
+// The searches take their first group where they start and go on from the next position
+// whose first filter byte begins a cache line: then only the second filter byte's loads
+// can straddle two lines, and the number of cache lines loaded is what limits these loops.
+// The positions the first two groups share are examined twice, which changes nothing.
+const uintptr_t CACHE_LINE = 64;
+
+uint32_t NextLineStart(const uint8_t* a, uint32_t x) {
+    return x + static_cast<uint32_t>(CACHE_LINE - reinterpret_cast<uintptr_t>(a + x) % CACHE_LINE);
+}
+
+#ifdef BYTE_SCAN_X86
+
+__attribute__((target("sse2"))) inline __m128i PairsSse2(const uint8_t* a, const uint8_t* b, __m128i wantA,
+                                                          __m128i wantB) {
+    return _mm_and_si128(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a)), wantA),
+                         _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b)), wantB));
+}
+
+__attribute__((target("sse2"))) inline uint64_t Bits64Sse2(__m128i p0, __m128i p1, __m128i p2, __m128i p3) {
+    return static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(p0))) |
+           static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(p1))) << 16 |
+           static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(p2))) << 32 |
+           static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(p3))) << 48;
+}
+
+__attribute__((target("sse2"))) uint32_t FindSse2(const uint8_t* image, uint32_t size, uint32_t from, uint32_t stop,
+                                                   const PairFilter& filter) {
+    const __m128i wantA = _mm_set1_epi8(static_cast<char>(filter.byteA));
+    const __m128i wantB = _mm_set1_epi8(static_cast<char>(filter.byteB));
+    const uint8_t* const a = image + filter.offsetA;
+    const uint8_t* const b = image + filter.offsetB;
+    const uint32_t loadable = LoadableEnd(size, filter);
+    auto mask64 = [=](uint32_t x) __attribute__((target("sse2"))) {
+        return Bits64Sse2(PairsSse2(a + x, b + x, wantA, wantB), PairsSse2(a + x + 16, b + x + 16, wantA, wantB),
+                          PairsSse2(a + x + 32, b + x + 32, wantA, wantB),
+                          PairsSse2(a + x + 48, b + x + 48, wantA, wantB));
+    };
+    const uint32_t wholeEnd = WholeGroupsEnd(stop, loadable, 64);
+    uint32_t x = from;
+    if (x < wholeEnd) {
+        const uint64_t head = mask64(x);
+        if (head != 0) return x + LowestBit(head);
+        x = NextLineStart(a, x);
+    }
+    for (; x < wholeEnd; x += 64) {
+        const __m128i p0 = PairsSse2(a + x, b + x, wantA, wantB);
+        const __m128i p1 = PairsSse2(a + x + 16, b + x + 16, wantA, wantB);
+        const __m128i p2 = PairsSse2(a + x + 32, b + x + 32, wantA, wantB);
+        const __m128i p3 = PairsSse2(a + x + 48, b + x + 48, wantA, wantB);
+        if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(p0, p1), _mm_or_si128(p2, p3))) != 0) {
+            return x + LowestBit(Bits64Sse2(p0, p1, p2, p3));
+        }
+    }
+    for (; x < stop && x < loadable; x += 64) {
+        const uint64_t mask = mask64(x) & BelowStop(x, stop);
+        if (mask != 0) return x + LowestBit(mask);
+    }
+    return x < stop ? FindPlain(image, x, stop, filter) : stop;
+}
+
+__attribute__((target("avx2"))) inline __m256i PairsAvx2(const uint8_t* a, const uint8_t* b, __m256i wantA,
+                                                          __m256i wantB) {
+    return _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a)), wantA),
+                            _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(b)), wantB));
+}
+
+__attribute__((target("avx2"))) inline uint64_t Bits64Avx2(__m256i p0, __m256i p1) {
+    return static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(p0))) |
+           static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(p1))) << 32;
+}
+
+__attribute__((target("avx2"))) uint32_t FindAvx2(const uint8_t* image, uint32_t size, uint32_t from, uint32_t stop,
+                                                   const PairFilter& filter) {
+    const __m256i wantA = _mm256_set1_epi8(static_cast<char>(filter.byteA));
+    const __m256i wantB = _mm256_set1_epi8(static_cast<char>(filter.byteB));
+    const uint8_t* const a = image + filter.offsetA;
+    const uint8_t* const b = image + filter.offsetB;
+    const uint32_t loadable = LoadableEnd(size, filter);
+    auto mask64 = [=](uint32_t x) __attribute__((target("avx2"))) {
+        return Bits64Avx2(PairsAvx2(a + x, b + x, wantA, wantB), PairsAvx2(a + x + 32, b + x + 32, wantA, wantB));
+    };
+    const uint32_t wholeEnd = WholeGroupsEnd(stop, loadable, 64);
+    uint32_t x = from;
+    if (x < wholeEnd) {
+        const uint64_t head = mask64(x);
+        if (head != 0) return x + LowestBit(head);
+        x = NextLineStart(a, x);
+    }
+    for (; x < wholeEnd; x += 64) {
+        const __m256i p0 = PairsAvx2(a + x, b + x, wantA, wantB);
+        const __m256i p1 = PairsAvx2(a + x + 32, b + x + 32, wantA, wantB);
+        const __m256i any = _mm256_or_si256(p0, p1);
+        if (!_mm256_testz_si256(any, any)) return x + LowestBit(Bits64Avx2(p0, p1));
+    }
+    for (; x < stop && x < loadable; x += 64) {
+        const uint64_t mask = mask64(x) & BelowStop(x, stop);
+        if (mask != 0) return x + LowestBit(mask);
+    }
+    return x < stop ? FindPlain(image, x, stop, filter) : stop;
+}
+
+// Bytes distance to distance + 63 of the 128 bytes low, high.
+template <int distance>
+__attribute__((target("avx512f,avx512bw"))) inline __m512i ShiftedAvx512(__m512i low, __m512i high) {
+    // The zero-masking form with every lane kept: the plain one trips GCC 12's
+    // uninitialised-value warning inside its own header.
+    const __m512i nextLanes = _mm512_maskz_alignr_epi32(static_cast<__mmask16>(0xFFFF), high, low, 4);
+    return _mm512_alignr_epi8(nextLanes, low, distance);
+}
+
+// The AVX-512 search loads only whole cache lines, each once, and shifts the second filter
+// byte's bytes into place in registers: straddling loads of 64 bytes slow the streaming of
+// an image from memory to about half. The distance between the filter bytes is built in.
+template <int distance>
+__attribute__((target("avx512f,avx512bw"))) uint32_t FindAvx512(const uint8_t* image, uint32_t size, uint32_t from,
+                                                                 uint32_t stop, const PairFilter& filter) {
+    const __m512i wantA = _mm512_set1_epi8(static_cast<char>(filter.byteA));
+    const __m512i wantB = _mm512_set1_epi8(static_cast<char>(filter.byteB));
+    const uint8_t* const a = image + filter.offsetA;
+    const uint8_t* const b = image + filter.offsetB;
+    const uint32_t loadable = LoadableEnd(size, filter);
+    // A byte of (A ^ wantA) | (B ^ wantB) is zero where both bytes fit.
+    auto misses = [=](__m512i bytesA, __m512i bytesB) __attribute__((target("avx512f,avx512bw"))) {
+        return _mm512_ternarylogic_epi32(_mm512_xor_si512(bytesA, wantA), bytesB, wantB, 0xF6);
+    };
+    auto fits = [](__m512i miss) __attribute__((target("avx512f,avx512bw"))) {
+        return static_cast<uint64_t>(_mm512_testn_epi8_mask(miss, miss));
+    };
+    auto mask64 = [=](uint32_t x) __attribute__((target("avx512f,avx512bw"))) {
+        return fits(misses(_mm512_loadu_si512(a + x), _mm512_loadu_si512(b + x)));
+    };
+    // Two groups per round, reading the lines at a + x up to a + x + 191.
+    const uint32_t wholeEnd = stop >= 128 ? stop - 127 : 0;
+    const uint32_t linesEnd = size >= filter.offsetA + 192 ? size - filter.offsetA - 191 : 0;
+    const uint32_t roundsEnd = wholeEnd < linesEnd ? wholeEnd : linesEnd;
+    uint32_t x = from;
+    if (x < roundsEnd) {
+        const uint64_t head = mask64(x);
+        if (head != 0) return x + LowestBit(head);
+        x = NextLineStart(a, x);
+    }
+    if (x < roundsEnd) {
+        __m512i line = _mm512_loadu_si512(a + x);
+        for (; x < roundsEnd; x += 128) {
+            const __m512i next = _mm512_loadu_si512(a + x + 64);
+            const __m512i after = _mm512_loadu_si512(a + x + 128);
+            const __m512i miss0 = misses(line, ShiftedAvx512<distance>(line, next));
+            const __m512i miss1 = misses(next, ShiftedAvx512<distance>(next, after));
+            if (fits(_mm512_min_epu8(miss0, miss1)) != 0) {
+                const uint64_t low = fits(miss0);
+                return low != 0 ? x + LowestBit(low) : x + 64 + LowestBit(fits(miss1));
+            }
+            line = after;
+        }
+    }
+    for (; x < stop && x < loadable; x += 64) {
+        const uint64_t mask = mask64(x) & BelowStop(x, stop);
+        if (mask != 0) return x + LowestBit(mask);
+    }
+    return x < stop ? FindPlain(image, x, stop, filter) : stop;
+}
+
+uint32_t FindAvx512Any(const uint8_t* image, uint32_t size, uint32_t from, uint32_t stop, const PairFilter& filter) {
+    static_assert(BYTE_PATTERN_MAX <= 8, "one search for every distance between two pattern bytes");
+    switch (filter.offsetB - filter.offsetA) {
+    case 0: return FindAvx512<0>(image, size, from, stop, filter);
+    case 1: return FindAvx512<1>(image, size, from, stop, filter);
+    case 2: return FindAvx512<2>(image, size, from, stop, filter);
+    case 3: return FindAvx512<3>(image, size, from, stop, filter);
+    case 4: return FindAvx512<4>(image, size, from, stop, filter);
+    case 5: return FindAvx512<5>(image, size, from, stop, filter);
+    case 6: return FindAvx512<6>(image, size, from, stop, filter);
+    default: return FindAvx512<7>(image, size, from, stop, filter);
+    }
+}
+
+#endif
+
+}  // namespace
+
+PairFilter MakePairFilter(const BytePattern& pattern) {
+    PairFilter filter = {0, 0, 0, 0, true};
+    for (uint32_t i = 0; i < pattern.length; ++i) {
+        if (!pattern.fixed[i]) continue;
+        if (filter.anyPosition) {
+            filter.offsetA = i;
+            filter.anyPosition = false;
+        }
+        filter.offsetB = i;
+    }
+    filter.byteA = pattern.bytes[filter.offsetA];
+    filter.byteB = pattern.bytes[filter.offsetB];
+    return filter;
+}
+
+ScanIsa BestScanIsa() {
+    static const ScanIsa best = DetectBestScanIsa();
+    return best;
+}
+
+ScanIsa CurrentScanIsa() { return g_scanIsaInUse == SCAN_ISA_COUNT ? BestScanIsa() : g_scanIsaInUse; }
+
+void UseScanIsa(ScanIsa isa) { g_scanIsaInUse = isa <= BestScanIsa() ? isa : BestScanIsa(); }
+
+const char* ScanIsaName(ScanIsa isa) {
+    switch (isa) {
+    case SCAN_ISA_PLAIN: return "plain";
+    case SCAN_ISA_SSE2: return "SSE2";
+    case SCAN_ISA_AVX2: return "AVX2";
+    case SCAN_ISA_AVX512: return "AVX-512";
+    case SCAN_ISA_COUNT: break;
+    }
+    return "";
+}
+
+uint32_t FindCandidate(const uint8_t* image, uint32_t size, uint32_t from, uint32_t stop, const PairFilter& filter) {
+    if (from >= stop) return stop;
+    if (filter.anyPosition) return from;
+    switch (CurrentScanIsa()) {
+#ifdef BYTE_SCAN_X86
+    case SCAN_ISA_AVX512: return FindAvx512Any(image, size, from, stop, filter);
+    case SCAN_ISA_AVX2: return FindAvx2(image, size, from, stop, filter);
+    case SCAN_ISA_SSE2: return FindSse2(image, size, from, stop, filter);
+#endif
+    default: return FindPlain(image, from, stop, filter);
+    }
+}
