@@ -31,8 +31,8 @@ HWND CreateMainWindow(HINSTANCE instance, int showCommand) {
     ShowWindow(g_hMainWindow, showCommand);
     InvalidateRect(g_hMainWindow, nullptr, TRUE);
     UpdateWindow(g_hMainWindow);
-    // Every control is a classic one, so this changes nothing on screen; it is kept for the
-    // link to the common controls library.
+    // Loads the common controls library. Every control here is a classic one, so nothing on
+    // the screen changes.
     InitCommonControls();
     return g_hMainWindow;
 }

@@ -1,7 +1,6 @@
 #include "painting.h"
 
 #include <cstring>
-#include <iterator>
 
 #include "palette.h"
 #include "ui_globals.h"

@@ -211,6 +211,11 @@ TEST_P(ControlCreationFailure, ReportsTheClassStopsAndKeepsTheControlsBefore) {
     EXPECT_TRUE(IsWindowVisible(window_));
 }
 
-INSTANTIATE_TEST_SUITE_P(EachControl, ControlCreationFailure, ::testing::Range(0, CONTROL_COUNT));
+INSTANTIATE_TEST_SUITE_P(EachControl, ControlCreationFailure, ::testing::Range(0, CONTROL_COUNT),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             const ExpectedControl& want = INPUT_CONTROLS[info.param];
+                             return "Row" + std::to_string(info.param + 1) + want.className +
+                                    std::to_string(want.id);
+                         });
 
 }  // namespace

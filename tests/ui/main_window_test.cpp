@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "main_window.h"
 #include "ui_globals.h"
 #include "ui_harness.h"
@@ -31,11 +33,17 @@ INSTANTIATE_TEST_SUITE_P(Screens, MainWindowOriginTest,
                                            OriginCase{1366, 768, 398, 232},
                                            OriginCase{570, 305, 0, 1},
                                            OriginCase{569, 304, 0, 1},
-                                           OriginCase{565, 300, -2, -1}));
+                                           OriginCase{565, 300, -2, -1}),
+                         [](const ::testing::TestParamInfo<OriginCase>& info) {
+                             return std::to_string(info.param.screenWidth) + "x" +
+                                    std::to_string(info.param.screenHeight);
+                         });
 
 using MainWindow = MainWindowTest;
 
 TEST_F(MainWindow, IsABorderlessPopupOnePixelBelowTheScreenCentre) {
+    ASSERT_EQ(GetSystemMetrics(SM_CXSCREEN), SCREEN_WIDTH) << "the tests' virtual screen";
+    ASSERT_EQ(GetSystemMetrics(SM_CYSCREEN), SCREEN_HEIGHT) << "the tests' virtual screen";
     RECT rect;
     GetWindowRect(window_, &rect);
     EXPECT_EQ(rect.left, 227);

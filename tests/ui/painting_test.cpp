@@ -347,7 +347,10 @@ TEST_F(LiveFace, RepaintingHoldsNoGraphicsObjects) {
     };
     exercise(2);  // lets the system make what it keeps for later
     const int before = CountGdiObjects();
-    ASSERT_GT(before, 0);
+    if (before < 0) {
+        // The 32-bit Wine keeps its handle table to itself; the 64-bit build counts them.
+        GTEST_SKIP() << "this system offers no count of the process's GDI objects";
+    }
     exercise(40);
     EXPECT_EQ(CountGdiObjects(), before);
 }

@@ -104,7 +104,12 @@ TEST_P(ToggleBox, RightButtonAndKeysLeaveItAlone) {
     EXPECT_TRUE(CurrentToggles() == before);
 }
 
-INSTANTIATE_TEST_SUITE_P(EachBox, ToggleBox, ::testing::Range(0, 4));
+std::string BoxName(const ::testing::TestParamInfo<int>& info) {
+    const char* const names[] = {"Camera", "Fov", "Widescreen", "Fps"};
+    return names[info.param];
+}
+
+INSTANTIATE_TEST_SUITE_P(EachBox, ToggleBox, ::testing::Range(0, 4), BoxName);
 
 using ToggleBoxes = MainWindowTest;
 
@@ -223,7 +228,12 @@ TEST_P(InputField, HasAFlatFrameAndBlackTextOnTheBackground) {
     EXPECT_EQ(PixelOf(edit, client.right - 2, client.bottom - 2), COLOR_BACKGROUND);
 }
 
-INSTANTIATE_TEST_SUITE_P(EachField, InputField, ::testing::Range(0, 4));
+std::string FieldName(const ::testing::TestParamInfo<int>& info) {
+    const char* const names[] = {"Camera", "Fov", "DisplayWidth", "DisplayHeight"};
+    return names[info.param];
+}
+
+INSTANTIATE_TEST_SUITE_P(EachField, InputField, ::testing::Range(0, 4), FieldName);
 
 // --- dragging ----------------------------------------------------------------------------
 
@@ -252,7 +262,11 @@ TEST_P(TitleBand, PressStartsAMoveOnlyInTheTopRows) {
 INSTANTIATE_TEST_SUITE_P(Rows, TitleBand,
                          ::testing::Values(PressCase{0, 0, true}, PressCase{300, 21, true},
                                            PressCase{569, 21, true}, PressCase{300, 22, false},
-                                           PressCase{0, 22, false}, PressCase{300, 200, false}));
+                                           PressCase{0, 22, false}, PressCase{300, 200, false}),
+                         [](const ::testing::TestParamInfo<PressCase>& info) {
+                             return "X" + std::to_string(info.param.x) + "Y" +
+                                    std::to_string(info.param.y);
+                         });
 
 using Dragging = MainWindowTest;
 
@@ -292,9 +306,17 @@ TEST_F(Dragging, TitleStripMovesTheWindowAndStillSeesThePress) {
     EXPECT_GT(clicked, exitMove);
 }
 
+// Ends a move loop that should not have started, instead of leaving the test waiting in it.
+void CALLBACK ReleaseButton(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    LeftButton(false);
+}
+
 TEST_F(Dragging, PressBelowTheBandIsHandledWithoutAMove) {
     MessageSpy spy;
+    const UINT_PTR rescue = SetTimer(nullptr, 0, 1000, ReleaseButton);
     EXPECT_EQ(MainDialogProc(window_, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(300, 22)), 1);
+    KillTimer(nullptr, rescue);
     EXPECT_EQ(spy.Count(window_, WM_ENTERSIZEMOVE), 0);
 }
 
@@ -341,6 +363,14 @@ TEST_P(SubclassRemoval, PutsTheStockProcedureBackBeforeItSeesNcDestroy) {
     EXPECT_EQ(g_teardown.slot, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(EachSubclassedControl, SubclassRemoval, ::testing::Range(0, 9));
+std::string SubclassedName(const ::testing::TestParamInfo<int>& info) {
+    const char* const names[] = {"ToggleCamera", "ToggleFov",       "ToggleWidescreen",
+                                 "ToggleFps",    "EditCamera",      "EditFov",
+                                 "EditDisplayWidth", "EditDisplayHeight", "TitleStrip"};
+    return names[info.param];
+}
+
+INSTANTIATE_TEST_SUITE_P(EachSubclassedControl, SubclassRemoval, ::testing::Range(0, 9),
+                         SubclassedName);
 
 }  // namespace

@@ -71,8 +71,10 @@ void MoveMouseTo(int x, int y) {
     // conversion back lands on the wanted pixel.
     INPUT input = {};
     input.type = INPUT_MOUSE;
-    input.mi.dx = static_cast<LONG>((x * 65536 + SCREEN_WIDTH - 1) / SCREEN_WIDTH);
-    input.mi.dy = static_cast<LONG>((y * 65536 + SCREEN_HEIGHT - 1) / SCREEN_HEIGHT);
+    const int width = GetSystemMetrics(SM_CXSCREEN);
+    const int height = GetSystemMetrics(SM_CYSCREEN);
+    input.mi.dx = static_cast<LONG>((x * 65536 + width - 1) / width);
+    input.mi.dy = static_cast<LONG>((y * 65536 + height - 1) / height);
     input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
     SendInput(1, &input, sizeof input);
 }

@@ -49,7 +49,7 @@ std::string ClassOf(HWND window);
 // The children of `parent` in creation order.
 std::vector<HWND> ChildrenOf(HWND parent);
 
-// The number of GDI objects the process holds now.
+// The number of GDI objects the process holds now; -1 when the system does not tell.
 int CountGdiObjects();
 
 // --- message boxes and system calls --------------------------------------------------------
