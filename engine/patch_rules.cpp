@@ -26,8 +26,43 @@ void StoreLittleEndian32(uint8_t* at, uint32_t value) {
     at[3] = static_cast<uint8_t>(value >> 24);
 }
 
-template <class OnHit>
-bool Scan(uint8_t* image, uint32_t size, const BytePattern& pattern, ScanKind kind, OnHit onHit) {
+// What each rule writes at a hit; the return value says whether its scan goes on. The
+// single-rule scans and the sweep of all four share them.
+bool WriteAspect(uint8_t* at, const void* bits) {
+    StoreLittleEndian32(at, *static_cast<const uint32_t*>(bits));
+    return false;  // the first hit only
+}
+
+bool WriteCameraDistance(uint8_t* at, const void* bits) {
+    const uint16_t distance = *static_cast<const uint16_t*>(bits);
+    at[6] = static_cast<uint8_t>(distance);
+    at[7] = static_cast<uint8_t>(distance >> 8);
+    return true;
+}
+
+bool WriteFovImmediate(uint8_t* at, const void* value) {
+    StoreLittleEndian32(at, *static_cast<const uint32_t*>(value));
+    return true;
+}
+
+bool WriteFpsCompare(uint8_t* at, const void*) {
+    at[4] = 0x00;  // cmp edi, 0
+    return false;
+}
+
+uint32_t AspectBits(float aspect) {
+    uint32_t bits;
+    std::memcpy(&bits, &aspect, sizeof bits);
+    return bits;
+}
+
+// mov eax, imm32 with the constant in the low three immediate bytes; the fourth is the
+// kept top byte of the old address.
+uint32_t FovImmediate(int32_t width) { return (static_cast<uint32_t>(FovConstant(width)) << 8) | 0xB8u; }
+
+bool Scan(uint8_t* image, uint32_t size, const BytePattern& pattern, ScanKind kind, SweepHit write,
+          const void* context) {
+    auto onHit = [write, context](uint8_t* at) { return write(at, context); };
     return kind == SCAN_LITERAL ? ScanLiteral(image, size, pattern, onHit)
                                 : ScanFast(image, size, pattern, onHit);
 }
@@ -35,21 +70,13 @@ bool Scan(uint8_t* image, uint32_t size, const BytePattern& pattern, ScanKind ki
 }  // namespace
 
 bool PatchWidescreen(uint8_t* image, uint32_t size, float aspect, ScanKind kind) {
-    uint32_t bits;
-    std::memcpy(&bits, &aspect, sizeof bits);
-    return Scan(image, size, WIDESCREEN_PATTERN, kind, [bits](uint8_t* at) {
-        StoreLittleEndian32(at, bits);
-        return false;  // the first hit only
-    });
+    const uint32_t bits = AspectBits(aspect);
+    return Scan(image, size, WIDESCREEN_PATTERN, kind, WriteAspect, &bits);
 }
 
 bool PatchCameraDistance(uint8_t* image, uint32_t size, int16_t distance, ScanKind kind) {
     const uint16_t bits = static_cast<uint16_t>(distance);
-    return Scan(image, size, CAMERA_PATTERN, kind, [bits](uint8_t* at) {
-        at[6] = static_cast<uint8_t>(bits);
-        at[7] = static_cast<uint8_t>(bits >> 8);
-        return true;
-    });
+    return Scan(image, size, CAMERA_PATTERN, kind, WriteCameraDistance, &bits);
 }
 
 int32_t FovConstant(int32_t width) {
@@ -60,20 +87,12 @@ int32_t FovConstant(int32_t width) {
 }
 
 bool PatchFieldOfView(uint8_t* image, uint32_t size, int32_t width, ScanKind kind) {
-    // mov eax, imm32 with the constant in the low three immediate bytes; the fourth is the
-    // kept top byte of the old address.
-    const uint32_t value = (static_cast<uint32_t>(FovConstant(width)) << 8) | 0xB8u;
-    return Scan(image, size, FOV_PATTERN, kind, [value](uint8_t* at) {
-        StoreLittleEndian32(at, value);
-        return true;
-    });
+    const uint32_t value = FovImmediate(width);
+    return Scan(image, size, FOV_PATTERN, kind, WriteFovImmediate, &value);
 }
 
 bool PatchFps60(uint8_t* image, uint32_t size, ScanKind kind) {
-    return Scan(image, size, FPS_PATTERN, kind, [](uint8_t* at) {
-        at[4] = 0x00;  // cmp edi, 0
-        return false;
-    });
+    return Scan(image, size, FPS_PATTERN, kind, WriteFpsCompare, nullptr);
 }
 
 bool IsFpsTarget(const char* targetName) {
@@ -85,22 +104,45 @@ bool IsFpsTarget(const char* targetName) {
 
 void ApplyPatchRules(uint8_t* image, uint32_t size, const RuleValues& values, PatchJob* job,
                      bool applied[RULE_COUNT], ScanKind kind) {
-    if (g_bWidescreen && values.aspect != 0.0f && PatchWidescreen(image, size, values.aspect, kind)) {
-        strcpy_s(job->widescreen_status, "Widescreen correction OK");
-        applied[RULE_WIDESCREEN] = true;
+    const uint32_t aspectBits = AspectBits(values.aspect);
+    const uint16_t cameraBits = static_cast<uint16_t>(values.cameraDistance);
+    const uint32_t fovValue = values.fovWidth != 0 ? FovImmediate(values.fovWidth) : 0;
+
+    // The rules whose guards pass, in their fixed order.
+    SweepRule rules[RULE_COUNT];
+    PatchRule ruleOf[RULE_COUNT];
+    int count = 0;
+    auto add = [&](PatchRule rule, const BytePattern& pattern, SweepHit write, const void* context) {
+        rules[count] = SweepRule{&pattern, write, context, {}};
+        ruleOf[count++] = rule;
+    };
+    if (g_bWidescreen && values.aspect != 0.0f) {
+        add(RULE_WIDESCREEN, WIDESCREEN_PATTERN, WriteAspect, &aspectBits);
     }
-    if (g_bCameraDistance && values.cameraDistance != 0 &&
-        PatchCameraDistance(image, size, values.cameraDistance, kind)) {
-        strcpy_s(job->camera_status, "Camera dist correction OK");
-        applied[RULE_CAMERA] = true;
+    if (g_bCameraDistance && values.cameraDistance != 0) {
+        add(RULE_CAMERA, CAMERA_PATTERN, WriteCameraDistance, &cameraBits);
     }
-    if (g_bFieldOfView && values.fovWidth != 0 && PatchFieldOfView(image, size, values.fovWidth, kind)) {
-        strcpy_s(job->fov_status, "FOV correction OK");
-        applied[RULE_FOV] = true;
+    if (g_bFieldOfView && values.fovWidth != 0) add(RULE_FOV, FOV_PATTERN, WriteFovImmediate, &fovValue);
+    if (IsFpsTarget(job->target_name) && g_bFps60) add(RULE_FPS, FPS_PATTERN, WriteFpsCompare, nullptr);
+
+    // The fast way runs them all in one sweep over the image, with the same result as
+    // running them one after the other, which is what the reference does.
+    if (kind == SCAN_FAST) {
+        SweepScan(image, size, rules, count);
+    } else {
+        for (int i = 0; i < count; ++i) {
+            rules[i].cursor.found = Scan(image, size, *rules[i].pattern, kind, rules[i].onHit, rules[i].context);
+        }
     }
-    if (IsFpsTarget(job->target_name) && g_bFps60 && PatchFps60(image, size, kind)) {
-        strcpy_s(job->fps_status, "60 FPS Unlock OK");
-        applied[RULE_FPS] = true;
+
+    static const char* const SUCCESS_TEXTS[RULE_COUNT] = {"Widescreen correction OK", "Camera dist correction OK",
+                                                          "FOV correction OK", "60 FPS Unlock OK"};
+    char(*const lines[RULE_COUNT])[PATCH_TEXT_SIZE] = {&job->widescreen_status, &job->camera_status,
+                                                       &job->fov_status, &job->fps_status};
+    for (int i = 0; i < count; ++i) {
+        if (!rules[i].cursor.found) continue;
+        strcpy_s(*lines[ruleOf[i]], SUCCESS_TEXTS[ruleOf[i]]);
+        applied[ruleOf[i]] = true;
     }
 }
 
