@@ -1,6 +1,7 @@
 // The patch job against real files in a scratch working folder: which candidate is
 // chosen, the backup, the write-back and the result lines, and every failure on the way.
 
+#include <cstddef>
 #include <cstring>
 #include <string>
 
@@ -33,6 +34,31 @@ const Lines ALL_OK = {"Widescreen correction OK", "Camera dist correction OK", "
 const Lines NONE_USED = {"Widescreen correction not used", "Camera dist correction not used",
                          "FOV correction not used", "Unlock 60 FPS not used"};
 const Lines EMPTY_LINES = {"", "", "", ""};
+
+// The record's fields in their order and sizes, the same in the 32-bit and 64-bit builds;
+// the failure text comes after the fields the window and worker have always shared.
+TEST(PatchJobRecord, FieldsKeepTheirOrderTypesAndSizes) {
+    EXPECT_EQ(sizeof(PatchJob::aspect_ratio), 4u);
+    EXPECT_EQ(sizeof(PatchJob::camera_distance), 2u);
+    EXPECT_EQ(sizeof(PatchJob::fov_width), 4u);
+    const struct {
+        const char* field;
+        size_t offset;
+        size_t expected;
+    } fields[] = {
+        {"aspect_ratio", offsetof(PatchJob, aspect_ratio), 0},
+        {"camera_distance", offsetof(PatchJob, camera_distance), 4},
+        {"fov_width", offsetof(PatchJob, fov_width), 8},
+        {"widescreen_status", offsetof(PatchJob, widescreen_status), 12},
+        {"camera_status", offsetof(PatchJob, camera_status), 12 + 256},
+        {"fov_status", offsetof(PatchJob, fov_status), 12 + 2 * 256},
+        {"fps_status", offsetof(PatchJob, fps_status), 12 + 3 * 256},
+        {"target_name", offsetof(PatchJob, target_name), 12 + 4 * 256},
+        {"failure_text", offsetof(PatchJob, failure_text), 12 + 5 * 256},
+    };
+    for (const auto& f : fields) EXPECT_EQ(f.offset, f.expected) << f.field;
+    EXPECT_EQ(sizeof(PatchJob), 12u + 6 * 256);
+}
 
 class Worker : public ::testing::Test {
 protected:
