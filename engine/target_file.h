@@ -6,6 +6,23 @@
 #include <cstdint>
 #include <cstdio>
 
+// Why a file could not be opened for update with no sharing.
+enum OpenReason {
+    OPEN_OK,
+    OPEN_MISSING,        // no such name
+    OPEN_NOT_A_FILE,     // a folder of that name
+    OPEN_IN_USE,         // another program holds it: the game, most likely
+    OPEN_READ_ONLY,      // the read-only attribute, or no write permission at all
+    OPEN_ACCESS_DENIED,  // any other refusal of write access
+    OPEN_FAILED,         // anything else
+};
+
+// "in use", "read-only", "access denied", "cannot be opened"; empty for OPEN_OK, and for
+// OPEN_MISSING and OPEN_NOT_A_FILE, which the player is not told about.
+const char* OpenReasonText(OpenReason reason);
+// What the player can do about it, or empty when there is nothing to say.
+const char* OpenReasonHint(OpenReason reason);
+
 struct FileOps {
     // Opens with no sharing at all: while the stream is open no other handle or process
     // can open the file, and an open fails while anyone else has it open.

@@ -1,0 +1,50 @@
+#pragma once
+// What a job did, in more detail than the window's result lines: why each candidate could
+// not be opened, what each rule hit and why a rule was not used, and which copies were
+// written. The console patcher prints it; the window needs only the result text.
+
+#include <cstdint>
+#include <vector>
+
+#include "patch_job.h"
+#include "patch_rules.h"
+#include "target_file.h"
+
+// Why a rule wrote nothing.
+enum RuleReason {
+    RULE_USED,               // it found at least one hit and rewrote it
+    RULE_SWITCHED_OFF,       // its feature toggle is off
+    RULE_NO_VALUE,           // its value is zero
+    RULE_PATTERN_NOT_FOUND,  // its pattern is not in the file: already patched, or another version
+    RULE_NOT_FOR_THIS_GAME,  // the 60 FPS rule on a game it must not touch
+};
+
+// One rewritten hit: the pattern's bytes at `offset` just before and just after the write.
+struct RuleHit {
+    uint32_t offset;
+    uint8_t length;
+    uint8_t before[BYTE_PATTERN_MAX];
+    uint8_t after[BYTE_PATTERN_MAX];
+};
+
+struct RuleReport {
+    RuleReason reason = RULE_SWITCHED_OFF;
+    std::vector<RuleHit> hits;  // every hit, in the order the rule rewrote them
+};
+
+struct JobReport {
+    // Input: read the target and work out everything a real run would do, but write
+    // nothing at all: no copy, no byte of the target.
+    bool dryRun = false;
+
+    // Output.
+    OpenReason candidates[TARGET_CANDIDATE_COUNT] = {};  // OPEN_OK for the ones that opened
+    RuleReport rules[RULE_COUNT];
+    bool backupWritten = false;  // <target>.bak
+    bool originalWritten = false;  // <target>.orig, written by this run
+    bool originalExisted = false;  // <target>.orig was already there and was left alone
+};
+
+// Text of a rule reason for people: "switched off", "no value", "pattern not found",
+// "not for this game"; empty for RULE_USED.
+const char* RuleReasonText(RuleReason reason);
