@@ -1,0 +1,21 @@
+#pragma once
+// One patch run from the command line: the window's input checks, then the engine's job,
+// with the report of what it did.
+
+#include "cli_options.h"
+#include "job_report.h"
+#include "patch_job.h"
+#include "patch_rules.h"
+
+struct PatchOutcome {
+    PatchJob job = {};
+    JobReport report;
+    bool asked[RULE_COUNT] = {};  // the features that were switched on
+    char resultText[PATCH_TEXT_SIZE] = {};  // the window's result text, CRLF line ends
+    int exitCode = 0;
+};
+
+// Puts the feature toggles as the options say and checks the values as the window checks
+// its fields. A refused value: returns false with the window's message, and nothing ran.
+// Otherwise runs the job in the current folder (as a dry run if asked) and returns true.
+bool RunPatchCommand(const CliOptions& options, PatchOutcome* outcome, char (&message)[PATCH_TEXT_SIZE]);

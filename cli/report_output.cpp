@@ -1,0 +1,168 @@
+#include "report_output.h"
+
+#include <cstdio>
+
+#include "exit_codes.h"
+
+namespace {
+
+const char* const RULE_NAMES[RULE_COUNT] = {"widescreen", "camera", "fov", "fps"};
+
+// The window's texts end their lines with CRLF; a terminal and a script want plain ones.
+std::string PlainLines(const char* text) {
+    std::string lines;
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (c[0] == '\r' && c[1] == '\n') continue;
+        lines += *c;
+    }
+    return lines;
+}
+
+std::string Hex(const uint8_t* bytes, unsigned count, const char* separator) {
+    static const char DIGITS[] = "0123456789ABCDEF";
+    std::string hex;
+    for (unsigned i = 0; i < count; ++i) {
+        if (i != 0) hex += separator;
+        hex += DIGITS[bytes[i] >> 4];
+        hex += DIGITS[bytes[i] & 15];
+    }
+    return hex;
+}
+
+std::string JsonString(const std::string& text) {
+    std::string quoted = "\"";
+    for (const char c : text) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += c;
+        } else if (c == '\n') {
+            quoted += "\\n";
+        } else if (u < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04X", u);
+            quoted += escaped;
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "\"";
+}
+
+std::string JsonNameOrNull(const char* name) { return name[0] == '\0' ? "null" : JsonString(name); }
+const char* JsonBool(bool value) { return value ? "true" : "false"; }
+
+// The job got as far as the rules: a finished job, or one whose write-back failed.
+bool RulesRan(const PatchJob& job) { return job.target_name[0] != '\0' && job.widescreen_status[0] != '\0'; }
+
+const char* StatusLine(const PatchJob& job, int rule) {
+    const char* const lines[RULE_COUNT] = {job.widescreen_status, job.camera_status, job.fov_status, job.fps_status};
+    return lines[rule];
+}
+
+std::string CopyName(const PatchJob& job, const char* suffix) { return std::string(job.target_name) + suffix; }
+
+}  // namespace
+
+const char* RuleName(PatchRule rule) { return RULE_NAMES[rule]; }
+
+std::string PatchReportText(const PatchOutcome& outcome) {
+    const PatchJob& job = outcome.job;
+    const JobReport& report = outcome.report;
+    std::string text;
+    // A dry run shows the text a real run would show, "Done" included; it must not read as
+    // if something had been done.
+    if (report.dryRun) text += "Dry run: nothing was written. A real run would show:\n\n";
+    text += PlainLines(outcome.resultText) + "\n";
+    if (!RulesRan(job)) return text;
+
+    text += "\nrules:\n";
+    for (int rule = 0; rule < RULE_COUNT; ++rule) {
+        const RuleReport& rr = report.rules[rule];
+        text += std::string("  ") + RULE_NAMES[rule] + ": ";
+        if (rr.reason != RULE_USED) {
+            text += std::string(RuleReasonText(rr.reason)) + "\n";
+            continue;
+        }
+        text += std::to_string(rr.hits.size()) + (rr.hits.size() == 1 ? " hit\n" : " hits\n");
+        size_t listed = 0;
+        for (const RuleHit& hit : rr.hits) {
+            if (listed == TEXT_HITS_PER_RULE) break;
+            char offset[16];
+            std::snprintf(offset, sizeof offset, "0x%08lX", static_cast<unsigned long>(hit.offset));
+            text += std::string("    ") + offset + "  " + Hex(hit.before, hit.length, " ") + " \xE2\x86\x92 " +
+                    Hex(hit.after, hit.length, " ") + "\n";
+            ++listed;
+        }
+        if (rr.hits.size() > listed) text += "    \xE2\x80\xA6 and " + std::to_string(rr.hits.size() - listed) + " more\n";
+    }
+
+    const char* written = report.dryRun ? "would be written" : "written";
+    text += "\ncopies:\n";
+    text += "  " + CopyName(job, ".bak") + ": " + (report.backupWritten ? written : "not written") + "\n";
+    text += "  " + CopyName(job, ".orig") + ": ";
+    if (report.originalExisted) {
+        text += "already there, left alone\n";
+    } else {
+        text += std::string(report.originalWritten ? written : "not written") + "\n";
+    }
+    return text;
+}
+
+std::string PatchReportJson(const PatchOutcome& outcome) {
+    const PatchJob& job = outcome.job;
+    const JobReport& report = outcome.report;
+    std::string json = "{\n";
+    json += "  \"target\": " + JsonNameOrNull(job.target_name) + ",\n";
+    json += "  \"result_text\": " + JsonString(PlainLines(outcome.resultText)) + ",\n";
+    json += "  \"rules\": [";
+    if (RulesRan(job)) {
+        for (int rule = 0; rule < RULE_COUNT; ++rule) {
+            const RuleReport& rr = report.rules[rule];
+            json += rule == 0 ? "\n" : ",\n";
+            json += std::string("    {\"rule\": \"") + RULE_NAMES[rule] + "\", \"line\": " +
+                    JsonString(StatusLine(job, rule)) + ", \"reason\": " +
+                    (rr.reason == RULE_USED ? std::string("null") : JsonString(RuleReasonText(rr.reason))) +
+                    ", \"hits\": [";
+            for (size_t i = 0; i < rr.hits.size(); ++i) {
+                const RuleHit& hit = rr.hits[i];
+                json += (i == 0 ? "" : ", ");
+                json += "{\"offset\": " + std::to_string(hit.offset) + ", \"before\": \"" +
+                        Hex(hit.before, hit.length, "") + "\", \"after\": \"" + Hex(hit.after, hit.length, "") +
+                        "\"}";
+            }
+            json += "]}";
+        }
+        json += "\n  ";
+    }
+    json += "],\n";
+    json += "  \"copies\": [";
+    if (report.backupWritten) json += JsonString(CopyName(job, ".bak"));
+    if (report.originalWritten) json += std::string(report.backupWritten ? ", " : "") + JsonString(CopyName(job, ".orig"));
+    json += "],\n";
+    json += std::string("  \"orig_existed\": ") + JsonBool(report.originalExisted) + ",\n";
+    json += std::string("  \"dry_run\": ") + JsonBool(report.dryRun) + ",\n";
+    json += "  \"exit_code\": " + std::to_string(outcome.exitCode) + "\n}\n";
+    return json;
+}
+
+int RestoreExitCode(const RestoreResult& result) {
+    switch (result.outcome) {
+        case RESTORE_DONE: return EXIT_DONE;
+        case RESTORE_NO_TARGET: return EXIT_NO_TARGET;
+        default: return EXIT_FAILED;
+    }
+}
+
+std::string RestoreReportText(const RestoreResult& result) { return PlainLines(result.text) + "\n"; }
+
+std::string RestoreReportJson(const RestoreResult& result, bool forced) {
+    std::string json = "{\n";
+    json += "  \"target\": " + JsonNameOrNull(result.target_name) + ",\n";
+    json += "  \"result_text\": " + JsonString(PlainLines(result.text)) + ",\n";
+    json += "  \"copy\": " + JsonNameOrNull(result.copy_name) + ",\n";
+    json += std::string("  \"restored\": ") + JsonBool(result.outcome == RESTORE_DONE) + ",\n";
+    json += std::string("  \"forced\": ") + JsonBool(forced) + ",\n";
+    json += "  \"exit_code\": " + std::to_string(RestoreExitCode(result)) + "\n}\n";
+    return json;
+}
