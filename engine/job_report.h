@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "byte_scan.h"
 #include "patch_job.h"
 #include "patch_rules.h"
 #include "target_file.h"

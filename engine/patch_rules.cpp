@@ -5,6 +5,7 @@
 #include "bounded_text.h"
 #include "byte_scan.h"
 #include "feature_toggles.h"
+#include "job_report.h"
 
 namespace {
 
@@ -102,28 +103,78 @@ bool IsFpsTarget(const char* targetName) {
     return false;
 }
 
+namespace {
+
+// Wraps a rule's write so that each hit is recorded with its bytes before and after.
+struct HitRecorder {
+    SweepHit write;
+    const void* context;
+    const uint8_t* image;
+    uint8_t length;
+    RuleReport* report;
+};
+
+bool RecordHit(uint8_t* at, const void* recorder) {
+    const HitRecorder& r = *static_cast<const HitRecorder*>(recorder);
+    RuleHit hit = {};
+    hit.offset = static_cast<uint32_t>(at - r.image);
+    hit.length = r.length;
+    std::memcpy(hit.before, at, r.length);
+    const bool goOn = r.write(at, r.context);
+    std::memcpy(hit.after, at, r.length);
+    r.report->hits.push_back(hit);
+    return goOn;
+}
+
+}  // namespace
+
 void ApplyPatchRules(uint8_t* image, uint32_t size, const RuleValues& values, PatchJob* job,
-                     bool applied[RULE_COUNT], ScanKind kind) {
+                     bool applied[RULE_COUNT], ScanKind kind, RuleReport* reports) {
     const uint32_t aspectBits = AspectBits(values.aspect);
     const uint16_t cameraBits = static_cast<uint16_t>(values.cameraDistance);
     const uint32_t fovValue = values.fovWidth != 0 ? FovImmediate(values.fovWidth) : 0;
 
+    // Each rule's guard, in the words the console patcher prints when it holds the rule back.
+    const bool fpsTarget = IsFpsTarget(job->target_name);
+    const struct {
+        bool switchedOn;
+        bool hasValue;
+        bool allowed;
+        SweepHit write;
+        const void* context;
+    } guards[RULE_COUNT] = {
+        {g_bWidescreen != 0, values.aspect != 0.0f, true, WriteAspect, &aspectBits},
+        {g_bCameraDistance != 0, values.cameraDistance != 0, true, WriteCameraDistance, &cameraBits},
+        {g_bFieldOfView != 0, values.fovWidth != 0, true, WriteFovImmediate, &fovValue},
+        {g_bFps60 != 0, true, fpsTarget, WriteFpsCompare, nullptr},
+    };
+
     // The rules whose guards pass, in their fixed order.
     SweepRule rules[RULE_COUNT];
+    HitRecorder recorders[RULE_COUNT];
     PatchRule ruleOf[RULE_COUNT];
     int count = 0;
-    auto add = [&](PatchRule rule, const BytePattern& pattern, SweepHit write, const void* context) {
-        rules[count] = SweepRule{&pattern, write, context, {}};
-        ruleOf[count++] = rule;
-    };
-    if (g_bWidescreen && values.aspect != 0.0f) {
-        add(RULE_WIDESCREEN, WIDESCREEN_PATTERN, WriteAspect, &aspectBits);
+    for (int rule = 0; rule < RULE_COUNT; ++rule) {
+        RuleReport* report = reports != nullptr ? &reports[rule] : nullptr;
+        const auto& guard = guards[rule];
+        const RuleReason heldBack = !guard.switchedOn ? RULE_SWITCHED_OFF
+                                    : !guard.hasValue ? RULE_NO_VALUE
+                                    : !guard.allowed  ? RULE_NOT_FOR_THIS_GAME
+                                                      : RULE_USED;
+        if (report != nullptr) {
+            report->reason = heldBack;
+            report->hits.clear();
+        }
+        if (heldBack != RULE_USED) continue;
+        const BytePattern& pattern = RulePattern(static_cast<PatchRule>(rule));
+        if (report != nullptr) {
+            recorders[count] = {guard.write, guard.context, image, static_cast<uint8_t>(pattern.length), report};
+            rules[count] = SweepRule{&pattern, RecordHit, &recorders[count], {}};
+        } else {
+            rules[count] = SweepRule{&pattern, guard.write, guard.context, {}};
+        }
+        ruleOf[count++] = static_cast<PatchRule>(rule);
     }
-    if (g_bCameraDistance && values.cameraDistance != 0) {
-        add(RULE_CAMERA, CAMERA_PATTERN, WriteCameraDistance, &cameraBits);
-    }
-    if (g_bFieldOfView && values.fovWidth != 0) add(RULE_FOV, FOV_PATTERN, WriteFovImmediate, &fovValue);
-    if (IsFpsTarget(job->target_name) && g_bFps60) add(RULE_FPS, FPS_PATTERN, WriteFpsCompare, nullptr);
 
     // The fast way runs them all in one sweep over the image, with the same result as
     // running them one after the other, which is what the reference does.
@@ -140,10 +191,24 @@ void ApplyPatchRules(uint8_t* image, uint32_t size, const RuleValues& values, Pa
     char(*const lines[RULE_COUNT])[PATCH_TEXT_SIZE] = {&job->widescreen_status, &job->camera_status,
                                                        &job->fov_status, &job->fps_status};
     for (int i = 0; i < count; ++i) {
-        if (!rules[i].cursor.found) continue;
+        if (!rules[i].cursor.found) {
+            if (reports != nullptr) reports[ruleOf[i]].reason = RULE_PATTERN_NOT_FOUND;
+            continue;
+        }
         strcpy_s(*lines[ruleOf[i]], SUCCESS_TEXTS[ruleOf[i]]);
         applied[ruleOf[i]] = true;
     }
+}
+
+const BytePattern& RulePattern(PatchRule rule) {
+    static const BytePattern* const PATTERNS[RULE_COUNT] = {&WIDESCREEN_PATTERN, &CAMERA_PATTERN, &FOV_PATTERN,
+                                                            &FPS_PATTERN};
+    return *PATTERNS[rule < RULE_COUNT ? rule : RULE_WIDESCREEN];
+}
+
+RuleWriteSpan RuleWrites(PatchRule rule) {
+    static const RuleWriteSpan SPANS[RULE_COUNT] = {{0, 4}, {6, 2}, {0, 4}, {4, 1}};
+    return SPANS[rule < RULE_COUNT ? rule : RULE_WIDESCREEN];
 }
 
 const char* RuleNotUsedText(PatchRule rule) {

@@ -3,7 +3,10 @@
 
 #include <cstdint>
 
+#include "byte_scan.h"
 #include "patch_job.h"
+
+struct RuleReport;
 
 enum PatchRule { RULE_WIDESCREEN, RULE_CAMERA, RULE_FOV, RULE_FPS, RULE_COUNT };
 
@@ -31,8 +34,18 @@ struct RuleValues {
 
 // Runs the rules in their fixed order under the feature toggles and the values' guards,
 // writes each success text into `job` and sets `applied` for each rule that found a hit.
+// With `reports` (RULE_COUNT of them) it also says why each rule wrote nothing, or lists
+// every hit it rewrote.
 void ApplyPatchRules(uint8_t* image, uint32_t size, const RuleValues& values, PatchJob* job,
-                     bool applied[RULE_COUNT], ScanKind kind = SCAN_FAST);
+                     bool applied[RULE_COUNT], ScanKind kind = SCAN_FAST, RuleReport* reports = nullptr);
+
+// The bytes a rule looks for, and which of a hit's bytes it may rewrite.
+const BytePattern& RulePattern(PatchRule rule);
+struct RuleWriteSpan {
+    uint8_t offset;
+    uint8_t length;
+};
+RuleWriteSpan RuleWrites(PatchRule rule);
 
 // The result line of a rule that found nothing or did not run.
 const char* RuleNotUsedText(PatchRule rule);

@@ -1,7 +1,9 @@
 #include "patch_worker.h"
 
 #include "bounded_text.h"
+#include "job_report.h"
 #include "patch_rules.h"
+#include "result_text.h"
 #include "target_file.h"
 
 const char* const TARGET_CANDIDATES[TARGET_CANDIDATE_COUNT] = {
@@ -14,12 +16,13 @@ namespace {
 const uint64_t MAX_IMAGE_SIZE = 0xFFFFFFFFull;
 
 // Every name that opens replaces the one before, so the last openable name is the target.
-void ProbeCandidates(PatchJob* job) {
-    for (const char* name : TARGET_CANDIDATES) {
-        FILE* probe = g_fileOps.openExclusive(name, "r+b");
+// Why each of the others would not open is kept for the player.
+void ProbeCandidates(PatchJob* job, OpenReason (&reasons)[TARGET_CANDIDATE_COUNT]) {
+    for (int i = 0; i < TARGET_CANDIDATE_COUNT; ++i) {
+        FILE* probe = OpenForUpdate(TARGET_CANDIDATES[i], &reasons[i]);
         if (probe == nullptr) continue;
         g_fileOps.close(probe);
-        strcpy_s(job->target_name, name);
+        strcpy_s(job->target_name, TARGET_CANDIDATES[i]);
     }
 }
 
@@ -49,37 +52,96 @@ uint8_t* ReadWholeImage(FILE* target, PatchJob* job, uint32_t* imageSize) {
     return image;
 }
 
-// Writes the backup whole, or reports why not. A backup left half-written would look
-// like a good copy of the game, so a failed one is removed again.
-bool WriteBackup(const char* backupName, const uint8_t* image, uint32_t size, PatchJob* job) {
-    FILE* backup = g_fileOps.openExclusive(backupName, "wb");
-    bool written = false;
-    if (backup != nullptr) {
-        written = WriteWhole(backup, image, size);
-        written = (g_fileOps.close(backup) == 0) && written;
-        if (!written) g_fileOps.remove(backupName);
+void ReportReopenFailure(PatchJob* job, OpenReason reason) {
+    sprintf_s(job->failure_text, "Nothing was changed!\r\n\r\n%s could not be\r\nopened again: %s", job->target_name,
+              OpenReasonText(reason));
+    const char* hint = OpenReasonHint(reason);
+    if (hint[0] != '\0') {
+        strcat_s(job->failure_text, "\r\n");
+        strcat_s(job->failure_text, hint);
     }
+}
+
+// A busy or read-only backup is the player's business: it is not replaced behind their back.
+bool MayReplace(const char* name) {
+    const FileFacts facts = g_fileOps.inspect(name);
+    if (!facts.exists) return true;
+    FILE* existing = OpenForUpdate(name, nullptr);
+    if (existing == nullptr) return false;
+    g_fileOps.close(existing);
+    return true;
+}
+
+// Writes the backup whole, or reports why not. The previous backup stays as it was until
+// the new one is whole on the disk.
+bool WriteBackup(const char* backupName, const uint8_t* image, uint32_t size, bool dryRun, PatchJob* job) {
+    const bool written = MayReplace(backupName) && (dryRun || WriteFileAtomically(backupName, image, size, true));
     if (!written) {
         sprintf_s(job->failure_text, "Nothing was changed!\r\n\r\nThe backup %s\r\ncould not be written.", backupName);
     }
     return written;
 }
 
+// The contents as first found, kept once and never replaced: every later run's backup may
+// already be a patched file.
+bool KeepOriginal(const char* originalName, const uint8_t* image, uint32_t size, bool dryRun, PatchJob* job,
+                  JobReport* report) {
+    if (g_fileOps.inspect(originalName).exists) {
+        report->originalExisted = true;
+        return true;
+    }
+    if (!dryRun && !WriteFileAtomically(originalName, image, size, false)) {
+        sprintf_s(job->failure_text, "Nothing was changed!\r\n\r\nThe original copy\r\n%s\r\ncould not be written.",
+                  originalName);
+        return false;
+    }
+    report->originalWritten = true;
+    return true;
+}
+
+// A run that was cut off leaves at most its temporary copies; they are never a good copy.
+void RemoveLeftovers(const char* const (&names)[2]) {
+    for (const char* name : names) {
+        char temporary[PATCH_TEXT_SIZE];
+        if (TemporaryNameOf(name, temporary) && g_fileOps.inspect(temporary).exists) g_fileOps.remove(temporary);
+    }
+}
+
+bool WriteBack(FILE* target, const uint8_t* image, uint32_t size) {
+    bool written = g_fileOps.rewind(target) && WriteWhole(target, image, size) && CommitFile(target);
+    return (g_fileOps.close(target) == 0) && written;
+}
+
 }  // namespace
 
-void RunPatchJob(PatchJob* job) {
+void RunPatchJob(PatchJob* job, JobReport* report) {
+    JobReport ownReport;
+    JobReport& r = report != nullptr ? *report : ownReport;
+    const bool dryRun = r.dryRun;
     const RuleValues values = {job->aspect_ratio, job->camera_distance, job->fov_width};
     bool applied[RULE_COUNT] = {};
 
-    ProbeCandidates(job);
-    if (job->target_name[0] == '\0') return;
-
-    FILE* target = g_fileOps.openExclusive(job->target_name, "r+b");
-    if (target == nullptr) {
-        sprintf_s(job->failure_text, "Nothing was changed!\r\n\r\n%s could not be\r\nopened again.\r\nMaybe file is busy",
-                  job->target_name);
+    ProbeCandidates(job, r.candidates);
+    if (job->target_name[0] == '\0') {
+        FormatNoTargetText(r.candidates, job->failure_text);
         return;
     }
+
+    OpenReason reopenReason = OPEN_OK;
+    FILE* target = OpenForUpdate(job->target_name, &reopenReason);
+    if (target == nullptr) {
+        ReportReopenFailure(job, reopenReason);
+        return;
+    }
+
+    char backupName[PATCH_TEXT_SIZE];
+    char originalName[PATCH_TEXT_SIZE];
+    strcpy_s(backupName, job->target_name);
+    strcat_s(backupName, ".bak");
+    strcpy_s(originalName, job->target_name);
+    strcat_s(originalName, ".orig");
+    if (!dryRun) RemoveLeftovers({backupName, originalName});
+
     uint32_t size = 0;
     uint8_t* image = ReadWholeImage(target, job, &size);
     if (image == nullptr) {
@@ -87,19 +149,22 @@ void RunPatchJob(PatchJob* job) {
         return;
     }
 
-    char backupName[PATCH_TEXT_SIZE];
-    strcpy_s(backupName, job->target_name);
-    strcat_s(backupName, ".bak");
-    if (!WriteBackup(backupName, image, size, job)) {
+    if (!WriteBackup(backupName, image, size, dryRun, job) ||
+        !KeepOriginal(originalName, image, size, dryRun, job, &r)) {
         g_fileOps.close(target);
         g_fileOps.release(image);
         return;
     }
+    r.backupWritten = true;
 
-    ApplyPatchRules(image, size, values, job, applied);
+    ApplyPatchRules(image, size, values, job, applied, SCAN_FAST, r.rules);
 
-    bool writtenBack = g_fileOps.rewind(target) && WriteWhole(target, image, size);
-    writtenBack = (g_fileOps.close(target) == 0) && writtenBack;
+    bool writtenBack = true;
+    if (dryRun) {
+        g_fileOps.close(target);
+    } else {
+        writtenBack = WriteBack(target, image, size);
+    }
     g_fileOps.release(image);
     if (!writtenBack) {
         sprintf_s(job->failure_text,

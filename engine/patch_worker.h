@@ -11,5 +11,8 @@
 // against the current working folder. Returning ends the thread.
 unsigned PATCH_WORKER_API PatchWorker(void* job);
 
-// The same work on the calling thread.
-void RunPatchJob(PatchJob* job);
+struct JobReport;
+
+// The same work on the calling thread. With `report` it also tells, for the console
+// patcher, what each candidate, rule and copy came to; its dryRun leaves every file alone.
+void RunPatchJob(PatchJob* job, JobReport* report = nullptr);

@@ -1,10 +1,13 @@
 #pragma once
 // The file operations of the patch job. They go through one table so that tests can make
-// any of them fail the way a full disk, a busy file or a short read would.
+// any of them fail the way a full disk, a busy file or a short read would, or stop the
+// process in the middle of a job.
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+
+#include "patch_job.h"
 
 // Why a file could not be opened for update with no sharing.
 enum OpenReason {
@@ -23,18 +26,46 @@ const char* OpenReasonText(OpenReason reason);
 // What the player can do about it, or empty when there is nothing to say.
 const char* OpenReasonHint(OpenReason reason);
 
+// A system file handle: a HANDLE on Windows, a file descriptor elsewhere.
+using NativeFile = intptr_t;
+const NativeFile NO_NATIVE_FILE = -1;
+
+enum OpenDisposition {
+    OPEN_EXISTING_ONLY,  // the file must be there
+    CREATE_OR_TRUNCATE,  // a fresh, empty file
+};
+
+struct FileFacts {
+    bool exists;
+    bool directory;
+    bool readOnly;  // the read-only attribute, or no write permission bit at all
+};
+
 struct FileOps {
-    // Opens with no sharing at all: while the stream is open no other handle or process
-    // can open the file, and an open fails while anyone else has it open.
-    FILE* (*openExclusive)(const char* name, const char* mode);
+    FileFacts (*inspect)(const char* name);
+    // Opens for reading and writing with no sharing at all: while the handle is open no other
+    // handle or process can open the file, and the open fails while anyone else has it open.
+    // On failure returns NO_NATIVE_FILE and puts the system's error code (GetLastError, or
+    // errno) into *error.
+    NativeFile (*openNative)(const char* name, OpenDisposition disposition, unsigned long* error);
+    void (*closeNative)(NativeFile file);
+    // The runtime's descriptor for a system handle (_open_osfhandle); -1 on failure.
+    int (*descriptorOf)(NativeFile file);
+    void (*closeDescriptor)(int descriptor);
+    FILE* (*streamOf)(int descriptor, const char* mode);
     // The file's size in bytes from seeking to its end; false when it cannot be told.
     bool (*tellSize)(FILE* file, uint64_t* size);
     bool (*rewind)(FILE* file);
     size_t (*read)(void* buffer, size_t size, FILE* file);
     size_t (*write)(const void* buffer, size_t size, FILE* file);
     int (*flush)(FILE* file);
+    // Forces what the system holds of the file onto the disk (_commit, fsync); 0 on success.
+    int (*commit)(FILE* file);
     int (*close)(FILE* file);
     int (*remove)(const char* name);
+    // Renames `from` to `to` in one step. With `replace` an existing `to` is replaced; without
+    // it the move fails when `to` exists. The move itself is on the disk when it returns.
+    bool (*move)(const char* from, const char* to, bool replace);
     void* (*allocate)(size_t size);
     void (*release)(void* buffer);
 };
@@ -43,6 +74,27 @@ struct FileOps {
 extern FileOps g_fileOps;
 extern const FileOps DEFAULT_FILE_OPS;
 
+// The reason for a failed openNative, from its error code and what inspect said.
+OpenReason ReasonOfOpenError(unsigned long error);
+
+// Opens an existing file for update ("r+b") with no sharing, or returns null and says why.
+// `reason` may be null.
+FILE* OpenForUpdate(const char* name, OpenReason* reason);
+// Creates or truncates a file for writing with no sharing, or returns null and says why.
+FILE* CreateForWriting(const char* name, OpenReason* reason);
+
 // Writes the whole block and pushes it to the system, so that a failed or short write,
 // including one that only shows when the runtime's buffer is flushed, is noticed.
 bool WriteWhole(FILE* file, const void* buffer, size_t size);
+// Flushes the stream and forces the file onto the disk.
+bool CommitFile(FILE* file);
+
+// Puts `size` bytes under `name` so that `name` is at every moment either what it was or
+// the whole new contents: they are written to `name` + ".tmp" in the same folder, forced
+// to the disk and moved over `name`. With `replace` false an existing `name` is kept and
+// the call fails. On failure the temporary file is removed and `name` is as it was.
+bool WriteFileAtomically(const char* name, const void* data, size_t size, bool replace);
+
+// The temporary file that WriteFileAtomically uses for `name`; false when the name is too
+// long for the buffer.
+bool TemporaryNameOf(const char* name, char (&out)[PATCH_TEXT_SIZE]);

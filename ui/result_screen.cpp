@@ -5,6 +5,7 @@
 #include "controls.h"
 #include "patch_job.h"
 #include "patch_worker.h"
+#include "result_text.h"
 #include "system_calls.h"
 #include "ui_globals.h"
 
@@ -66,17 +67,6 @@ INT_PTR BuildResultScreen(HWND hwnd, const PatchJob& job) {
 }
 
 }  // namespace
-
-void FormatResultText(const PatchJob& job, char (&text)[256]) {
-    if (job.target_name[0] == '\0') {
-        strcpy_s(text, "No Velmora 2345 files\r\nMaybe file is busy");
-    } else if (job.failure_text[0] != '\0') {
-        strcpy_s(text, job.failure_text);
-    } else {
-        sprintf_s(text, "Done %s!\r\n\r\n%s\r\n%s\r\n%s\r\n%s", job.target_name,
-                  job.widescreen_status, job.camera_status, job.fov_status, job.fps_status);
-    }
-}
 
 INT_PTR RunApply(HWND hwnd) {
     char BuffWidth[256], BuffHeight[256], BuffDist[256], BuffFov[256];

@@ -8,6 +8,3 @@
 
 // Returns 1, or -1 when a control of the result screen could not be made.
 INT_PTR RunApply(HWND hwnd);
-
-// The text the result screen shows for a finished job. Never "Done" for a failed one.
-void FormatResultText(const PatchJob& job, char (&text)[256]);

@@ -2,10 +2,16 @@
 // chosen, the backup, the write-back and the result lines, and every failure on the way.
 
 #include <cstddef>
+#include <cerrno>
 #include <cstring>
+#include <map>
 #include <string>
 
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "patch_worker.h"
 #include "target_file.h"
@@ -84,7 +90,7 @@ TEST_F(Worker, NoCandidateTouchesNothing) {
     PatchJob job = MakeJob(16.0f / 9.0f, 2048, 1920);
     RunPatchJob(&job);
     EXPECT_STREQ(job.target_name, "");
-    EXPECT_STREQ(job.failure_text, "");
+    EXPECT_STREQ(job.failure_text, "No Velmora 2345 files\r\nMaybe file is busy");
     ExpectLines(job, EMPTY_LINES);
     EXPECT_EQ(ReadFile("vlmr6.exe"), GAME);
     EXPECT_EQ(ReadFile("Vlmr2.exe.bak"), GAME);
@@ -193,89 +199,190 @@ TEST(PatchWorkerEntry, RunsTheJobAndReturnsZero) {
 
 // --- failures, injected one at a time into the file operations ---------------------------
 
-enum FaultOp { FAIL_OPEN, FAIL_TELL, HUGE_SIZE, FAIL_ALLOCATE, SHORT_READ, SHORT_WRITE, FAIL_FLUSH, FAIL_CLOSE };
+// Which file operation fails, on which file, and at which of its calls on that file.
+enum FaultOp { FAIL_OPEN, FAIL_DESCRIPTOR, FAIL_STREAM, FAIL_TELL, HUGE_SIZE, FAIL_ALLOCATE, SHORT_READ,
+               FAIL_REWIND, SHORT_WRITE, FAIL_FLUSH, FAIL_COMMIT, FAIL_CLOSE, FAIL_MOVE, FAULT_OP_COUNT };
 
 struct Fault {
     FaultOp op;
-    int nth;  // which call of that operation fails, counting from 1
+    const char* file;
+    int nth;
 };
 
-Fault g_fault;
-int g_calls[FAIL_CLOSE + 1];
+#ifdef _WIN32
+const unsigned long IN_USE_ERROR = ERROR_SHARING_VIOLATION;
+#else
+const unsigned long IN_USE_ERROR = EWOULDBLOCK;
+#endif
 
-bool Strikes(FaultOp op) { return g_fault.op == op && ++g_calls[op] == g_fault.nth; }
+// Follows each open from its name to its system handle, descriptor and stream, so that a
+// fault can be aimed at one file, whichever step it is at.
+class FaultyDisk {
+public:
+    static Fault fault;
+    static std::map<std::string, int> calls;
+    static std::map<NativeFile, std::string> natives;
+    static std::map<int, std::string> descriptors;
+    static std::map<FILE*, std::string> streams;
 
-FILE* FakeOpen(const char* name, const char* mode) {
-    return Strikes(FAIL_OPEN) ? nullptr : DEFAULT_FILE_OPS.openExclusive(name, mode);
-}
-bool FakeTellSize(FILE* file, uint64_t* size) {
-    if (Strikes(FAIL_TELL)) return false;
-    if (Strikes(HUGE_SIZE)) {
-        *size = 0x100000000ull;
-        return true;
+    static void Install(const Fault& f) {
+        fault = f;
+        calls.clear();
+        natives.clear();
+        descriptors.clear();
+        streams.clear();
+        g_fileOps = DEFAULT_FILE_OPS;
+        g_fileOps.openNative = OpenNative;
+        g_fileOps.descriptorOf = DescriptorOf;
+        g_fileOps.streamOf = StreamOf;
+        g_fileOps.tellSize = TellSize;
+        g_fileOps.allocate = Allocate;
+        g_fileOps.read = Read;
+        g_fileOps.rewind = Rewind;
+        g_fileOps.write = Write;
+        g_fileOps.flush = Flush;
+        g_fileOps.commit = Commit;
+        g_fileOps.close = Close;
+        g_fileOps.move = Move;
     }
-    return DEFAULT_FILE_OPS.tellSize(file, size);
-}
-void* FakeAllocate(size_t size) { return Strikes(FAIL_ALLOCATE) ? nullptr : DEFAULT_FILE_OPS.allocate(size); }
-size_t FakeRead(void* buffer, size_t size, FILE* file) {
-    return DEFAULT_FILE_OPS.read(buffer, Strikes(SHORT_READ) ? size - 1 : size, file);
-}
-size_t FakeWrite(const void* buffer, size_t size, FILE* file) {
-    return DEFAULT_FILE_OPS.write(buffer, Strikes(SHORT_WRITE) ? size / 2 : size, file);
-}
-int FakeFlush(FILE* file) { return Strikes(FAIL_FLUSH) ? EOF : DEFAULT_FILE_OPS.flush(file); }
-int FakeClose(FILE* file) {
-    const int result = DEFAULT_FILE_OPS.close(file);
-    return Strikes(FAIL_CLOSE) ? EOF : result;
-}
+    static bool Reached() {
+        return calls[std::to_string(fault.op) + fault.file] >= fault.nth;
+    }
 
-enum BackupAfter { NO_BACKUP, OLD_BACKUP_KEPT, BACKUP_OF_GAME };
+private:
+    static bool Strikes(FaultOp op, const std::string& file) {
+        if (op != fault.op || file != fault.file) return false;
+        return ++calls[std::to_string(op) + file] == fault.nth;
+    }
+    static NativeFile OpenNative(const char* name, OpenDisposition disposition, unsigned long* error) {
+        if (Strikes(FAIL_OPEN, name)) {
+            *error = IN_USE_ERROR;
+            return NO_NATIVE_FILE;
+        }
+        const NativeFile file = DEFAULT_FILE_OPS.openNative(name, disposition, error);
+        if (file != NO_NATIVE_FILE) natives[file] = name;
+        return file;
+    }
+    static int DescriptorOf(NativeFile file) {
+        if (Strikes(FAIL_DESCRIPTOR, natives[file])) return -1;
+        const int descriptor = DEFAULT_FILE_OPS.descriptorOf(file);
+        descriptors[descriptor] = natives[file];
+        return descriptor;
+    }
+    static FILE* StreamOf(int descriptor, const char* mode) {
+        if (Strikes(FAIL_STREAM, descriptors[descriptor])) return nullptr;
+        FILE* stream = DEFAULT_FILE_OPS.streamOf(descriptor, mode);
+        streams[stream] = descriptors[descriptor];
+        return stream;
+    }
+    static bool TellSize(FILE* file, uint64_t* size) {
+        if (Strikes(FAIL_TELL, streams[file])) return false;
+        if (Strikes(HUGE_SIZE, streams[file])) {
+            *size = 0x100000000ull;
+            return true;
+        }
+        return DEFAULT_FILE_OPS.tellSize(file, size);
+    }
+    static void* Allocate(size_t size) { return Strikes(FAIL_ALLOCATE, "") ? nullptr : DEFAULT_FILE_OPS.allocate(size); }
+    static size_t Read(void* buffer, size_t size, FILE* file) {
+        return DEFAULT_FILE_OPS.read(buffer, Strikes(SHORT_READ, streams[file]) ? size - 1 : size, file);
+    }
+    static bool Rewind(FILE* file) { return !Strikes(FAIL_REWIND, streams[file]) && DEFAULT_FILE_OPS.rewind(file); }
+    static size_t Write(const void* buffer, size_t size, FILE* file) {
+        return DEFAULT_FILE_OPS.write(buffer, Strikes(SHORT_WRITE, streams[file]) ? size / 2 : size, file);
+    }
+    static int Flush(FILE* file) { return Strikes(FAIL_FLUSH, streams[file]) ? EOF : DEFAULT_FILE_OPS.flush(file); }
+    static int Commit(FILE* file) { return Strikes(FAIL_COMMIT, streams[file]) ? -1 : DEFAULT_FILE_OPS.commit(file); }
+    static int Close(FILE* file) {
+        const std::string name = streams[file];
+        const int result = DEFAULT_FILE_OPS.close(file);
+        return Strikes(FAIL_CLOSE, name) ? EOF : result;
+    }
+    static bool Move(const char* from, const char* to, bool replace) {
+        return !Strikes(FAIL_MOVE, to) && DEFAULT_FILE_OPS.move(from, to, replace);
+    }
+};
+
+Fault FaultyDisk::fault;
+std::map<std::string, int> FaultyDisk::calls;
+std::map<NativeFile, std::string> FaultyDisk::natives;
+std::map<int, std::string> FaultyDisk::descriptors;
+std::map<FILE*, std::string> FaultyDisk::streams;
+
+enum CopyAfter { COPY_ABSENT, COPY_OLD, COPY_OF_GAME };
 
 struct FailureCase {
     const char* name;
     Fault fault;
-    const char* text;  // the whole failure text, with the target and backup names filled in
+    const char* text;  // the whole failure text, with the target and copy names filled in
     bool targetWritten;
-    BackupAfter backup;
+    CopyAfter backup;
+    CopyAfter original;
 };
 
-// With one candidate present, the calls come in this order: open #1 to #6 the probes of
-// the six names, #7 target, #8 backup; close #1 probe, #2 backup, #3 target; write and flush #1 backup, #2 target.
-const char REOPEN_TEXT[] = "Nothing was changed!\r\n\r\nVlmr2.exe could not be\r\nopened again.\r\nMaybe file is busy";
+const char REOPEN_TEXT[] =
+    "Nothing was changed!\r\n\r\nVlmr2.exe could not be\r\nopened again: in use\r\nClose the game, then try again.";
+const char REOPEN_FAILED_TEXT[] = "Nothing was changed!\r\n\r\nVlmr2.exe could not be\r\nopened again: cannot be opened";
 const char SIZE_TEXT[] = "Nothing was changed!\r\n\r\nThe size of Vlmr2.exe\r\ncould not be read.";
 const char HUGE_TEXT[] = "Nothing was changed!\r\n\r\nVlmr2.exe is 4 GiB\r\nor larger.";
 const char MEMORY_TEXT[] = "Nothing was changed!\r\n\r\nNot enough memory\r\nto read Vlmr2.exe.";
 const char READ_TEXT[] = "Nothing was changed!\r\n\r\nVlmr2.exe could not\r\nbe read whole.";
 const char BACKUP_TEXT[] = "Nothing was changed!\r\n\r\nThe backup Vlmr2.exe.bak\r\ncould not be written.";
+const char ORIGINAL_TEXT[] = "Nothing was changed!\r\n\r\nThe original copy\r\nVlmr2.exe.orig\r\ncould not be written.";
 const char WRITE_TEXT[] =
     "Writing Vlmr2.exe failed!\r\n\r\nVlmr2.exe.bak holds\r\nthe previous contents:\r\ncopy it back to restore\r\nthe game.";
 
+const char TARGET[] = "Vlmr2.exe";
+const char BACKUP_TEMP[] = "Vlmr2.exe.bak.tmp";
+const char BACKUP[] = "Vlmr2.exe.bak";
+const char ORIGINAL_TEMP[] = "Vlmr2.exe.orig.tmp";
+const char ORIGINAL[] = "Vlmr2.exe.orig";
+
+// The target is opened twice (the probe, then the job), the old backup once to see that it
+// may be replaced; each copy is written to its temporary file and moved over its name.
 const FailureCase FAILURE_CASES[] = {
-    {"target_reopen_fails", {FAIL_OPEN, 7}, REOPEN_TEXT, false, OLD_BACKUP_KEPT},
-    {"size_unknown", {FAIL_TELL, 1}, SIZE_TEXT, false, OLD_BACKUP_KEPT},
-    {"four_gib_or_more", {HUGE_SIZE, 1}, HUGE_TEXT, false, OLD_BACKUP_KEPT},
-    {"allocation_fails", {FAIL_ALLOCATE, 1}, MEMORY_TEXT, false, OLD_BACKUP_KEPT},
-    {"short_read", {SHORT_READ, 1}, READ_TEXT, false, OLD_BACKUP_KEPT},
-    {"backup_open_fails", {FAIL_OPEN, 8}, BACKUP_TEXT, false, OLD_BACKUP_KEPT},
-    {"backup_short_write", {SHORT_WRITE, 1}, BACKUP_TEXT, false, NO_BACKUP},
-    {"backup_flush_fails", {FAIL_FLUSH, 1}, BACKUP_TEXT, false, NO_BACKUP},
-    {"backup_close_fails", {FAIL_CLOSE, 2}, BACKUP_TEXT, false, NO_BACKUP},
-    {"write_back_short", {SHORT_WRITE, 2}, WRITE_TEXT, true, BACKUP_OF_GAME},
-    {"write_back_flush_fails", {FAIL_FLUSH, 2}, WRITE_TEXT, true, BACKUP_OF_GAME},
-    {"write_back_close_fails", {FAIL_CLOSE, 3}, WRITE_TEXT, true, BACKUP_OF_GAME},
+    {"target_reopen_in_use", {FAIL_OPEN, TARGET, 2}, REOPEN_TEXT, false, COPY_OLD, COPY_ABSENT},
+    {"target_reopen_no_descriptor", {FAIL_DESCRIPTOR, TARGET, 2}, REOPEN_FAILED_TEXT, false, COPY_OLD, COPY_ABSENT},
+    {"target_reopen_no_stream", {FAIL_STREAM, TARGET, 2}, REOPEN_FAILED_TEXT, false, COPY_OLD, COPY_ABSENT},
+    {"size_unknown", {FAIL_TELL, TARGET, 1}, SIZE_TEXT, false, COPY_OLD, COPY_ABSENT},
+    {"four_gib_or_more", {HUGE_SIZE, TARGET, 1}, HUGE_TEXT, false, COPY_OLD, COPY_ABSENT},
+    {"allocation_fails", {FAIL_ALLOCATE, "", 1}, MEMORY_TEXT, false, COPY_OLD, COPY_ABSENT},
+    {"short_read", {SHORT_READ, TARGET, 1}, READ_TEXT, false, COPY_OLD, COPY_ABSENT},
+    {"old_backup_busy", {FAIL_OPEN, BACKUP, 1}, BACKUP_TEXT, false, COPY_OLD, COPY_ABSENT},
+    {"backup_open_fails", {FAIL_OPEN, BACKUP_TEMP, 1}, BACKUP_TEXT, false, COPY_OLD, COPY_ABSENT},
+    {"backup_no_descriptor", {FAIL_DESCRIPTOR, BACKUP_TEMP, 1}, BACKUP_TEXT, false, COPY_OLD, COPY_ABSENT},
+    {"backup_no_stream", {FAIL_STREAM, BACKUP_TEMP, 1}, BACKUP_TEXT, false, COPY_OLD, COPY_ABSENT},
+    {"backup_short_write", {SHORT_WRITE, BACKUP_TEMP, 1}, BACKUP_TEXT, false, COPY_OLD, COPY_ABSENT},
+    {"backup_flush_fails", {FAIL_FLUSH, BACKUP_TEMP, 1}, BACKUP_TEXT, false, COPY_OLD, COPY_ABSENT},
+    {"backup_commit_fails", {FAIL_COMMIT, BACKUP_TEMP, 1}, BACKUP_TEXT, false, COPY_OLD, COPY_ABSENT},
+    {"backup_close_fails", {FAIL_CLOSE, BACKUP_TEMP, 1}, BACKUP_TEXT, false, COPY_OLD, COPY_ABSENT},
+    {"backup_move_fails", {FAIL_MOVE, BACKUP, 1}, BACKUP_TEXT, false, COPY_OLD, COPY_ABSENT},
+    {"original_open_fails", {FAIL_OPEN, ORIGINAL_TEMP, 1}, ORIGINAL_TEXT, false, COPY_OF_GAME, COPY_ABSENT},
+    {"original_short_write", {SHORT_WRITE, ORIGINAL_TEMP, 1}, ORIGINAL_TEXT, false, COPY_OF_GAME, COPY_ABSENT},
+    {"original_commit_fails", {FAIL_COMMIT, ORIGINAL_TEMP, 1}, ORIGINAL_TEXT, false, COPY_OF_GAME, COPY_ABSENT},
+    {"original_close_fails", {FAIL_CLOSE, ORIGINAL_TEMP, 1}, ORIGINAL_TEXT, false, COPY_OF_GAME, COPY_ABSENT},
+    {"original_move_fails", {FAIL_MOVE, ORIGINAL, 1}, ORIGINAL_TEXT, false, COPY_OF_GAME, COPY_ABSENT},
+    {"write_back_rewind_fails", {FAIL_REWIND, TARGET, 2}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME},
+    {"write_back_short", {SHORT_WRITE, TARGET, 1}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME},
+    {"write_back_flush_fails", {FAIL_FLUSH, TARGET, 1}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME},
+    {"write_back_commit_fails", {FAIL_COMMIT, TARGET, 1}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME},
+    {"write_back_close_fails", {FAIL_CLOSE, TARGET, 2}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME},
 };
 
 class WorkerFailure : public ::testing::TestWithParam<FailureCase> {
 protected:
-    void SetUp() override {
-        std::memset(g_calls, 0, sizeof g_calls);
-        g_fault = GetParam().fault;
-        g_fileOps = {FakeOpen, FakeTellSize, DEFAULT_FILE_OPS.rewind, FakeRead, FakeWrite,
-                     FakeFlush, FakeClose, DEFAULT_FILE_OPS.remove, FakeAllocate, DEFAULT_FILE_OPS.release};
-    }
+    void SetUp() override { FaultyDisk::Install(GetParam().fault); }
     void TearDown() override { g_fileOps = DEFAULT_FILE_OPS; }
     TestFolder folder;
 };
+
+void ExpectCopy(const char* name, CopyAfter expected, const Bytes& old) {
+    switch (expected) {
+    case COPY_ABSENT: EXPECT_FALSE(FileExists(name)) << name; break;
+    case COPY_OLD: EXPECT_EQ(ReadFile(name), old) << name; break;
+    case COPY_OF_GAME: EXPECT_EQ(ReadFile(name), GAME) << name; break;
+    }
+}
 
 TEST_P(WorkerFailure, IsReportedAndNeverLeavesAnUnsafeFile) {
     const FailureCase& c = GetParam();
@@ -287,7 +394,7 @@ TEST_P(WorkerFailure, IsReportedAndNeverLeavesAnUnsafeFile) {
 
     RunPatchJob(&job);
 
-    EXPECT_EQ(g_calls[c.fault.op] >= c.fault.nth, true) << "the fault was never reached";
+    EXPECT_TRUE(FaultyDisk::Reached()) << "the fault was never reached";
     EXPECT_STREQ(job.target_name, "Vlmr2.exe");
     EXPECT_STREQ(job.failure_text, c.text);
     if (c.targetWritten) {
@@ -296,11 +403,10 @@ TEST_P(WorkerFailure, IsReportedAndNeverLeavesAnUnsafeFile) {
         ExpectLines(job, EMPTY_LINES);
         EXPECT_EQ(ReadFile("Vlmr2.exe"), GAME);
     }
-    switch (c.backup) {
-    case NO_BACKUP: EXPECT_FALSE(FileExists("Vlmr2.exe.bak")); break;
-    case OLD_BACKUP_KEPT: EXPECT_EQ(ReadFile("Vlmr2.exe.bak"), oldBackup); break;
-    case BACKUP_OF_GAME: EXPECT_EQ(ReadFile("Vlmr2.exe.bak"), GAME); break;
-    }
+    ExpectCopy(BACKUP, c.backup, oldBackup);
+    ExpectCopy(ORIGINAL, c.original, {});
+    EXPECT_FALSE(FileExists(BACKUP_TEMP));
+    EXPECT_FALSE(FileExists(ORIGINAL_TEMP));
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, WorkerFailure, ::testing::ValuesIn(FAILURE_CASES),
