@@ -14,6 +14,8 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -242,3 +244,57 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+#ifdef _WIN32
+FileHolder::FileHolder(const std::string& path, HoldKind) {
+    handle_ = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                          nullptr);
+    holding_ = handle_ != INVALID_HANDLE_VALUE;
+}
+
+FileHolder::~FileHolder() {
+    if (holding_) CloseHandle(handle_);
+}
+#else
+FileHolder::FileHolder(const std::string& path, HoldKind kind) {
+    int ready[2], release[2];
+    if (pipe2(ready, O_CLOEXEC) != 0) return;
+    if (pipe2(release, O_CLOEXEC) != 0) {
+        close(ready[0]);
+        close(ready[1]);
+        return;
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        close(ready[0]);
+        close(release[1]);
+        const int file = open(path.c_str(), kind == HOLD_FLOCK ? O_RDWR : O_RDONLY);
+        bool held = file >= 0;
+        if (held && kind == HOLD_FLOCK) held = flock(file, LOCK_EX | LOCK_NB) == 0;
+        if (held && kind == HOLD_MAPPED) {
+            struct stat facts;
+            held = fstat(file, &facts) == 0 &&
+                   mmap(nullptr, static_cast<size_t>(facts.st_size), PROT_READ, MAP_PRIVATE, file, 0) != MAP_FAILED;
+            close(file);
+        }
+        const char answer = held ? 'y' : 'n';
+        if (write(ready[1], &answer, 1) != 1) _exit(1);
+        char ignored;
+        while (read(release[0], &ignored, 1) > 0) {
+        }
+        _exit(0);
+    }
+    close(ready[1]);
+    close(release[0]);
+    release_ = release[1];
+    pid_ = child;
+    char answer = 'n';
+    holding_ = child > 0 && read(ready[0], &answer, 1) == 1 && answer == 'y';
+    close(ready[0]);
+}
+
+FileHolder::~FileHolder() {
+    if (release_ >= 0) close(release_);
+    if (pid_ > 0) waitpid(pid_, nullptr, 0);
+}
+#endif

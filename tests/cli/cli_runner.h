@@ -72,6 +72,31 @@ Bytes With(Bytes image, size_t offset, const Bytes& bytes);
 // The bytes `count` long at `offset`.
 Bytes Slice(const Bytes& image, size_t offset, size_t count);
 
+// Another process that holds a file the way a running game would, until destroyed. On
+// Windows it is this test process, with a handle that shares nothing.
+enum HoldKind {
+    HOLD_OPEN,    // an open descriptor, reading only
+    HOLD_FLOCK,   // open for writing with an exclusive flock
+    HOLD_MAPPED,  // mapped into memory, with its descriptor closed again
+};
+class FileHolder {
+public:
+    FileHolder(const std::string& path, HoldKind kind);
+    ~FileHolder();
+    FileHolder(const FileHolder&) = delete;
+    FileHolder& operator=(const FileHolder&) = delete;
+    bool holding() const { return holding_; }
+
+private:
+    bool holding_ = false;
+#ifdef _WIN32
+    void* handle_ = nullptr;
+#else
+    int release_ = -1;  // closing it lets the holder end
+    int pid_ = -1;
+#endif
+};
+
 // Splits text into its lines, without their line ends.
 std::vector<std::string> Lines(const std::string& text);
 bool Contains(const std::string& text, const std::string& part);

@@ -163,7 +163,7 @@ bool JsonValue::Has(const std::string& name) const {
 }
 
 bool ParseJson(const std::string& text, JsonValue* value, std::string* error) {
-    Reader reader{text};
+    Reader reader{text, 0, std::string()};
     *value = JsonValue();
     bool ok = reader.Value(value, 0);
     if (ok) {
