@@ -96,6 +96,7 @@ void GameFolder::Write(const std::string& name, const Bytes& bytes) const {
 }
 
 Bytes GameFolder::Read(const std::string& name) const {
+    if (!fs::is_regular_file(path_ / name)) return {};
     std::ifstream in(PathOf(name), std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }

@@ -1,1 +1,190 @@
-// filled below
+// The command line: what is refused before anything is touched, the value forms the window
+// accepts, and every exit code with its text and JSON reports agreeing.
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "cli_runner.h"
+#include "expected.h"
+#include "report_agreement.h"
+
+namespace {
+
+TEST(CliUsage, RefusedCommandLinesTouchNothing) {
+    const struct {
+        std::vector<std::string> args;
+        std::string complaint;
+    } cases[] = {
+        {{"--bogus"}, "unknown option --bogus"},
+        {{"vlmr3.exe"}, "unexpected argument vlmr3.exe"},
+        {{"--camera"}, "--camera needs a value"},
+        {{"--dir"}, "--dir needs a value"},
+        {{"--dir="}, "--dir needs a folder"},
+        {{"--fps", "--fps"}, "--fps given twice"},
+        {{"--fps=1"}, "--fps takes no value"},
+        {{"--force"}, "--force goes only with --restore"},
+        {{"--restore", "--camera", "2000"}, "--camera does not go with --restore"},
+        {{"--restore", "--dry-run"}, "--dry-run does not go with --restore"},
+        {{"--restore", "--no-widescreen"}, "--no-widescreen does not go with --restore"},
+        {{"--aspect", "16-9"}, "--aspect takes W:H or WxH, for example 16:9, not 16-9"},
+        {{"--aspect", "16:9:1"}, "--aspect takes W:H or WxH"},
+        {{"--aspect", "16:9", "--no-widescreen"}, "--aspect and --no-widescreen exclude each other"},
+    };
+    for (const auto& c : cases) {
+        GameFolder folder;
+        folder.Write("vlmr3.exe", FixtureImage());
+        const FolderState before = Snapshot(folder.path());
+        const CliRun run = folder.Run(c.args);
+        const std::string label = c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : "");
+        EXPECT_EQ(run.exitCode, 2) << label;
+        EXPECT_EQ(run.out, "") << label;
+        EXPECT_TRUE(Contains(run.err, "velmora-patch: " + c.complaint)) << label << ": " << run.err;
+        EXPECT_TRUE(Contains(run.err, "velmora-patch --restore [--dir DIR] [--force] [--json]")) << label;
+        EXPECT_EQ(Snapshot(folder.path()), before) << label;
+    }
+}
+
+TEST(CliUsage, AFolderThatCannotBeEnteredIsAUsageError) {
+    GameFolder folder;
+    const CliRun run = folder.Run({"--dir", folder.PathOf("no such folder")});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(Contains(run.err, "cannot enter the folder")) << run.err;
+}
+
+// The values go through the window's own input checks and are refused with its messages.
+TEST(CliUsage, RefusedValuesGetTheWindowsMessages) {
+    const std::string CAMERA = "Camera distance must be a whole number from 1 to 65535.";
+    const std::string FOV = "FOV must be \"undef\" or a whole number from 1 to 16777215.";
+    const std::string WIDTH = "Display width must be a whole number from 1 upwards.";
+    const std::string HEIGHT = "Display height must be a whole number from 1 upwards.";
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"--camera", "0"}, CAMERA},       {{"--camera", "65536"}, CAMERA},   {{"--camera", "-5"}, CAMERA},
+        {{"--camera", "12ab"}, CAMERA},    {{"--fov", "0"}, FOV},             {{"--fov", "16777216"}, FOV},
+        {{"--fov", "-1280"}, FOV},         {{"--fov", "undefined"}, FOV},     {{"--aspect", "0:9"}, WIDTH},
+        {{"--aspect", "a:9"}, WIDTH},      {{"--aspect", "16:-9"}, HEIGHT},   {{"--aspect=16:9.5"}, HEIGHT},
+    };
+    for (const auto& c : cases) {
+        GameFolder folder;
+        folder.Write("vlmr3.exe", FixtureImage());
+        const FolderState before = Snapshot(folder.path());
+        const CliRun run = folder.Run(c.args);
+        EXPECT_EQ(run.exitCode, 2) << c.args[0];
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, "velmora-patch: " + c.message + "\n") << c.args[0];
+        EXPECT_EQ(Snapshot(folder.path()), before) << c.args[0];
+    }
+}
+
+TEST(CliUsage, ValueFormsTheWindowAccepts) {
+    const struct {
+        std::vector<std::string> args;
+        size_t offset;
+        Bytes written;
+    } cases[] = {
+        {{"--aspect", "16:10"}, ASPECT_AT, {0xCD, 0xCC, 0xCC, 0x3F}},
+        {{"--aspect", "16x10"}, ASPECT_AT, {0xCD, 0xCC, 0xCC, 0x3F}},
+        {{"--aspect=16X10"}, ASPECT_AT, {0xCD, 0xCC, 0xCC, 0x3F}},
+        {{"--aspect", " 21 : 9 "}, ASPECT_AT, {0x55, 0x55, 0x15, 0x40}},
+        {{"--camera", "65535"}, CAMERA_AT + 6, {0xFF, 0xFF}},
+        {{"--camera=1"}, CAMERA_AT + 6, {0x01, 0x00}},
+        {{"--fov", "1366"}, FOV_AT, {0xB8, 0x00, 0x04, 0x00}},
+        {{"--fov", "16777215"}, FOV_AT, {0xB8, 0xFF, 0xFF, 0xBF}},
+    };
+    for (const auto& c : cases) {
+        GameFolder folder;
+        folder.Write("vlmr3.exe", FixtureImage());
+        const CliRun run = folder.Run(c.args);
+        EXPECT_EQ(run.exitCode, 0) << c.args[0] << "\n" << run.out << run.err;
+        EXPECT_EQ(Slice(folder.Read("vlmr3.exe"), c.offset, c.written.size()), c.written) << c.args[0];
+    }
+}
+
+// Every exit code of the table, each case run twice in fresh folders: as text and as JSON,
+// which must parse and tell the same.
+TEST(CliExitCodes, EachCodeAsTheTableSaysInTextAndJson) {
+    const Bytes noAspect = With(With(FixtureImage(), ASPECT_AT, {0, 0, 0, 0}), ASPECT_AGAIN_AT, {0, 0, 0, 0});
+    const struct {
+        const char* label;
+        std::function<void(const GameFolder&)> setUp;
+        std::vector<std::string> args;
+        int exitCode;
+        std::string resultStart;
+    } cases[] = {
+        {"defaults", [](const GameFolder& f) { f.Write("vlmr3.exe", FixtureImage()); }, {}, 0, "Done vlmr3.exe!"},
+        {"all four", [](const GameFolder& f) { f.Write("vlmr3.exe", FixtureImage()); },
+         {"--fov", "1920", "--camera", "2000", "--fps"}, 0, FULL_RUN_RESULT},
+        {"camera only", [](const GameFolder& f) { f.Write("vlmr3.exe", FixtureImage()); },
+         {"--no-widescreen", "--camera", "2000"}, 0,
+         "Done vlmr3.exe!\n\nWidescreen correction not used\nCamera dist correction OK"},
+        {"pattern not found", [&](const GameFolder& f) { f.Write("vlmr3.exe", noAspect); }, {}, 1,
+         "Done vlmr3.exe!\n\nWidescreen correction not used"},
+        {"not for this game", [](const GameFolder& f) { f.Write("vlmr4.exe", FixtureImage()); }, {"--fps"}, 1,
+         "Done vlmr4.exe!\n\nWidescreen correction OK\nCamera dist correction not used\nFOV correction not "
+         "used\nUnlock 60 FPS not used"},
+        {"no value", [](const GameFolder& f) { f.Write("vlmr3.exe", FixtureImage()); }, {"--fov", "undef"}, 1,
+         "Done vlmr3.exe!\n\nWidescreen correction OK\nCamera dist correction not used\nFOV correction not used"},
+        {"aspect without height", [](const GameFolder& f) { f.Write("vlmr3.exe", FixtureImage()); },
+         {"--aspect", "16:"}, 1, "Done vlmr3.exe!\n\nWidescreen correction not used"},
+        {"refused value", [](const GameFolder& f) { f.Write("vlmr3.exe", FixtureImage()); }, {"--camera", "0"}, 2,
+         ""},
+        {"empty folder", [](const GameFolder&) {}, {}, 3, "No Velmora 2345 files\nMaybe file is busy"},
+        {"a folder of the name", [](const GameFolder& f) { std::filesystem::create_directory(f.PathOf("vlmr3.exe")); },
+         {}, 3, "No Velmora 2345 files\nMaybe file is busy"},
+        {"read-only",
+         [](const GameFolder& f) {
+             f.Write("vlmr3.exe", FixtureImage());
+             chmod(f.PathOf("vlmr3.exe").c_str(), 0444);
+         },
+         {}, 3, "No Velmora 2345 files\nMaybe file is busy\nvlmr3.exe: read-only\nClear its read-only attribute."},
+        {"backup cannot be written",
+         [](const GameFolder& f) {
+             f.Write("vlmr3.exe", FixtureImage());
+             std::filesystem::create_directory(f.PathOf("vlmr3.exe.bak"));
+         },
+         {}, 4, "Nothing was changed!"},
+    };
+    for (const auto& c : cases) {
+        GameFolder textFolder, jsonFolder;
+        c.setUp(textFolder);
+        c.setUp(jsonFolder);
+        const Bytes target = textFolder.Read("vlmr3.exe");
+        const CliRun text = textFolder.Run(c.args);
+        std::vector<std::string> jsonArgs = c.args;
+        jsonArgs.push_back("--json");
+        const CliRun json = jsonFolder.Run(jsonArgs);
+        EXPECT_EQ(text.exitCode, c.exitCode) << c.label << "\n" << text.out << text.err;
+        EXPECT_EQ(json.exitCode, c.exitCode) << c.label;
+        if (c.exitCode == 2) continue;
+        EXPECT_EQ(text.out.compare(0, c.resultStart.size(), c.resultStart), 0) << c.label << "\n" << text.out;
+        ExpectReportsAgree(text, json, c.label);
+        // Errors go to stderr; a run that did its job has nothing to say there.
+        EXPECT_EQ(text.err.empty(), c.exitCode <= 1) << c.label << ": " << text.err;
+        if (c.exitCode >= 3) {
+            EXPECT_EQ(textFolder.Read("vlmr3.exe"), target) << c.label;
+        }
+    }
+}
+
+// As root, an immutable file refuses write access whatever its permission bits say.
+TEST(CliExitCodes, AnImmutableTargetIsAccessDenied) {
+    GameFolder folder;
+    folder.Write("vlmr3.exe", FixtureImage());
+    const std::string command = "chattr +i '" + folder.PathOf("vlmr3.exe") + "' 2>/dev/null";
+    if (std::system(command.c_str()) != 0) GTEST_SKIP() << "chattr +i is not possible here";
+    const CliRun run = folder.Run({});
+    std::system(("chattr -i '" + folder.PathOf("vlmr3.exe") + "'").c_str());
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_EQ(run.out,
+              "No Velmora 2345 files\nMaybe file is busy\nvlmr3.exe: access denied\nRun this tool as administrator.\n");
+}
+
+}  // namespace

@@ -1,1 +1,146 @@
-// filled below
+// The report: a dry run tells exactly what the real run then does and writes nothing, long
+// hit lists are cut in the text only, and the target is the one the window would choose.
+
+#include <functional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "cli_runner.h"
+#include "expected.h"
+#include "json_value.h"
+#include "report_agreement.h"
+
+namespace {
+
+// The text of a dry run with its note taken off and its copies in the words of a real run.
+std::string AsRealRun(std::string text) {
+    const std::string note = "Dry run: nothing was written. A real run would show:\n\n";
+    if (text.compare(0, note.size(), note) == 0) text.erase(0, note.size());
+    for (size_t at; (at = text.find(": would be written\n")) != std::string::npos;) {
+        text.replace(at, 19, ": written\n");
+    }
+    return text;
+}
+
+std::string WithoutDryRunKey(std::string json) {
+    const size_t at = json.find("\"dry_run\": ");
+    if (at != std::string::npos) json.erase(at, json.find(',', at) - at);
+    return json;
+}
+
+Bytes ManyCameraStores(size_t count) {
+    Bytes image(64 + count * 10, 0x90);
+    for (size_t i = 0; i < count; ++i) {
+        image = With(image, 32 + i * 10,
+                     {0xC7, 0x05, static_cast<unsigned char>(i), 0x20, 0x40, 0x00, 0x00, 0x06, 0x00, 0x00});
+    }
+    return image;
+}
+
+TEST(CliDryRun, ReportsWhatTheRealRunThenDoesAndWritesNothing) {
+    const struct {
+        const char* label;
+        std::function<void(const GameFolder&)> setUp;
+        std::vector<std::string> args;
+    } cases[] = {
+        {"first run", [](const GameFolder& f) { f.Write("vlmr3.exe", FixtureImage()); },
+         {"--fov", "1920", "--camera", "2000", "--fps"}},
+        {"second run, the original kept",
+         [](const GameFolder& f) {
+             f.Write("vlmr3.exe", FullyPatched(FixtureImage()));
+             f.Write("vlmr3.exe.orig", FixtureImage());
+             f.Write("vlmr3.exe.bak", FixtureImage());
+         },
+         {"--aspect", "16:10", "--camera", "1536"}},
+        {"not for this game", [](const GameFolder& f) { f.Write("PCVlmr5.exe", FixtureImage()); }, {"--fps"}},
+        {"many hits", [](const GameFolder& f) { f.Write("Vlmr2.exe", ManyCameraStores(23)); },
+         {"--camera", "900"}},
+        {"empty target", [](const GameFolder& f) { f.Write("vlmr3.exe", {}); }, {}},
+        {"no target", [](const GameFolder& f) { f.Write("vlmr3.exe.bak", FixtureImage()); }, {}},
+        {"backup cannot be written",
+         [](const GameFolder& f) {
+             f.Write("vlmr3.exe", FixtureImage());
+             std::filesystem::create_directory(f.PathOf("vlmr3.exe.bak"));
+         },
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        for (const bool json : {false, true}) {
+            GameFolder folder;
+            c.setUp(folder);
+            std::vector<std::string> args = c.args;
+            if (json) args.push_back("--json");
+            std::vector<std::string> dryArgs = args;
+            dryArgs.push_back("--dry-run");
+
+            const FolderState before = Snapshot(folder.path());
+            const CliRun dry = folder.Run(dryArgs);
+            EXPECT_EQ(Snapshot(folder.path()), before) << "after the dry run:\n" << Describe(Snapshot(folder.path()));
+            const CliRun real = folder.Run(args);
+            EXPECT_EQ(dry.exitCode, real.exitCode);
+            if (json) {
+                JsonValue value;
+                std::string error;
+                ASSERT_TRUE(ParseJson(dry.out, &value, &error)) << error;
+                EXPECT_TRUE(value["dry_run"].boolean);
+                EXPECT_EQ(WithoutDryRunKey(dry.out), WithoutDryRunKey(real.out));
+            } else {
+                EXPECT_EQ(dry.out.compare(0, 20, "Dry run: nothing was"), 0) << dry.out;
+                EXPECT_EQ(AsRealRun(dry.out), real.out);
+            }
+        }
+    }
+}
+
+TEST(CliReport, TheTextListsTwentyHitsOfARuleAndCountsTheRest) {
+    GameFolder textFolder, jsonFolder;
+    textFolder.Write("vlmr3.exe", ManyCameraStores(25));
+    jsonFolder.Write("vlmr3.exe", ManyCameraStores(25));
+    const CliRun text = textFolder.Run({"--camera", "2000", "--no-widescreen"});
+    const CliRun json = jsonFolder.Run({"--camera", "2000", "--no-widescreen", "--json"});
+    EXPECT_EQ(text.exitCode, 0) << text.out << text.err;
+    EXPECT_TRUE(Contains(text.out, "  camera: 25 hits\n")) << text.out;
+    EXPECT_TRUE(Contains(text.out, "    0x000000DE  C7 05 13 20 40 00 00 06 \xE2\x86\x92 C7 05 13 20 40 00 D0 07\n"
+                                   "    \xE2\x80\xA6 and 5 more\n"))
+        << text.out;
+    EXPECT_FALSE(Contains(text.out, "0x000000E8")) << "the 21st hit is listed";
+    ExpectReportsAgree(text, json, "25 hits");
+
+    JsonValue value;
+    std::string error;
+    ASSERT_TRUE(ParseJson(json.out, &value, &error)) << error;
+    const auto& hits = value["rules"].items[1]["hits"].items;
+    ASSERT_EQ(hits.size(), 25u);
+    EXPECT_EQ(hits[24]["offset"].number, 32 + 24 * 10);
+    EXPECT_EQ(hits[24]["after"].text, "C70518204000D007");
+    EXPECT_EQ(value["rules"].items[0]["reason"].text, "switched off");
+}
+
+TEST(CliReport, TheTargetIsTheOneTheWindowChooses) {
+    GameFolder folder;
+    folder.Write("Vlmr2.exe", FixtureImage());
+    folder.Write("v2plus.exe", FixtureImage());
+    folder.Write("vlmr4.exe.bak", FixtureImage());
+    const CliRun run = folder.Run({"--dir", folder.path().string()});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(run.out.compare(0, 18, "Done v2plus.exe!\n\n"), 0) << run.out;
+    EXPECT_EQ(folder.Read("Vlmr2.exe"), FixtureImage());
+    EXPECT_NE(folder.Read("v2plus.exe"), FixtureImage());
+    EXPECT_TRUE(folder.Exists("v2plus.exe.orig"));
+    EXPECT_FALSE(folder.Exists("Vlmr2.exe.orig"));
+}
+
+// The folder given with --dir, not the current one, is the game folder.
+TEST(CliReport, DirNamesTheGameFolder) {
+    GameFolder here, game;
+    game.Write("vlmr3.exe", FixtureImage());
+    here.Write("vlmr3.exe", FixtureImage());
+    const CliRun run = here.Run({"--dir", game.path().string(), "--fps"});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(here.Read("vlmr3.exe"), FixtureImage());
+    EXPECT_EQ(Slice(game.Read("vlmr3.exe"), FPS_AT, 5), Bytes({0x8B, 0xF8, 0x83, 0xFF, 0x00}));
+}
+
+}  // namespace
