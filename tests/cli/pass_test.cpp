@@ -43,7 +43,7 @@ TEST(CliPass, HelpShowsTheUsageAndTheExitCodes) {
     EXPECT_EQ(version.out, "velmora-patch 1.7.8\n");
 }
 
-// The issue's own check: the dry run lists every hit and writes nothing, the real run then
+// What a player does: the dry run lists every hit and writes nothing, the real run then
 // does what it said, and the restore brings the original back.
 TEST(CliPass, DryRunThenTheRunItAnnouncedThenRestore) {
     GameFolder folder;
