@@ -1,8 +1,6 @@
 // --restore: the kept copy comes back over the target, but never over a game that the copy
 // is not the original of, unless forced; and a failed write says so and keeps the copy.
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 
