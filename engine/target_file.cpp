@@ -342,6 +342,12 @@ bool TemporaryNameOf(const char* name, char (&out)[PATCH_TEXT_SIZE]) {
     return strcpy_s(out, name) == 0 && strcat_s(out, ".tmp") == 0;
 }
 
+bool RemoveTemporary(const char* temporary) {
+    // Only a file: a folder that happens to have the name is the player's, not ours.
+    const FileFacts facts = g_fileOps.inspect(temporary);
+    return facts.exists && !facts.directory && g_fileOps.remove(temporary) == 0;
+}
+
 bool WriteFileAtomically(const char* name, const void* data, size_t size, bool replace) {
     char temporary[PATCH_TEXT_SIZE];
     if (!TemporaryNameOf(name, temporary)) return false;
@@ -349,6 +355,6 @@ bool WriteFileAtomically(const char* name, const void* data, size_t size, bool r
     bool written = file != nullptr && WriteWhole(file, data, size) && CommitFile(file);
     if (file != nullptr) written = (g_fileOps.close(file) == 0) && written;
     written = written && g_fileOps.move(temporary, name, replace);
-    if (!written) g_fileOps.remove(temporary);
+    if (!written) RemoveTemporary(temporary);
     return written;
 }
