@@ -103,7 +103,7 @@ bool KeepOriginal(const char* originalName, const uint8_t* image, uint32_t size,
 void RemoveLeftovers(const char* const (&names)[2]) {
     for (const char* name : names) {
         char temporary[PATCH_TEXT_SIZE];
-        if (TemporaryNameOf(name, temporary) && g_fileOps.inspect(temporary).exists) g_fileOps.remove(temporary);
+        if (TemporaryNameOf(name, temporary)) RemoveTemporary(temporary);
     }
 }
 

@@ -88,16 +88,15 @@ bool IsDecimal(const char* text) {
 
 bool DescriptorsHold(const char* process, dev_t device, ino_t inode) {
     char folder[64];
-    snprintf(folder, sizeof folder, "/proc/%s/fd", process);
+    if (sprintf_s(folder, "/proc/%s/fd", process) < 0) return false;
     DIR* descriptors = opendir(folder);
     if (descriptors == nullptr) return false;
     bool held = false;
     while (const dirent* entry = readdir(descriptors)) {
         if (!IsDecimal(entry->d_name)) continue;
         char link[sizeof folder + sizeof entry->d_name + 1];
-        snprintf(link, sizeof link, "%s/%s", folder, entry->d_name);
         struct stat facts;
-        if (stat(link, &facts) == 0 && facts.st_dev == device && facts.st_ino == inode) {
+        if (sprintf_s(link, "%s/%s", folder, entry->d_name) > 0 && stat(link, &facts) == 0 && facts.st_dev == device && facts.st_ino == inode) {
             held = true;
             break;
         }
@@ -110,7 +109,7 @@ bool DescriptorsHold(const char* process, dev_t device, ino_t inode) {
 // a mapping also counts when its inode and its path are those of the file.
 bool MapsHold(const char* process, dev_t device, ino_t inode, const char* path) {
     char name[64];
-    snprintf(name, sizeof name, "/proc/%s/maps", process);
+    if (sprintf_s(name, "/proc/%s/maps", process) < 0) return false;
     FILE* maps = std::fopen(name, "r");
     if (maps == nullptr) return false;
     bool held = false;
@@ -138,7 +137,7 @@ bool HeldByAnotherProcess(int descriptor, const char* name) {
     char path[PATH_MAX];
     if (realpath(name, path) == nullptr) path[0] = '\0';
     char self[32];
-    snprintf(self, sizeof self, "%ld", static_cast<long>(getpid()));
+    sprintf_s(self, "%ld", static_cast<long>(getpid()));
     DIR* processes = opendir("/proc");
     if (processes == nullptr) return false;
     bool held = false;
@@ -183,17 +182,11 @@ int Commit(FILE* file) { return fsync(fileno(file)); }
 // The folder's own entry must reach the disk too, or a crash can undo the rename.
 bool CommitFolderOf(const char* name) {
     char folder[PATCH_TEXT_SIZE];
-    strcpy_s(folder, ".");
-    if (const char* slash = std::strrchr(name, '/')) {
-        const size_t length = static_cast<size_t>(slash - name);
-        if (length == 0) {
-            strcpy_s(folder, "/");
-        } else if (length < sizeof folder) {
-            std::memcpy(folder, name, length);
-            folder[length] = '\0';
-        } else {
-            return false;
-        }
+    if (strcpy_s(folder, name) != 0) return false;
+    if (char* slash = std::strrchr(folder, '/')) {
+        slash[slash == folder ? 1 : 0] = '\0';  // "/x" lies in "/"
+    } else {
+        strcpy_s(folder, ".");
     }
     const int descriptor = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (descriptor < 0) return false;
@@ -342,6 +335,12 @@ bool TemporaryNameOf(const char* name, char (&out)[PATCH_TEXT_SIZE]) {
     return strcpy_s(out, name) == 0 && strcat_s(out, ".tmp") == 0;
 }
 
+bool RemoveTemporary(const char* temporary) {
+    // Only a file: a folder that happens to have the name is the player's, not ours.
+    const FileFacts facts = g_fileOps.inspect(temporary);
+    return facts.exists && !facts.directory && g_fileOps.remove(temporary) == 0;
+}
+
 bool WriteFileAtomically(const char* name, const void* data, size_t size, bool replace) {
     char temporary[PATCH_TEXT_SIZE];
     if (!TemporaryNameOf(name, temporary)) return false;
@@ -349,6 +348,6 @@ bool WriteFileAtomically(const char* name, const void* data, size_t size, bool r
     bool written = file != nullptr && WriteWhole(file, data, size) && CommitFile(file);
     if (file != nullptr) written = (g_fileOps.close(file) == 0) && written;
     written = written && g_fileOps.move(temporary, name, replace);
-    if (!written) g_fileOps.remove(temporary);
+    if (!written) RemoveTemporary(temporary);
     return written;
 }

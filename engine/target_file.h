@@ -95,6 +95,9 @@ bool CommitFile(FILE* file);
 // the call fails. On failure the temporary file is removed and `name` is as it was.
 bool WriteFileAtomically(const char* name, const void* data, size_t size, bool replace);
 
+// Removes a temporary file that WriteFileAtomically left, if it is there and is a file.
+bool RemoveTemporary(const char* temporary);
+
 // The temporary file that WriteFileAtomically uses for `name`; false when the name is too
 // long for the buffer.
 bool TemporaryNameOf(const char* name, char (&out)[PATCH_TEXT_SIZE]);

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "feature_toggles.h"
+#include "job_report.h"
 #include "patch_rules.h"
 #include "test_folder.h"
 
@@ -203,6 +204,92 @@ TEST(FpsTargets, OnlyTheFirstFourCandidatesExactly) {
                  {"vlmr4.exe", false}, {"PCVlmr5.exe", false}, {"VLMR2.EXE", false}, {"Vlmr2.exe ", false},
                  {"", false}};
     for (const auto& c : cases) EXPECT_EQ(IsFpsTarget(c.name), c.allowed) << c.name;
+}
+
+// What the console patcher lists: why a rule wrote nothing, or each hit with its bytes
+// before and after its write.
+TEST(RuleReports, ReasonsForEveryGuard) {
+    // Holds every pattern once.
+    const Bytes image = {0xAB, 0xAA, 0xAA, 0x3F, 0xC7, 0x05, 1, 2, 3, 4, 0x00, 0x06,
+                         0xA1, 1, 2, 3, 0x00, 0x99, 0x8B, 0xF8, 0x83, 0xFF, 0x02};
+    const struct {
+        const char* name;
+        bool widescreen, camera, fov, fps;
+        RuleValues values;
+        const char* target;
+        Bytes image;
+        RuleReason reasons[RULE_COUNT];
+    } cases[] = {
+        {"all off", 0, 0, 0, 0, {SIXTEEN_NINTHS, 2048, 1920}, "vlmr3.exe", image,
+         {RULE_SWITCHED_OFF, RULE_SWITCHED_OFF, RULE_SWITCHED_OFF, RULE_SWITCHED_OFF}},
+        {"no values", 1, 1, 1, 1, {0.0f, 0, 0}, "vlmr3.exe", image,
+         {RULE_NO_VALUE, RULE_NO_VALUE, RULE_NO_VALUE, RULE_USED}},
+        {"game five", 1, 1, 1, 1, {SIXTEEN_NINTHS, 2048, 1920}, "PCVlmr5.exe", image,
+         {RULE_USED, RULE_USED, RULE_USED, RULE_NOT_FOR_THIS_GAME}},
+        {"game five, 60 FPS off", 0, 0, 0, 0, {SIXTEEN_NINTHS, 2048, 1920}, "PCVlmr5.exe", image,
+         {RULE_SWITCHED_OFF, RULE_SWITCHED_OFF, RULE_SWITCHED_OFF, RULE_SWITCHED_OFF}},
+        {"no patterns", 1, 1, 1, 1, {SIXTEEN_NINTHS, 2048, 1920}, "vlmr3.exe", Bytes(40, 0x90),
+         {RULE_PATTERN_NOT_FOUND, RULE_PATTERN_NOT_FOUND, RULE_PATTERN_NOT_FOUND, RULE_PATTERN_NOT_FOUND}},
+    };
+    for (const auto& c : cases) {
+        for (ScanKind kind : {SCAN_FAST, SCAN_LITERAL}) {
+            ToggleScope toggles(c.widescreen, c.camera, c.fov, c.fps);
+            Bytes bytes = c.image;
+            PatchJob job = MakeJob(0, 0, 0);
+            std::strcpy(job.target_name, c.target);
+            bool applied[RULE_COUNT] = {};
+            RuleReport reports[RULE_COUNT];
+            ApplyPatchRules(bytes.data(), static_cast<uint32_t>(bytes.size()), c.values, &job, applied, kind, reports);
+            for (int rule = 0; rule < RULE_COUNT; ++rule) {
+                EXPECT_EQ(reports[rule].reason, c.reasons[rule]) << c.name << " rule " << rule;
+                EXPECT_EQ(reports[rule].hits.empty(), c.reasons[rule] != RULE_USED) << c.name << " rule " << rule;
+                EXPECT_EQ(applied[rule], c.reasons[rule] == RULE_USED) << c.name << " rule " << rule;
+            }
+        }
+    }
+    EXPECT_STREQ(RuleReasonText(RULE_SWITCHED_OFF), "switched off");
+    EXPECT_STREQ(RuleReasonText(RULE_NO_VALUE), "no value");
+    EXPECT_STREQ(RuleReasonText(RULE_PATTERN_NOT_FOUND), "pattern not found");
+    EXPECT_STREQ(RuleReasonText(RULE_NOT_FOR_THIS_GAME), "not for this game");
+}
+
+TEST(RuleReports, EveryHitWithItsBytesBeforeAndAfter) {
+    ToggleScope toggles(true, true, true, false);
+    // Two camera stores, then a FOV load whose address byte is kept.
+    Bytes bytes = {0x00, 0xAB, 0xAA, 0xAA, 0x3F, 0xC7, 0x05, 9, 9, 9, 9, 0x00, 0x06, 0x01, 0x00,
+                   0xC7, 0x05, 8, 8, 8, 8, 0x00, 0x06, 0xA1, 1, 2, 3, 0x07, 0x99};
+    PatchJob job = MakeJob(0, 0, 0);
+    bool applied[RULE_COUNT] = {};
+    RuleReport reports[RULE_COUNT];
+    ApplyPatchRules(bytes.data(), static_cast<uint32_t>(bytes.size()), {SIXTEEN_NINTHS, 2048, 1920}, &job, applied,
+                    SCAN_FAST, reports);
+    struct Hit {
+        uint32_t offset;
+        Bytes before, after;
+    };
+    auto hitsOf = [&](PatchRule rule) {
+        std::vector<Hit> hits;
+        for (const RuleHit& h : reports[rule].hits) {
+            hits.push_back({h.offset, Bytes(h.before, h.before + h.length), Bytes(h.after, h.after + h.length)});
+        }
+        return hits;
+    };
+    const std::vector<Hit> wide = hitsOf(RULE_WIDESCREEN), camera = hitsOf(RULE_CAMERA), fov = hitsOf(RULE_FOV);
+    ASSERT_EQ(wide.size(), 1u);
+    EXPECT_EQ(wide[0].offset, 1u);
+    EXPECT_EQ(wide[0].before, (Bytes{0xAB, 0xAA, 0xAA, 0x3F}));
+    EXPECT_EQ(wide[0].after, (Bytes{0x39, 0x8E, 0xE3, 0x3F}));
+    ASSERT_EQ(camera.size(), 2u);
+    EXPECT_EQ(camera[0].offset, 5u);
+    EXPECT_EQ(camera[0].before, (Bytes{0xC7, 0x05, 9, 9, 9, 9, 0x00, 0x06}));
+    EXPECT_EQ(camera[0].after, (Bytes{0xC7, 0x05, 9, 9, 9, 9, 0x00, 0x08}));
+    EXPECT_EQ(camera[1].offset, 15u);
+    EXPECT_EQ(camera[1].after, (Bytes{0xC7, 0x05, 8, 8, 8, 8, 0x00, 0x08}));
+    ASSERT_EQ(fov.size(), 1u);
+    EXPECT_EQ(fov[0].offset, 23u);
+    EXPECT_EQ(fov[0].before, (Bytes{0xA1, 1, 2, 3, 0x07, 0x99}));
+    EXPECT_EQ(fov[0].after, (Bytes{0xB8, 0xA0, 0x05, 0x00, 0x07, 0x99}));
+    EXPECT_EQ(reports[RULE_FPS].reason, RULE_SWITCHED_OFF);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include "byte_scan.h"
 #include "feature_toggles.h"
+#include "job_report.h"
 #include "patch_rules.h"
 #include "test_folder.h"
 
@@ -396,7 +397,22 @@ struct ApplyOutcome {
     Bytes image;
     PatchJob job;
     bool applied[RULE_COUNT];
+    RuleReport reports[RULE_COUNT];
 };
+
+void ExpectSameReports(const RuleReport (&expected)[RULE_COUNT], const RuleReport (&actual)[RULE_COUNT]) {
+    for (int rule = 0; rule < RULE_COUNT; ++rule) {
+        EXPECT_EQ(expected[rule].reason, actual[rule].reason) << "rule " << rule;
+        ASSERT_EQ(expected[rule].hits.size(), actual[rule].hits.size()) << "rule " << rule;
+        for (size_t i = 0; i < expected[rule].hits.size(); ++i) {
+            const RuleHit& e = expected[rule].hits[i];
+            const RuleHit& a = actual[rule].hits[i];
+            EXPECT_EQ(e.offset, a.offset) << "rule " << rule << " hit " << i;
+            EXPECT_EQ(Bytes(e.before, e.before + e.length), Bytes(a.before, a.before + a.length)) << "rule " << rule;
+            EXPECT_EQ(Bytes(e.after, e.after + e.length), Bytes(a.after, a.after + a.length)) << "rule " << rule;
+        }
+    }
+}
 
 ApplyOutcome Apply(const Bytes& original, const RuleValuesCase& values, const char* target, ScanKind kind) {
     Image image(original.size(), 3);
@@ -406,7 +422,7 @@ ApplyOutcome Apply(const Bytes& original, const RuleValuesCase& values, const ch
     std::strcpy(outcome.job.target_name, target);
     std::memset(outcome.applied, 0, sizeof outcome.applied);
     ApplyPatchRules(image.data(), image.size(), {values.aspect, values.camera, values.fov}, &outcome.job,
-                    outcome.applied, kind);
+                    outcome.applied, kind, outcome.reports);
     outcome.image = image.bytes();
     return outcome;
 }
@@ -432,6 +448,7 @@ TEST(ScanDifferential, AllRulesThroughApplyPatchRules) {
                         ExpectSameImage(literal.image, fast.image);
                         EXPECT_EQ(std::memcmp(&literal.job, &fast.job, sizeof literal.job), 0);
                         EXPECT_EQ(std::memcmp(literal.applied, fast.applied, sizeof literal.applied), 0);
+                        ExpectSameReports(literal.reports, fast.reports);
                     });
                     if (HasFailure()) return;
                 }

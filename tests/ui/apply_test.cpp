@@ -205,7 +205,7 @@ TEST_F(Apply, DefaultsPatchTheAspectRatioAndShowTheResultScreen) {
         "Writing PCVlmr5.exe failed!\r\n\r\nPCVlmr5.exe.bak holds\r\nthe previous contents:\r\n"
         "copy it back to restore\r\nthe game.",
         "Nothing was changed!\r\n\r\nThe backup PCVlmr5.exe.bak\r\ncould not be written.",
-        "Nothing was changed!\r\n\r\nPCVlmr5.exe could not be\r\nopened again.\r\nMaybe file is busy",
+        "Nothing was changed!\r\n\r\nPCVlmr5.exe could not be\r\nopened again: in use\r\nClose the game, then try again.",
     };
     RECT box;
     GetClientRect(g_hResultText, &box);
@@ -286,7 +286,8 @@ TEST_F(Apply, BusyGameShowsTheNoFilesTextAndIsLeftAlone) {
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     PressApply();
     CloseHandle(held);
-    EXPECT_EQ(TextOf(g_hResultText), "No Velmora 2345 files\r\nMaybe file is busy");
+    EXPECT_EQ(TextOf(g_hResultText),
+              "No Velmora 2345 files\r\nMaybe file is busy\r\nVlmr2.exe: in use\r\nClose the game, then try again.");
     EXPECT_EQ(ReadFile("Vlmr2.exe"), original);
     EXPECT_FALSE(Exists("Vlmr2.exe.bak"));
 }

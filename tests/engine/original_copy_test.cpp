@@ -1,0 +1,167 @@
+// The copy of the game as first found, kept once and never touched again; the report of
+// which copies a run wrote; and a dry run, which writes nothing at all.
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "job_report.h"
+#include "patch_worker.h"
+#include "test_folder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const Bytes GAME = {0x55, 0xAB, 0xAA, 0xAA, 0x3F, 0xC7, 0x05, 1, 2, 3, 4, 0x00, 0x06, 0x00, 0x00, 0xC3};
+const Bytes GAME_WIDE = {0x55, 0x39, 0x8E, 0xE3, 0x3F, 0xC7, 0x05, 1, 2, 3, 4, 0x00, 0x06, 0x00, 0x00, 0xC3};
+const Bytes GAME_WIDE_CAMERA = {0x55, 0x39, 0x8E, 0xE3, 0x3F, 0xC7, 0x05, 1, 2, 3, 4, 0x00, 0x08, 0x00, 0x00, 0xC3};
+
+class OriginalCopy : public ::testing::Test {
+protected:
+    TestFolder folder;
+};
+
+PatchJob RunJob(float aspect, int16_t camera, JobReport* report = nullptr) {
+    PatchJob job = MakeJob(aspect, camera, 0);
+    RunPatchJob(&job, report);
+    return job;
+}
+
+std::vector<std::string> FolderNames() {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(".")) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(OriginalCopy, IsWrittenByTheFirstRunAndKeptByEveryLaterOne) {
+    WriteFile("vlmr3.exe", GAME);
+    {
+        ToggleScope toggles(true, false, false, false);
+        JobReport report;
+        const PatchJob first = RunJob(16.0f / 9.0f, 0, &report);
+        EXPECT_STREQ(first.failure_text, "");
+        EXPECT_TRUE(report.backupWritten);
+        EXPECT_TRUE(report.originalWritten);
+        EXPECT_FALSE(report.originalExisted);
+    }
+    {
+        // Other values the second time: the backup now holds the first run's result, and
+        // only the original still holds the game as it was.
+        ToggleScope toggles(true, true, false, false);
+        JobReport report;
+        const PatchJob second = RunJob(16.0f / 10.0f, 2048, &report);
+        EXPECT_STREQ(second.failure_text, "");
+        EXPECT_TRUE(report.backupWritten);
+        EXPECT_FALSE(report.originalWritten);
+        EXPECT_TRUE(report.originalExisted);
+    }
+    EXPECT_EQ(ReadFile("vlmr3.exe.orig"), GAME);
+    EXPECT_EQ(ReadFile("vlmr3.exe.bak"), GAME_WIDE);
+    EXPECT_EQ(ReadFile("vlmr3.exe"), GAME_WIDE_CAMERA);
+    EXPECT_EQ(FolderNames(), (std::vector<std::string>{"vlmr3.exe", "vlmr3.exe.bak", "vlmr3.exe.orig"}));
+}
+
+TEST_F(OriginalCopy, AnExistingOneIsLeftAloneEvenWhenItDiffers) {
+    const Bytes someOtherVersion = {'o', 't', 'h', 'e', 'r'};
+    WriteFile("vlmr3.exe", GAME);
+    WriteFile("vlmr3.exe.orig", someOtherVersion);
+    ToggleScope toggles(true, false, false, false);
+    JobReport report;
+    const PatchJob job = RunJob(16.0f / 9.0f, 0, &report);
+    EXPECT_STREQ(job.widescreen_status, "Widescreen correction OK");
+    EXPECT_TRUE(report.originalExisted);
+    EXPECT_EQ(ReadFile("vlmr3.exe.orig"), someOtherVersion);
+    EXPECT_EQ(ReadFile("vlmr3.exe"), GAME_WIDE);
+}
+
+TEST_F(OriginalCopy, OneThatCannotBeWrittenLeavesTheGameUntouched) {
+    // A folder, with something in it, in the way of the temporary copy.
+    WriteFile("vlmr3.exe", GAME);
+    ASSERT_TRUE(fs::create_directory("vlmr3.exe.orig.tmp"));
+    WriteFile("vlmr3.exe.orig.tmp/keep", {1});
+    ToggleScope toggles(true, false, false, false);
+    const PatchJob job = RunJob(16.0f / 9.0f, 0);
+    EXPECT_STREQ(job.failure_text,
+                 "Nothing was changed!\r\n\r\nThe original copy\r\nvlmr3.exe.orig\r\ncould not be written.");
+    EXPECT_STREQ(job.widescreen_status, "");
+    EXPECT_EQ(ReadFile("vlmr3.exe"), GAME);
+    EXPECT_FALSE(FileExists("vlmr3.exe.orig"));
+    EXPECT_EQ(ReadFile("vlmr3.exe.orig.tmp/keep"), Bytes{1}) << "the player's folder is not ours to remove";
+}
+
+TEST_F(OriginalCopy, TemporaryFilesOfACutOffRunAreRemovedByTheNext) {
+    WriteFile("vm3plus.exe", GAME);
+    WriteFile("vm3plus.exe.bak.tmp", {1, 2});
+    WriteFile("vm3plus.exe.orig.tmp", {3});
+    ToggleScope toggles(true, false, false, false);
+    const PatchJob job = RunJob(16.0f / 9.0f, 0);
+    EXPECT_STREQ(job.failure_text, "");
+    EXPECT_EQ(FolderNames(), (std::vector<std::string>{"vm3plus.exe", "vm3plus.exe.bak", "vm3plus.exe.orig"}));
+}
+
+// What a folder holds, times included, to show that a dry run changed nothing at all.
+struct FolderState {
+    std::vector<std::string> names;
+    std::vector<Bytes> contents;
+    std::vector<fs::file_time_type> times;
+    bool operator==(const FolderState& other) const {
+        return names == other.names && contents == other.contents && times == other.times;
+    }
+};
+
+FolderState StateOfFolder() {
+    FolderState state;
+    state.names = FolderNames();
+    for (const auto& name : state.names) {
+        state.contents.push_back(ReadFile(name));
+        state.times.push_back(fs::last_write_time(name));
+    }
+    return state;
+}
+
+TEST_F(OriginalCopy, ADryRunReportsWhatARealRunDoesAndWritesNothing) {
+    const struct {
+        const char* name;
+        std::vector<std::pair<std::string, Bytes>> files;
+    } cases[] = {
+        {"first run", {{"vlmr3.exe", GAME}}},
+        {"with copies and leftovers",
+         {{"vlmr3.exe", GAME_WIDE}, {"vlmr3.exe.bak", GAME}, {"vlmr3.exe.orig", GAME}, {"vlmr3.exe.bak.tmp", {7}}}},
+    };
+    ToggleScope toggles(true, true, false, true);
+    for (const auto& c : cases) {
+        fs::path dry, real;
+        JobReport dryReport, realReport;
+        PatchJob dryJob, realJob;
+        {
+            TestFolder dryFolder;
+            for (const auto& [name, bytes] : c.files) WriteFile(name, bytes);
+            const FolderState before = StateOfFolder();
+            dryReport.dryRun = true;
+            dryJob = RunJob(16.0f / 9.0f, 2048, &dryReport);
+            EXPECT_TRUE(StateOfFolder() == before) << c.name << ": the dry run changed the folder";
+        }
+        {
+            TestFolder realFolder;
+            for (const auto& [name, bytes] : c.files) WriteFile(name, bytes);
+            realJob = RunJob(16.0f / 9.0f, 2048, &realReport);
+        }
+        EXPECT_EQ(std::string(dryJob.failure_text), realJob.failure_text) << c.name;
+        EXPECT_EQ(std::string(dryJob.widescreen_status), realJob.widescreen_status) << c.name;
+        EXPECT_EQ(std::string(dryJob.camera_status), realJob.camera_status) << c.name;
+        EXPECT_EQ(dryReport.backupWritten, realReport.backupWritten) << c.name;
+        EXPECT_EQ(dryReport.originalWritten, realReport.originalWritten) << c.name;
+        EXPECT_EQ(dryReport.originalExisted, realReport.originalExisted) << c.name;
+        for (int rule = 0; rule < RULE_COUNT; ++rule) {
+            EXPECT_EQ(dryReport.rules[rule].reason, realReport.rules[rule].reason) << c.name << " rule " << rule;
+            EXPECT_EQ(dryReport.rules[rule].hits.size(), realReport.rules[rule].hits.size()) << c.name;
+        }
+    }
+}
+
+}  // namespace
