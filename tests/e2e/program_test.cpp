@@ -162,7 +162,8 @@ TEST_F(ProgramRun, DefaultsPatchGame3ShowingBothScreens) {
 
     PressPlateButtonLookingAtIt();  // Exit
     ExpectExitCodeZero();
-    EXPECT_EQ(folder_.Files(), (std::vector<std::string>{"vlmr3.exe", "vlmr3.exe.bak"}));
+    EXPECT_EQ(folder_.Files(), (std::vector<std::string>{"vlmr3.exe", "vlmr3.exe.bak", "vlmr3.exe.orig"}));
+    EXPECT_SAME_FILE(folder_, "vlmr3.exe.orig", FixtureImage());
 }
 
 // Every feature switched on with values typed into the boxes, on a game 2 executable. The
@@ -250,7 +251,8 @@ TEST_F(ProgramRun, Game4LeavesTheFrameCapWithItsSwitchOn) {
     ExitWithButtonAndExpectCodeZero();
 }
 
-// The second run backs up what the first one wrote, and finds the 4:3 constant gone.
+// The second run backs up what the first one wrote, and finds the 4:3 constant gone; only
+// the original copy still holds the game as it was.
 TEST_F(ProgramRun, SecondRunBacksUpTheFirstResult) {
     folder_.Write("vlmr3.exe", FixtureImage());
     Start();
@@ -270,6 +272,7 @@ TEST_F(ProgramRun, SecondRunBacksUpTheFirstResult) {
                                                   CAMERA_NOT_USED, FOV_NOT_USED, FPS_NOT_USED));
     EXPECT_SAME_FILE(folder_, "vlmr3.exe.bak", afterFirst);
     EXPECT_SAME_FILE(folder_, "vlmr3.exe", afterFirst);
+    EXPECT_SAME_FILE(folder_, "vlmr3.exe.orig", FixtureImage());
     ClickBox(window, PLATE_BUTTON);
     DWORD code = 1;
     ASSERT_TRUE(second.WaitForExit(EXIT_TIMEOUT_MS, &code));
