@@ -13,6 +13,10 @@
 #include <cstdio>
 #include <cstring>
 
+#if defined(_WIN32) && defined(_CRT_SECURE_CPP_OVERLOAD_SECURE_NAMES) && _CRT_SECURE_CPP_OVERLOAD_SECURE_NAMES
+#error "compile with _CRT_SECURE_CPP_OVERLOAD_SECURE_NAMES=0: the Windows headers declare these overloads too"
+#endif
+
 template <size_t N>
 int strcpy_s(char (&dst)[N], const char* src) {
     const size_t length = std::strlen(src);
