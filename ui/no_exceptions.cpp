@@ -1,7 +1,7 @@
 // What the program does when the C++ library gives up: it ends. The program catches no
 // exception, so any exception the library threw would end it too (std::terminate); doing
 // so directly keeps libstdc++'s exception machinery, the unwinder and, through them, the
-// posix threads library out of the file. That library alone would add about 230 KB and
+// posix threads library out of the file. Together they would add about 230 KB, and
 // imports that Windows XP lacks (GetTickCount64).
 //
 // Linked into the program only. The library keeps its versions of the std::__throw_*
