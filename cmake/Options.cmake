@@ -15,6 +15,22 @@ if(WIN32)
   endif()
 endif()
 
+# The code that ships inside the program (engine, window, entry). It throws no exceptions
+# and needs no run-time type information; leaving both out keeps libstdc++'s exception
+# machinery, the unwinder and the posix threads library (whose imports Windows XP lacks)
+# out of the program. Each function and datum gets a section of its own so that the linker
+# can drop what nothing uses, and build paths never reach the objects.
+add_library(velmora_shipped_code INTERFACE)
+target_compile_options(velmora_shipped_code INTERFACE
+  $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>
+  -ffunction-sections -fdata-sections "-ffile-prefix-map=${PROJECT_SOURCE_DIR}=."
+  "-ffile-prefix-map=${PROJECT_BINARY_DIR}=build")
+if(WIN32)
+  target_compile_options(velmora_shipped_code INTERFACE -fno-asynchronous-unwind-tables)
+  # The bounded copies come from bounded_text.h, not from msvcrt (see there).
+  target_compile_definitions(velmora_shipped_code INTERFACE _CRT_SECURE_CPP_OVERLOAD_SECURE_NAMES=0)
+endif()
+
 if(VELMORA_SANITIZE)
   target_compile_options(velmora_options INTERFACE -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   target_link_options(velmora_options INTERFACE -fsanitize=address,undefined)

@@ -1,5 +1,7 @@
 #include "byte_scan.h"
 
+#include <atomic>
+
 #if (defined(__i386__) || defined(__x86_64__)) && defined(__GNUC__)
 #include <immintrin.h>
 #define BYTE_SCAN_X86 1
@@ -250,8 +252,16 @@ PairFilter MakePairFilter(const BytePattern& pattern) {
 }
 
 ScanIsa BestScanIsa() {
-    static const ScanIsa best = DetectBestScanIsa();
-    return best;
+    // A constant-initialised cache rather than a guarded local static: the guard would pull
+    // the threads library into the program. Detection gives the same answer every time, so
+    // threads that race here all store the same value.
+    static std::atomic<int> best{-1};
+    int isa = best.load(std::memory_order_relaxed);
+    if (isa < 0) {
+        isa = DetectBestScanIsa();
+        best.store(isa, std::memory_order_relaxed);
+    }
+    return static_cast<ScanIsa>(isa);
 }
 
 ScanIsa CurrentScanIsa() { return g_scanIsaInUse == SCAN_ISA_COUNT ? BestScanIsa() : g_scanIsaInUse; }

@@ -51,9 +51,8 @@ INT_PTR BuildResultScreen(HWND hwnd, const PatchJob& job) {
 
     char BuffTemp[256];
     FormatResultText(job, BuffTemp);
-    // 132 rather than 120 rows: the shipped Exo 2 Light has 22-pixel lines at this size, and
-    // six of them must all be readable. The box still ends on the result panel's edge.
-    g_hResultText = CreateControl(CONTROL_STATIC, hwnd, "", 73, 60, 280, 132, IDC_RESULT);
+    // Six lines of the embedded font (17 pixels each at this size) fit the 120 rows whole.
+    g_hResultText = CreateControl(CONTROL_STATIC, hwnd, "", 73, 60, 280, 120, IDC_RESULT);
     if (g_hResultText == nullptr) {
         ReportControlFailure(nullptr, CONTROL_STATIC);
         return -1;

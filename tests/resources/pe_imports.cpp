@@ -13,6 +13,7 @@ struct PeImage {
   size_t sections;
   uint32_t section_count;
   uint64_t image_base;
+  bool pe32plus;
 };
 
 bool Read(const std::vector<unsigned char>& file, uint64_t offset, size_t size, uint64_t* value) {
@@ -61,11 +62,39 @@ bool ReadName(const PeImage& image, uint64_t rva, std::string* name) {
   return false;
 }
 
-}  // namespace
+// The names of the functions of one DLL's lookup table (an array of pointer-sized entries
+// ending in zero; the top bit marks an import by ordinal).
+bool ReadThunks(const PeImage& image, uint64_t lookupRva, const std::string& dll,
+                std::vector<ImportedFunction>* functions, std::string* error) {
+  uint64_t entry = 0;
+  if (!RvaToOffset(image, lookupRva, &entry)) {
+    *error = "import lookup table of " + dll + " outside every section";
+    return false;
+  }
+  const size_t width = image.pe32plus ? 8 : 4;
+  const uint64_t ordinalFlag = uint64_t(1) << (width * 8 - 1);
+  for (;; entry += width) {
+    uint64_t thunk = 0;
+    if (!Read(*image.file, entry, width, &thunk)) {
+      *error = "import lookup table of " + dll + " runs past the file";
+      return false;
+    }
+    if (thunk == 0) return true;
+    ImportedFunction function = {dll, ""};
+    if (thunk & ordinalFlag) {
+      function.function = "#" + std::to_string(thunk & 0xFFFF);
+    } else if (!ReadName(image, (thunk & 0x7FFFFFFF) + 2, &function.function)) {  // after the hint
+      *error = "bad function name imported from " + dll;
+      return false;
+    }
+    functions->push_back(function);
+  }
+}
 
-bool ReadImportedDlls(const std::vector<unsigned char>& file, std::vector<std::string>* dlls,
-                      std::string* error) {
+bool ReadImports(const std::vector<unsigned char>& file, std::vector<std::string>* dlls,
+                 std::vector<ImportedFunction>* functions, std::string* error) {
   dlls->clear();
+  functions->clear();
   uint64_t value = 0;
   if (!Read(file, 0, 2, &value) || value != 0x5A4D) {
     *error = "no MZ header";
@@ -84,7 +113,7 @@ bool ReadImportedDlls(const std::vector<unsigned char>& file, std::vector<std::s
     return false;
   }
   PeImage image = {&file, static_cast<size_t>(optional + optionalSize),
-                   static_cast<uint32_t>(sectionCount), 0};
+                   static_cast<uint32_t>(sectionCount), 0, magic == 0x20B};
   uint64_t directories = 0, directoryCount = 0;
   if (magic == 0x10B) {  // PE32
     directories = optional + 96;
@@ -124,6 +153,10 @@ bool ReadImportedDlls(const std::vector<unsigned char>& file, std::vector<std::s
         return false;
       }
       dlls->push_back(name);
+      // The lookup table; old linkers left it out, and then the address table holds the same.
+      if (!ReadThunks(image, lookup != 0 ? lookup : thunks, name, functions, error)) {
+        return false;
+      }
     }
   }
 
@@ -137,8 +170,9 @@ bool ReadImportedDlls(const std::vector<unsigned char>& file, std::vector<std::s
     }
     // Delay-load descriptors are 32 bytes; a zero name ends the table.
     for (;; descriptor += 32) {
-      uint64_t attributes = 0, nameRva = 0;
-      if (!Read(file, descriptor, 4, &attributes) || !Read(file, descriptor + 4, 4, &nameRva)) {
+      uint64_t attributes = 0, nameRva = 0, lookupRva = 0;
+      if (!Read(file, descriptor, 4, &attributes) || !Read(file, descriptor + 4, 4, &nameRva) ||
+          !Read(file, descriptor + 16, 4, &lookupRva)) {
         *error = "delay-load table runs past the file";
         return false;
       }
@@ -147,6 +181,7 @@ bool ReadImportedDlls(const std::vector<unsigned char>& file, std::vector<std::s
       }
       if ((attributes & 1) == 0) {
         nameRva -= image.image_base;  // the old form holds virtual addresses
+        lookupRva -= image.image_base;
       }
       std::string name;
       if (!ReadName(image, nameRva, &name)) {
@@ -154,9 +189,26 @@ bool ReadImportedDlls(const std::vector<unsigned char>& file, std::vector<std::s
         return false;
       }
       dlls->push_back(name);
+      if (!ReadThunks(image, lookupRva, name, functions, error)) {
+        return false;
+      }
     }
   }
   return true;
+}
+
+}  // namespace
+
+bool ReadImportedDlls(const std::vector<unsigned char>& file, std::vector<std::string>* dlls,
+                      std::string* error) {
+  std::vector<ImportedFunction> functions;
+  return ReadImports(file, dlls, &functions, error);
+}
+
+bool ReadImportedFunctions(const std::vector<unsigned char>& file,
+                           std::vector<ImportedFunction>* functions, std::string* error) {
+  std::vector<std::string> dlls;
+  return ReadImports(file, &dlls, functions, error);
 }
 
 bool IsSystemDll(const std::string& name) {

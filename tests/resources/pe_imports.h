@@ -10,6 +10,17 @@
 bool ReadImportedDlls(const std::vector<unsigned char>& file, std::vector<std::string>* dlls,
                       std::string* error);
 
+// One imported function: its DLL, and its name, or "#<ordinal>" when it is imported by number.
+struct ImportedFunction {
+  std::string dll;
+  std::string function;
+};
+
+// Fills `functions` with every function of the import table and of the delay-load import
+// table, in file order. Returns false with a reason in `error` as ReadImportedDlls does.
+bool ReadImportedFunctions(const std::vector<unsigned char>& file,
+                           std::vector<ImportedFunction>* functions, std::string* error);
+
 // True for a DLL that every Windows installation provides and that the program may import.
 bool IsSystemDll(const std::string& name);
 

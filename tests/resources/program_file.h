@@ -5,4 +5,7 @@
 // Path of the program file; empty when none was given.
 const char* ProgramPath();
 
+// Path of the list of the functions the program may import (windows_xp_imports.txt).
+const char* ImportListPath();
+
 #endif

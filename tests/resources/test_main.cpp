@@ -1,4 +1,5 @@
-// GoogleTest entry that takes the program file as the one argument left after gtest's own.
+// GoogleTest entry that takes the program file, and the list of the functions it may import,
+// as the arguments left after gtest's own.
 #include "program_file.h"
 
 #include <cstdio>
@@ -8,18 +9,24 @@
 
 namespace {
 std::string g_programPath;
+std::string g_importListPath;
 }
 
 const char* ProgramPath() {
   return g_programPath.c_str();
 }
 
+const char* ImportListPath() {
+  return g_importListPath.c_str();
+}
+
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s [gtest options] PROGRAM.exe\n", argv[0]);
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: %s [gtest options] PROGRAM.exe IMPORT_LIST.txt\n", argv[0]);
     return 2;
   }
   g_programPath = argv[1];
+  g_importListPath = argv[2];
   return RUN_ALL_TESTS();
 }
