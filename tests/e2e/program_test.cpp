@@ -165,8 +165,7 @@ TEST_F(ProgramRun, DefaultsPatchGame3ShowingBothScreens) {
     EXPECT_EQ(folder_.Files(), (std::vector<std::string>{"vlmr3.exe", "vlmr3.exe.bak"}));
 }
 
-// Every feature switched on with values typed into the boxes, on a game 2 executable. The
-// win32 pass runs only this one.
+// Every feature switched on with values typed into the boxes, on a game 2 executable.
 TEST_F(ProgramRun, AllFourRulesWithTypedValues) {
     folder_.Write("Vlmr2.exe", FixtureImage());
     Start();

@@ -8,11 +8,7 @@
 #include <vector>
 
 #include "program_driver.h"
-
-const COLORREF FRAME = RGB(87, 114, 144);
-const COLORREF BACKGROUND = RGB(184, 190, 202);
-const COLORREF PANEL = RGB(175, 207, 206);
-const COLORREF BLACK = RGB(0, 0, 0);
+#include "window_colours.h"
 
 const int WINDOW_WIDTH = 570;
 const int WINDOW_HEIGHT = 305;

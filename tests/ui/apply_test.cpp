@@ -14,10 +14,10 @@
 #include "feature_toggles.h"
 #include "main_dialog.h"
 #include "main_window.h"
-#include "palette.h"
 #include "patch_job.h"
 #include "ui_globals.h"
 #include "ui_harness.h"
+#include "window_colours.h"
 
 namespace {
 
@@ -228,10 +228,10 @@ TEST_F(Apply, DefaultsPatchTheAspectRatioAndShowTheResultScreen) {
         EXPECT_EQ(PixelOf(window_, point.x, point.y), point.result)
             << point.where << " at " << point.x << "," << point.y;
     }
-    EXPECT_EQ(PixelOf(g_hResultText, 278, 118), COLOR_PANEL);
-    EXPECT_EQ(PixelOf(g_hExitButton, 1, 20), COLOR_FRAME);
-    EXPECT_EQ(PixelOf(g_hExitButton, 2, 20), COLOR_BACKGROUND);
-    EXPECT_EQ(PixelOf(g_hExitButton, 101, 20), COLOR_FRAME);
+    EXPECT_EQ(PixelOf(g_hResultText, 278, 118), PANEL);
+    EXPECT_EQ(PixelOf(g_hExitButton, 1, 20), FRAME);
+    EXPECT_EQ(PixelOf(g_hExitButton, 2, 20), BACKGROUND);
+    EXPECT_EQ(PixelOf(g_hExitButton, 101, 20), FRAME);
 
     // Exit ends the run with code 0 and frees the job.
     POINT exitAt = CentreOf(g_hExitButton);

@@ -11,9 +11,9 @@
 #include "face_model.h"
 #include "feature_toggles.h"
 #include "main_dialog.h"
-#include "palette.h"
 #include "ui_globals.h"
 #include "ui_harness.h"
+#include "window_colours.h"
 
 namespace {
 
@@ -153,7 +153,7 @@ int FramePixelsNotFlat(HWND edit) {
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             const bool inBand = x < 3 || y < 3 || x >= width - 3 || y >= height - 3;
-            if (inBand) wrong += WindowPixelOf(edit, x, y) != COLOR_FRAME;
+            if (inBand) wrong += WindowPixelOf(edit, x, y) != FRAME;
         }
     }
     return wrong;
@@ -162,9 +162,9 @@ int FramePixelsNotFlat(HWND edit) {
 // The background, black, or a smoothed glyph edge between the two: the same share of
 // black in each of red, green and blue.
 bool IsBlackInkOnBackground(COLORREF pixel) {
-    const double r = GetRValue(pixel) / double(GetRValue(COLOR_BACKGROUND));
-    const double g = GetGValue(pixel) / double(GetGValue(COLOR_BACKGROUND));
-    const double b = GetBValue(pixel) / double(GetBValue(COLOR_BACKGROUND));
+    const double r = GetRValue(pixel) / double(GetRValue(BACKGROUND));
+    const double g = GetGValue(pixel) / double(GetGValue(BACKGROUND));
+    const double b = GetBValue(pixel) / double(GetBValue(BACKGROUND));
     const double low = std::min(r, std::min(g, b)), high = std::max(r, std::max(g, b));
     return high <= 1.0 && high - low < 0.1;
 }
@@ -218,14 +218,14 @@ TEST_P(InputField, HasAFlatFrameAndBlackTextOnTheBackground) {
     for (int y = 0; y < client.bottom; ++y) {
         for (int x = 0; x < client.right; ++x) {
             const COLORREF pixel = PixelOf(edit, x, y);
-            black += pixel == RGB(0, 0, 0);
+            black += pixel == BLACK;
             notText += !IsBlackInkOnBackground(pixel);
         }
     }
     ShowCaret(edit);
     EXPECT_GT(black, 10);
     EXPECT_EQ(notText, 0);
-    EXPECT_EQ(PixelOf(edit, client.right - 2, client.bottom - 2), COLOR_BACKGROUND);
+    EXPECT_EQ(PixelOf(edit, client.right - 2, client.bottom - 2), BACKGROUND);
 }
 
 std::string FieldName(const ::testing::TestParamInfo<int>& info) {
