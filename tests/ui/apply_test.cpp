@@ -15,6 +15,7 @@
 #include "main_dialog.h"
 #include "main_window.h"
 #include "patch_job.h"
+#include "target_file.h"
 #include "ui_globals.h"
 #include "ui_harness.h"
 #include "window_colours.h"
@@ -297,13 +298,33 @@ TEST_F(Apply, EngineFailureIsShownInsteadOfDone) {
     WriteFile("Vlmr2.exe", original);
     ASSERT_TRUE(CreateDirectoryA("Vlmr2.exe.bak", nullptr));  // no backup can be written
     PressApply();
-    ASSERT_NE(g_pPatchJob, nullptr);
-    ASSERT_NE(g_pPatchJob->failure_text[0], '\0');
     const std::string shown = TextOf(g_hResultText);
-    EXPECT_EQ(shown, g_pPatchJob->failure_text);
+    EXPECT_EQ(shown,
+              "Nothing was changed!\r\n\r\nThe backup Vlmr2.exe.bak\r\ncould not be written.");
     EXPECT_EQ(shown.find("Done"), std::string::npos);
     EXPECT_EQ(ReadFile("Vlmr2.exe"), original);
     EXPECT_EQ(g_screenState, SCREEN_RESULT);
+}
+
+DWORD g_imageReadOnThread = 0;
+
+void* AllocateRecordingTheThread(size_t size) {
+    g_imageReadOnThread = GetCurrentThreadId();
+    return DEFAULT_FILE_OPS.allocate(size);
+}
+
+// The job runs on a thread of its own, started as the program starts it, not on the thread
+// that serves the window.
+TEST_F(Apply, JobRunsOnAThreadOtherThanTheWindows) {
+    WriteFile("Vlmr2.exe", GameImage());
+    UseProgramThreadStart();
+    g_imageReadOnThread = 0;
+    g_fileOps.allocate = AllocateRecordingTheThread;  // the job takes room for the game's image
+    PressApply();
+    g_fileOps = DEFAULT_FILE_OPS;
+    ASSERT_NE(g_imageReadOnThread, 0u) << "the job did not read the game";
+    EXPECT_NE(g_imageReadOnThread, GetWindowThreadProcessId(window_, nullptr));
+    EXPECT_EQ(TextOf(g_hResultText), DONE_WIDESCREEN_ONLY);
 }
 
 struct RefusedCase {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "face_model.h"
 #include "feature_toggles.h"
@@ -183,14 +184,32 @@ void RepaintEverything(HWND window, HWND edit) {
 
 class InputField : public MainWindowTest, public ::testing::WithParamInterface<int> {};
 
+// What the box's client area shows, pixel by pixel, without the blinking caret.
+std::vector<COLORREF> ShownIn(HWND edit) {
+    RECT client;
+    GetClientRect(edit, &client);
+    HideCaret(edit);
+    std::vector<COLORREF> pixels;
+    for (int y = 0; y < client.bottom; ++y)
+        for (int x = 0; x < client.right; ++x) pixels.push_back(PixelOf(edit, x, y));
+    ShowCaret(edit);
+    return pixels;
+}
+
+// Kept in the box and on the screen: the repainted box shows what it showed right after
+// the typing, which is not what it showed with its default text.
 TEST_P(InputField, KeepsTypedTextThroughRepaints) {
     const FieldCase& c = FIELDS[GetParam()];
     HWND edit = *c.edit;
     EXPECT_EQ(TextOf(edit), c.initial);
+    const std::vector<COLORREF> withDefault = ShownIn(edit);
     ReplaceText(window_, edit, c.typed);
     ASSERT_EQ(TextOf(edit), c.typed);
+    const std::vector<COLORREF> typed = ShownIn(edit);
+    ASSERT_TRUE(typed != withDefault) << "the typed text does not show";
     RepaintEverything(window_, edit);
     EXPECT_EQ(TextOf(edit), c.typed);
+    EXPECT_TRUE(ShownIn(edit) == typed) << "the repainted box does not show the typed text";
     // The others keep their defaults.
     for (const FieldCase& other : FIELDS) {
         if (*other.edit != edit) {

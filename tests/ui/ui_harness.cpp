@@ -347,6 +347,19 @@ void FindOtherResourceAsFont(LPCSTR name, LPCSTR type) {
 
 void FailThreadStart() { g_threadFails = true; }
 
+namespace {
+
+// What the program's own thread start is, taken before the harness first replaces it (the
+// first reset runs from main, after every static initialiser).
+BeginThreadExProc ProgramThreadStart() {
+    static const BeginThreadExProc programs = g_pfnBeginThreadEx;
+    return programs;
+}
+
+}  // namespace
+
+void UseProgramThreadStart() { g_pfnBeginThreadEx = ProgramThreadStart(); }
+
 // --- messages seen by windows ------------------------------------------------------------
 
 namespace {
@@ -439,6 +452,7 @@ void ResetUiForTest() {
     g_pfnMessageBoxW = CaptureMessageBoxW;
     g_pfnCreateWindowExA = CreateWindowExOrFail;
     g_pfnFindResourceA = FindResourceRedirected;
+    ProgramThreadStart();
     g_pfnBeginThreadEx = BeginThreadOrFail;
 }
 

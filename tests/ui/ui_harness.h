@@ -73,6 +73,8 @@ void MissFontResource();
 void FindOtherResourceAsFont(LPCSTR name, LPCSTR type);
 // Makes the start of the next worker thread fail.
 void FailThreadStart();
+// Puts back the thread start that the program itself uses, in place of the harness's.
+void UseProgramThreadStart();
 
 // --- messages seen by windows ------------------------------------------------------------
 
