@@ -9,6 +9,7 @@
 #include "game_folder.h"
 #include "program_driver.h"
 #include "small_volume.h"
+#include "stock_edit_picture.h"
 #include "velmora_window.h"
 
 namespace {
@@ -73,10 +74,6 @@ protected:
         std::string why;
         ASSERT_TRUE(program_.Start(ProgramPath(), folder.Path(), &why)) << why;
         window_ = program_.Window();
-    }
-
-    ScreenArea ReadBox(const Box& box) {
-        return ReadScreenArea(window_, box.x, box.y, box.width, box.height);
     }
 
     void ClickApplyAndWaitForResult() {
@@ -185,18 +182,10 @@ TEST_F(ProgramRun, AllFourRulesWithTypedValues) {
                                ToggleLook("widescreen toggle", TOGGLE_WIDESCREEN, true) +
                                ToggleLook("60 FPS toggle", TOGGLE_FPS, true));
 
-    // The boxes whose typed text differs from their default, as the screen shows them; the
-    // caret stays in the width box meanwhile, out of the pictures.
-    const Box* const changed[] = {&EDIT_CAMERA, &EDIT_FOV, &EDIT_HEIGHT};
-    ClickBox(window_, EDIT_WIDTH);
-    std::vector<ScreenArea> withDefaults, typed;
-    for (const Box* box : changed) withDefaults.push_back(ReadBox(*box));
-
     EXPECT_EQ(TypeInto(window_, EDIT_CAMERA, "2048"), "2048");
     EXPECT_EQ(TypeInto(window_, EDIT_FOV, "1920"), "1920");
     EXPECT_EQ(TypeInto(window_, EDIT_HEIGHT, "10"), "10");
-    EXPECT_EQ(TypeInto(window_, EDIT_WIDTH, "16"), "16");
-    for (const Box* box : changed) typed.push_back(ReadBox(*box));
+    EXPECT_EQ(TypeInto(window_, EDIT_WIDTH, "16"), "16");  // the caret stays here, out of sight
 
     // Typed values stay when the window and all its controls are painted again, in the
     // boxes and on the screen.
@@ -208,13 +197,24 @@ TEST_F(ProgramRun, AllFourRulesWithTypedValues) {
     EXPECT_EQ(TextIn(window_, EDIT_FOV), "1920");
     EXPECT_EQ(TextIn(window_, EDIT_WIDTH), "16");
     EXPECT_EQ(TextIn(window_, EDIT_HEIGHT), "10");
-    for (size_t i = 0; i < typed.size(); ++i) {
-        const Box& box = *changed[i];
-        EXPECT_TRUE(typed[i].pixels != withDefaults[i].pixels)
-            << "box at " << box.x << "," << box.y << " shows no typed text";
-        EXPECT_TRUE(ReadBox(box).pixels == typed[i].pixels)
-            << "box at " << box.x << "," << box.y << " repainted does not show the typed text";
+    struct Typed {
+        const char* what;
+        const Box& box;
+        const char* text;
+        const char* byDefault;
+    };
+    for (const Typed& typed : {Typed{"camera box", EDIT_CAMERA, "2048", "1536"},
+                               Typed{"FOV box", EDIT_FOV, "1920", "undef"},
+                               Typed{"height box", EDIT_HEIGHT, "10", "9"}}) {
+        const std::vector<COLORREF> expected = StockEditBoxShowing(window_, typed.box, typed.text);
+        ASSERT_NE(DifferentPixels(expected,
+                                  StockEditBoxShowing(window_, typed.box, typed.byDefault)), 0)
+            << typed.what << ": the typed and the default text look alike";
+        EXPECT_EQ(DifferentPixels(ShownInEditBox(window_, typed.box), expected), 0)
+            << typed.what << ": pixels that differ from a stock edit control holding \""
+            << typed.text << "\"";
     }
+    SetForegroundWindow(window_);
 
     ClickApplyAndWaitForResult();
     EXPECT_EQ(result_, DoneText("Vlmr2.exe", WIDESCREEN_OK, CAMERA_OK, FOV_OK, FPS_OK));

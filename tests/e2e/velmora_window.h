@@ -62,6 +62,13 @@ void ClickBox(HWND window, const Box& box);
 // Puts the mouse on the button and holds the left button down there.
 void HoldDown(HWND window, const Box& button);
 
+// What the client area of the edit box in `box` shows on the screen, row by row.
+std::vector<COLORREF> ShownInEditBox(HWND window, const Box& box);
+// What the system's own edit control shows for `text` in a box of that shape, in the
+// program's text font (made here from the program file's font resource) on the background
+// colour: what the box must show when it holds `text`.
+std::vector<COLORREF> StockEditBoxShowing(HWND window, const Box& box, const char* text);
+
 // The result text of the result screen, once it is there ("" if it never comes).
 std::string WaitForResultText(HWND window);
 
