@@ -241,7 +241,22 @@ const BYTE* GdiTableOfTheWow64Side() {
 #ifdef _WIN64
     return nullptr;
 #else
-    const BYTE* teb = reinterpret_cast<const BYTE*>(NtCurrentTeb());
+    struct ThreadBasicInformation {
+        LONG exitStatus;
+        PVOID tebBaseAddress;
+        CLIENT_ID clientId;
+        KAFFINITY affinityMask;
+        LONG priority, basePriority;
+    } thread = {};
+    using QueryThread = LONG(NTAPI*)(HANDLE, THREADINFOCLASS, PVOID, ULONG, PULONG);
+    const QueryThread query = reinterpret_cast<QueryThread>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread")));
+    if (query == nullptr ||
+        query(GetCurrentThread(), static_cast<THREADINFOCLASS>(0), &thread, sizeof thread,
+              nullptr) != 0) {
+        return nullptr;
+    }
+    const BYTE* teb = static_cast<const BYTE*>(thread.tebBaseAddress);
     const ULONG teb64 = *reinterpret_cast<const ULONG*>(teb + 0xF70);
     if (teb64 == 0) return nullptr;
     const ULONGLONG peb64 = *reinterpret_cast<const ULONGLONG*>(static_cast<ULONG_PTR>(teb64) + 0x60);
