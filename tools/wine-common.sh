@@ -226,9 +226,13 @@ vel_session_warm_locked() {
   # Opened read-write, the FIFO never blocks the open and never reaches end-of-file: cmd.exe
   # waits on it until the session's "wineserver -k".
   "$VEL_WINE" cmd <>"$fifo" >/dev/null 2>&1 &
-  echo $! >"$VELMORA_WINE_SESSION/keeper-${VEL_PREFIX##*/}"
+  local keeper=$!
   # Any window starts explorer.exe; the idle cmd.exe keeps it (and the desktop) alive.
   "$VEL_WINE" rundll32 user32.dll,GetDesktopWindow </dev/null >/dev/null 2>&1 || true
+  # Only now is the prefix warm. Marked any earlier, a program started meanwhile by a test
+  # running alongside would skip the lock, start services.exe or explorer.exe itself, and
+  # leave them holding its output pipe: CTest would then wait for that test forever.
+  echo "$keeper" >"$VELMORA_WINE_SESSION/keeper-${VEL_PREFIX##*/}"
 }
 
 # ---- running a program ---------------------------------------------------------------------

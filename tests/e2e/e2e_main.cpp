@@ -1,6 +1,5 @@
-// e2e_test [gtest options] PROGRAM.exe [--short]
-//   Runs the end-to-end cases against PROGRAM.exe; --short keeps to the one case that the
-//   slow emulated 32-bit Wine can afford.
+// e2e_test [gtest options] PROGRAM.exe
+//   Runs the end-to-end cases against PROGRAM.exe.
 // e2e_test --apply-defaults PROGRAM.exe GAME_FOLDER [PAUSE_FOLDER]
 //   Starts PROGRAM.exe in GAME_FOLDER, presses Apply with the default values, prints the
 //   result text and leaves with the Exit button; the exit code is the program's. With a
@@ -27,23 +26,10 @@ int main(int argc, char** argv) {
     }
 
     testing::InitGoogleTest(&argc, argv);
-    bool shortPass = false;
-    std::string program;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--short") == 0) {
-            shortPass = true;
-        } else if (program.empty()) {
-            program = argv[i];
-        } else {
-            program.clear();
-            break;
-        }
-    }
-    if (program.empty()) {
-        std::fprintf(stderr, "usage: %s [gtest options] PROGRAM.exe [--short]\n", argv[0]);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s [gtest options] PROGRAM.exe\n", argv[0]);
         return 2;
     }
-    SetProgramPath(program);
-    if (shortPass) GTEST_FLAG_SET(filter, "ProgramRun.AllFourRulesWithTypedValues");
+    SetProgramPath(argv[1]);
     return RUN_ALL_TESTS();
 }

@@ -24,13 +24,16 @@ Bytes With(Bytes image, size_t offset, const Bytes& bytes) {
     return image;
 }
 
-GameFolder::GameFolder() {
+GameFolder::GameFolder() : GameFolder(std::string()) {}
+
+GameFolder::GameFolder(const std::string& under) {
     static int counter = 0;
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
+    const std::string parent = under.empty() ? std::string(temp) : under + "\\";
     char name[MAX_PATH];
-    std::snprintf(name, sizeof name, "%svelmora-e2e-%lu-%d", temp, GetCurrentProcessId(),
-                  ++counter);
+    std::snprintf(name, sizeof name, "%svelmora-e2e-%lu-%d", parent.c_str(),
+                  GetCurrentProcessId(), ++counter);
     path_ = name;
     CreateDirectoryA(path_.c_str(), nullptr);
 }

@@ -27,6 +27,7 @@ Bytes With(Bytes image, size_t offset, const Bytes& bytes);
 class GameFolder {
 public:
     GameFolder();   // a new empty folder under the temporary folder
+    explicit GameFolder(const std::string& under);  // a new empty folder in `under`
     ~GameFolder();  // removes it with everything in it
     GameFolder(const GameFolder&) = delete;
     GameFolder& operator=(const GameFolder&) = delete;

@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "game_folder.h"
 #include "program_driver.h"
+#include "small_volume.h"
+#include "stock_edit_picture.h"
 #include "velmora_window.h"
 
 namespace {
@@ -66,9 +69,10 @@ Bytes PatchedByAllFour() {
 class ProgramRun : public ::testing::Test {
 protected:
     // Starts the program in the test's game folder; the window is then in front.
-    void Start() {
+    void Start() { StartIn(folder_); }
+    void StartIn(const GameFolder& folder) {
         std::string why;
-        ASSERT_TRUE(program_.Start(ProgramPath(), folder_.Path(), &why)) << why;
+        ASSERT_TRUE(program_.Start(ProgramPath(), folder.Path(), &why)) << why;
         window_ = program_.Window();
     }
 
@@ -166,8 +170,7 @@ TEST_F(ProgramRun, DefaultsPatchGame3ShowingBothScreens) {
     EXPECT_SAME_FILE(folder_, "vlmr3.exe.orig", FixtureImage());
 }
 
-// Every feature switched on with values typed into the boxes, on a game 2 executable. The
-// win32 pass runs only this one.
+// Every feature switched on with values typed into the boxes, on a game 2 executable.
 TEST_F(ProgramRun, AllFourRulesWithTypedValues) {
     folder_.Write("Vlmr2.exe", FixtureImage());
     Start();
@@ -182,10 +185,11 @@ TEST_F(ProgramRun, AllFourRulesWithTypedValues) {
 
     EXPECT_EQ(TypeInto(window_, EDIT_CAMERA, "2048"), "2048");
     EXPECT_EQ(TypeInto(window_, EDIT_FOV, "1920"), "1920");
-    EXPECT_EQ(TypeInto(window_, EDIT_WIDTH, "16"), "16");
     EXPECT_EQ(TypeInto(window_, EDIT_HEIGHT, "10"), "10");
+    EXPECT_EQ(TypeInto(window_, EDIT_WIDTH, "16"), "16");  // the caret stays here, out of sight
 
-    // Typed values stay when the window and all its controls are painted again.
+    // Typed values stay when the window and all its controls are painted again, in the
+    // boxes and on the screen.
     RedrawWindow(window_, nullptr, nullptr,
                  RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     EXPECT_SCREEN(window_, InputScreenFace() + EditLook("camera box", EDIT_CAMERA) +
@@ -194,6 +198,24 @@ TEST_F(ProgramRun, AllFourRulesWithTypedValues) {
     EXPECT_EQ(TextIn(window_, EDIT_FOV), "1920");
     EXPECT_EQ(TextIn(window_, EDIT_WIDTH), "16");
     EXPECT_EQ(TextIn(window_, EDIT_HEIGHT), "10");
+    struct Typed {
+        const char* what;
+        const Box& box;
+        const char* text;
+        const char* byDefault;
+    };
+    for (const Typed& typed : {Typed{"camera box", EDIT_CAMERA, "2048", "1536"},
+                               Typed{"FOV box", EDIT_FOV, "1920", "undef"},
+                               Typed{"height box", EDIT_HEIGHT, "10", "9"}}) {
+        const std::vector<COLORREF> expected = StockEditBoxShowing(window_, typed.box, typed.text);
+        ASSERT_NE(DifferentPixels(expected,
+                                  StockEditBoxShowing(window_, typed.box, typed.byDefault)), 0)
+            << typed.what << ": the typed and the default text look alike";
+        EXPECT_EQ(DifferentPixels(ShownInEditBox(window_, typed.box), expected), 0)
+            << typed.what << ": pixels that differ from a stock edit control holding \""
+            << typed.text << "\"";
+    }
+    SetForegroundWindow(window_);
 
     ClickApplyAndWaitForResult();
     EXPECT_EQ(result_, DoneText("Vlmr2.exe", WIDESCREEN_OK, CAMERA_OK, FOV_OK, FPS_OK));
@@ -317,6 +339,37 @@ TEST_F(ProgramRun, ReadOnlyBackupShowsTheFailure) {
 
     EXPECT_SAME_FILE(folder_, "vlmr4.exe", FixtureImage());
     EXPECT_SAME_FILE(folder_, "vlmr4.exe.bak", oldBackup);
+}
+
+// The disk fills up while the game is written back, after its backup went through: the
+// player reads that writing failed and where the previous contents are, never "Done", and
+// the .bak holds the game as it was.
+TEST_F(ProgramRun, WriteBackOnAFullDiskShowsTheFailureAndTheBackupHoldsTheGame) {
+    SmallVolume volume;
+    if (!volume.Ready()) GTEST_SKIP() << volume.Why();
+    GameFolder folder(volume.Path());
+    // The game: the fixture's patterns, then zeros that the disk keeps as a hole until they
+    // are written. Reading it takes no room, its backup takes its whole size, and writing it
+    // back fills the hole and needs nearly as much again.
+    const uint64_t gameSize = 256 * 1024;
+    ASSERT_TRUE(WriteSparseFile(folder.PathOf("vlmr3.exe"), FixtureImage(), gameSize));
+    // The copy of the original that a first run keeps lies beside it already, so that this
+    // run writes only the backup before it writes the game.
+    ASSERT_TRUE(WriteSparseFile(folder.PathOf("vlmr3.exe.orig"), FixtureImage(), gameSize));
+    // Room for the backup and for half of the hole.
+    std::string why;
+    ASSERT_TRUE(volume.LeaveFree(gameSize + gameSize / 2, &why)) << why;
+    StartIn(folder);
+
+    ClickApplyAndWaitForResult();
+    EXPECT_EQ(result_,
+              "Writing vlmr3.exe failed!\r\n\r\nvlmr3.exe.bak holds\r\nthe previous contents:\r\n"
+              "copy it back to restore\r\nthe game.");
+    EXPECT_SCREEN(window_, ResultScreenFace() + PlateButtonLook(false));
+    Bytes game = FixtureImage();
+    game.resize(gameSize, 0x00);
+    EXPECT_SAME_FILE(folder, "vlmr3.exe.bak", game);
+    ExitWithButtonAndExpectCodeZero();
 }
 
 // --- input that the program refuses ---------------------------------------------------------

@@ -1,5 +1,7 @@
 #include "velmora_window.h"
 
+#include "stock_edit_picture.h"
+
 std::vector<PixelCheck> operator+(std::vector<PixelCheck> a, const std::vector<PixelCheck>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
@@ -169,6 +171,47 @@ std::string TypeInto(HWND window, const Box& box, const char* text) {
 void HoldDown(HWND window, const Box& button) {
     MoveMouseTo(ScreenPointOf(window, button.CentreX(), button.CentreY()));
     LeftButton(true);
+}
+
+namespace {
+
+// The program's text font: "Exo 2 Light" from the program file's font resource (101, of
+// type MY_FONT), at height -15 and weight 700, registered for this process alone.
+HFONT ProgramTextFont() {
+    static const HFONT font = [] {
+        char full[MAX_PATH];
+        GetFullPathNameA(ProgramPath().c_str(), MAX_PATH, full, nullptr);
+        HMODULE program = LoadLibraryExA(full, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        HRSRC found = program == nullptr ? nullptr
+                                         : FindResourceA(program, MAKEINTRESOURCEA(101), "MY_FONT");
+        if (found != nullptr) {
+            DWORD fonts = 0;
+            AddFontMemResourceEx(LockResource(LoadResource(program, found)),
+                                 SizeofResource(program, found), nullptr, &fonts);
+        }
+        return CreateFontA(-15, 0, 0, 0, 700, 0, 0, 0, ANSI_CHARSET, 0, 0, 0, 0, "Exo 2 Light");
+    }();
+    return font;
+}
+
+}  // namespace
+
+std::vector<COLORREF> ShownInEditBox(HWND window, const Box& box) {
+    HWND edit = ChildAt(window, box.CentreX(), box.CentreY());
+    if (edit == nullptr) return {};
+    RECT client;
+    GetClientRect(edit, &client);
+    POINT origin = {0, 0};
+    MapWindowPoints(edit, window, &origin, 1);
+    return ReadScreenArea(window, origin.x, origin.y, client.right, client.bottom).pixels;
+}
+
+std::vector<COLORREF> StockEditBoxShowing(HWND window, const Box& box, const char* text) {
+    HWND edit = ChildAt(window, box.CentreX(), box.CentreY());
+    if (edit == nullptr) return {};
+    EditShape shape = ShapeOf(edit);
+    shape.font = ProgramTextFont();
+    return StockEditPicture(shape, text, BACKGROUND);
 }
 
 std::string WaitForResultText(HWND window) {

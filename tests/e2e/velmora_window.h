@@ -8,11 +8,7 @@
 #include <vector>
 
 #include "program_driver.h"
-
-const COLORREF FRAME = RGB(87, 114, 144);
-const COLORREF BACKGROUND = RGB(184, 190, 202);
-const COLORREF PANEL = RGB(175, 207, 206);
-const COLORREF BLACK = RGB(0, 0, 0);
+#include "window_colours.h"
 
 const int WINDOW_WIDTH = 570;
 const int WINDOW_HEIGHT = 305;
@@ -65,6 +61,13 @@ std::string TextIn(HWND window, const Box& box);
 void ClickBox(HWND window, const Box& box);
 // Puts the mouse on the button and holds the left button down there.
 void HoldDown(HWND window, const Box& button);
+
+// What the client area of the edit box in `box` shows on the screen, row by row.
+std::vector<COLORREF> ShownInEditBox(HWND window, const Box& box);
+// What the system's own edit control shows for `text` in a box of that shape, in the
+// program's text font (made here from the program file's font resource) on the background
+// colour: what the box must show when it holds `text`.
+std::vector<COLORREF> StockEditBoxShowing(HWND window, const Box& box, const char* text);
 
 // The result text of the result screen, once it is there ("" if it never comes).
 std::string WaitForResultText(HWND window);

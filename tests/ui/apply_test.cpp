@@ -14,10 +14,11 @@
 #include "feature_toggles.h"
 #include "main_dialog.h"
 #include "main_window.h"
-#include "palette.h"
 #include "patch_job.h"
+#include "target_file.h"
 #include "ui_globals.h"
 #include "ui_harness.h"
+#include "window_colours.h"
 
 namespace {
 
@@ -205,10 +206,10 @@ TEST_F(Apply, DefaultsPatchTheAspectRatioAndShowTheResultScreen) {
         EXPECT_EQ(PixelOf(window_, point.x, point.y), point.result)
             << point.where << " at " << point.x << "," << point.y;
     }
-    EXPECT_EQ(PixelOf(g_hResultText, 278, 118), COLOR_PANEL);
-    EXPECT_EQ(PixelOf(g_hExitButton, 1, 20), COLOR_FRAME);
-    EXPECT_EQ(PixelOf(g_hExitButton, 2, 20), COLOR_BACKGROUND);
-    EXPECT_EQ(PixelOf(g_hExitButton, 101, 20), COLOR_FRAME);
+    EXPECT_EQ(PixelOf(g_hResultText, 278, 118), PANEL);
+    EXPECT_EQ(PixelOf(g_hExitButton, 1, 20), FRAME);
+    EXPECT_EQ(PixelOf(g_hExitButton, 2, 20), BACKGROUND);
+    EXPECT_EQ(PixelOf(g_hExitButton, 101, 20), FRAME);
 
     // Exit ends the run with code 0 and frees the job.
     POINT exitAt = CentreOf(g_hExitButton);
@@ -275,13 +276,33 @@ TEST_F(Apply, EngineFailureIsShownInsteadOfDone) {
     WriteFile("Vlmr2.exe", original);
     ASSERT_TRUE(CreateDirectoryA("Vlmr2.exe.bak", nullptr));  // no backup can be written
     PressApply();
-    ASSERT_NE(g_pPatchJob, nullptr);
-    ASSERT_NE(g_pPatchJob->failure_text[0], '\0');
     const std::string shown = TextOf(g_hResultText);
-    EXPECT_EQ(shown, g_pPatchJob->failure_text);
+    EXPECT_EQ(shown,
+              "Nothing was changed!\r\n\r\nThe backup Vlmr2.exe.bak\r\ncould not be written.");
     EXPECT_EQ(shown.find("Done"), std::string::npos);
     EXPECT_EQ(ReadFile("Vlmr2.exe"), original);
     EXPECT_EQ(g_screenState, SCREEN_RESULT);
+}
+
+DWORD g_imageReadOnThread = 0;
+
+void* AllocateRecordingTheThread(size_t size) {
+    g_imageReadOnThread = GetCurrentThreadId();
+    return DEFAULT_FILE_OPS.allocate(size);
+}
+
+// The job runs on a thread of its own, started as the program starts it, not on the thread
+// that serves the window.
+TEST_F(Apply, JobRunsOnAThreadOtherThanTheWindows) {
+    WriteFile("Vlmr2.exe", GameImage());
+    UseProgramThreadStart();
+    g_imageReadOnThread = 0;
+    g_fileOps.allocate = AllocateRecordingTheThread;  // the job takes room for the game's image
+    PressApply();
+    g_fileOps = DEFAULT_FILE_OPS;
+    ASSERT_NE(g_imageReadOnThread, 0u) << "the job did not read the game";
+    EXPECT_NE(g_imageReadOnThread, GetWindowThreadProcessId(window_, nullptr));
+    EXPECT_EQ(TextOf(g_hResultText), DONE_WIDESCREEN_ONLY);
 }
 
 struct RefusedCase {

@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "palette.h"
+#include "window_colours.h"
 
 struct FacePoint {
     int x, y;
@@ -17,7 +17,7 @@ struct FacePoint {
 };
 
 inline std::vector<FacePoint> FacePoints() {
-    const COLORREF B = COLOR_BACKGROUND, F = COLOR_FRAME, P = COLOR_PANEL;
+    const COLORREF B = BACKGROUND, F = FRAME, P = PANEL;
     return {
         {0, 0, B, B, "band, top left corner"},
         {569, 304, B, B, "band, bottom right corner"},
@@ -63,7 +63,7 @@ inline COLORREF ToggleBoxColourAt(int x, int y, bool on) {
     const int ring = x < y ? x : y;
     const int farEdge = 24 - (x > y ? x : y);
     const int depth = ring < farEdge ? ring : farEdge;
-    if (depth < 3) return COLOR_FRAME;
-    if (depth < 6) return COLOR_BACKGROUND;
-    return on ? COLOR_FRAME : COLOR_BACKGROUND;
+    if (depth < 3) return FRAME;
+    if (depth < 6) return BACKGROUND;
+    return on ? FRAME : BACKGROUND;
 }

@@ -7,13 +7,15 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "face_model.h"
 #include "feature_toggles.h"
 #include "main_dialog.h"
-#include "palette.h"
+#include "stock_edit_picture.h"
 #include "ui_globals.h"
 #include "ui_harness.h"
+#include "window_colours.h"
 
 namespace {
 
@@ -153,7 +155,7 @@ int FramePixelsNotFlat(HWND edit) {
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             const bool inBand = x < 3 || y < 3 || x >= width - 3 || y >= height - 3;
-            if (inBand) wrong += WindowPixelOf(edit, x, y) != COLOR_FRAME;
+            if (inBand) wrong += WindowPixelOf(edit, x, y) != FRAME;
         }
     }
     return wrong;
@@ -162,9 +164,9 @@ int FramePixelsNotFlat(HWND edit) {
 // The background, black, or a smoothed glyph edge between the two: the same share of
 // black in each of red, green and blue.
 bool IsBlackInkOnBackground(COLORREF pixel) {
-    const double r = GetRValue(pixel) / double(GetRValue(COLOR_BACKGROUND));
-    const double g = GetGValue(pixel) / double(GetGValue(COLOR_BACKGROUND));
-    const double b = GetBValue(pixel) / double(GetBValue(COLOR_BACKGROUND));
+    const double r = GetRValue(pixel) / double(GetRValue(BACKGROUND));
+    const double g = GetGValue(pixel) / double(GetGValue(BACKGROUND));
+    const double b = GetBValue(pixel) / double(GetBValue(BACKGROUND));
     const double low = std::min(r, std::min(g, b)), high = std::max(r, std::max(g, b));
     return high <= 1.0 && high - low < 0.1;
 }
@@ -183,6 +185,20 @@ void RepaintEverything(HWND window, HWND edit) {
 
 class InputField : public MainWindowTest, public ::testing::WithParamInterface<int> {};
 
+// What the box's client area shows, row by row, without the blinking caret.
+std::vector<COLORREF> ShownIn(HWND edit) {
+    RECT client;
+    GetClientRect(edit, &client);
+    HideCaret(edit);
+    std::vector<COLORREF> pixels;
+    for (int y = 0; y < client.bottom; ++y)
+        for (int x = 0; x < client.right; ++x) pixels.push_back(PixelOf(edit, x, y));
+    ShowCaret(edit);
+    return pixels;
+}
+
+// Kept in the box and on the screen: after the repaints the box shows what the system's
+// own edit control shows for the typed text.
 TEST_P(InputField, KeepsTypedTextThroughRepaints) {
     const FieldCase& c = FIELDS[GetParam()];
     HWND edit = *c.edit;
@@ -191,6 +207,15 @@ TEST_P(InputField, KeepsTypedTextThroughRepaints) {
     ASSERT_EQ(TextOf(edit), c.typed);
     RepaintEverything(window_, edit);
     EXPECT_EQ(TextOf(edit), c.typed);
+
+    const std::vector<COLORREF> shown = ShownIn(edit);
+    EditShape shape = ShapeOf(edit);
+    shape.font = reinterpret_cast<HFONT>(SendMessageA(edit, WM_GETFONT, 0, 0));
+    const std::vector<COLORREF> typed = StockEditPicture(shape, c.typed, BACKGROUND);
+    ASSERT_NE(DifferentPixels(typed, StockEditPicture(shape, c.initial, BACKGROUND)), 0)
+        << "the typed and the default text look alike";
+    EXPECT_EQ(DifferentPixels(shown, typed), 0)
+        << "pixels of the box that differ from a stock edit control holding \"" << c.typed << "\"";
     // The others keep their defaults.
     for (const FieldCase& other : FIELDS) {
         if (*other.edit != edit) {
@@ -218,14 +243,14 @@ TEST_P(InputField, HasAFlatFrameAndBlackTextOnTheBackground) {
     for (int y = 0; y < client.bottom; ++y) {
         for (int x = 0; x < client.right; ++x) {
             const COLORREF pixel = PixelOf(edit, x, y);
-            black += pixel == RGB(0, 0, 0);
+            black += pixel == BLACK;
             notText += !IsBlackInkOnBackground(pixel);
         }
     }
     ShowCaret(edit);
     EXPECT_GT(black, 10);
     EXPECT_EQ(notText, 0);
-    EXPECT_EQ(PixelOf(edit, client.right - 2, client.bottom - 2), COLOR_BACKGROUND);
+    EXPECT_EQ(PixelOf(edit, client.right - 2, client.bottom - 2), BACKGROUND);
 }
 
 std::string FieldName(const ::testing::TestParamInfo<int>& info) {

@@ -200,13 +200,23 @@ std::vector<HWND> ChildrenOf(HWND parent) {
     return children;
 }
 
-int CountGdiObjects() {
-    const DWORD counted = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-    if (counted != 0) return static_cast<int>(counted);
-    // Wine does not count them for GetGuiResources, but keeps the same per-process GDI
-    // handle table that Windows does, reachable from the process environment block: one
-    // 24-byte entry per handle, a non-zero type byte at offset 14 for a live object, and
-    // bit 7 of the byte at offset 12 for the stock objects every process shares.
+namespace {
+
+// Wine's GDI handle table, the one Windows keeps for each process too: one 24-byte entry per
+// handle, a non-zero type byte at offset 14 for a live object, and bit 7 of the byte at
+// offset 12 for the stock objects every process shares.
+int CountLiveEntries(const BYTE* table) {
+    int live = 0;
+    for (int i = 0; i < 0x10000; ++i) {
+        const BYTE* entry = table + i * 24;
+        if (entry[14] != 0 && (entry[12] & 0x80) == 0) ++live;
+    }
+    return live;
+}
+
+// The table's address from the process environment block, where the GDI of the process's
+// own bitness puts it.
+const BYTE* GdiTableOfThisBitness() {
 #ifdef _WIN64
     const size_t tableOffset = 0xF8;
 #else
@@ -218,17 +228,67 @@ int CountGdiObjects() {
     PROCESS_BASIC_INFORMATION info = {};
     if (query == nullptr ||
         query(GetCurrentProcess(), ProcessBasicInformation, &info, sizeof info, nullptr) != 0) {
-        return -1;
+        return nullptr;
     }
     const BYTE* peb = reinterpret_cast<const BYTE*>(info.PebBaseAddress);
-    const BYTE* table = *reinterpret_cast<const BYTE* const*>(peb + tableOffset);
-    if (table == nullptr) return -1;
-    int live = 0;
-    for (int i = 0; i < 0x10000; ++i) {
-        const BYTE* entry = table + i * 24;
-        if (entry[14] != 0 && (entry[12] & 0x80) == 0) ++live;
+    return *reinterpret_cast<const BYTE* const*>(peb + tableOffset);
+}
+
+// A 32-bit process in a 64-bit Wine prefix has a 64-bit thread block as well, whose address
+// its own thread block holds in GdiBatchCount; the 64-bit GDI puts the table's address into
+// the 64-bit process block (offset 0xF8) that the 64-bit thread block points to (0x60).
+const BYTE* GdiTableOfTheWow64Side() {
+#ifdef _WIN64
+    return nullptr;
+#else
+    struct ThreadBasicInformation {
+        LONG exitStatus;
+        PVOID tebBaseAddress;
+        CLIENT_ID clientId;
+        KAFFINITY affinityMask;
+        LONG priority, basePriority;
+    } thread = {};
+    using QueryThread = LONG(NTAPI*)(HANDLE, THREADINFOCLASS, PVOID, ULONG, PULONG);
+    const QueryThread query = reinterpret_cast<QueryThread>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread")));
+    if (query == nullptr ||
+        query(GetCurrentThread(), static_cast<THREADINFOCLASS>(0), &thread, sizeof thread,
+              nullptr) != 0) {
+        return nullptr;
     }
-    return live;
+    const BYTE* teb = static_cast<const BYTE*>(thread.tebBaseAddress);
+    const ULONG teb64 = *reinterpret_cast<const ULONG*>(teb + 0xF70);
+    if (teb64 == 0) return nullptr;
+    const ULONGLONG peb64 = *reinterpret_cast<const ULONGLONG*>(static_cast<ULONG_PTR>(teb64) + 0x60);
+    if (peb64 == 0 || peb64 > 0xFFFFFFFFull) return nullptr;
+    const ULONGLONG table = *reinterpret_cast<const ULONGLONG*>(static_cast<ULONG_PTR>(peb64) + 0xF8);
+    if (table == 0 || table > 0xFFFFFFFFull) return nullptr;
+    return reinterpret_cast<const BYTE*>(static_cast<ULONG_PTR>(table));
+#endif
+}
+
+}  // namespace
+
+int CountGdiObjects(std::string* how) {
+    const DWORD counted = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    if (counted != 0) {
+        if (how != nullptr) *how = "GetGuiResources";
+        return static_cast<int>(counted);
+    }
+    // Wine answers 0 to GetGuiResources, but keeps the handle table.
+    if (const BYTE* table = GdiTableOfThisBitness()) {
+        if (how != nullptr) *how = "the GDI handle table of the process environment block";
+        return CountLiveEntries(table);
+    }
+    if (const BYTE* table = GdiTableOfTheWow64Side()) {
+        if (how != nullptr) *how = "the GDI handle table of the 64-bit process environment block";
+        return CountLiveEntries(table);
+    }
+    if (how != nullptr) {
+        *how = "GetGuiResources answers 0 and no GDI handle table was found in the process "
+               "environment block";
+    }
+    return -1;
 }
 
 // --- message boxes and system calls --------------------------------------------------------
@@ -301,6 +361,19 @@ void FindOtherResourceAsFont(LPCSTR name, LPCSTR type) {
 }
 
 void FailThreadStart() { g_threadFails = true; }
+
+namespace {
+
+// What the program's own thread start is, taken before the harness first replaces it (the
+// first reset runs from main, after every static initialiser).
+BeginThreadExProc ProgramThreadStart() {
+    static const BeginThreadExProc programs = g_pfnBeginThreadEx;
+    return programs;
+}
+
+}  // namespace
+
+void UseProgramThreadStart() { g_pfnBeginThreadEx = ProgramThreadStart(); }
 
 // --- messages seen by windows ------------------------------------------------------------
 
@@ -394,6 +467,7 @@ void ResetUiForTest() {
     g_pfnMessageBoxW = CaptureMessageBoxW;
     g_pfnCreateWindowExA = CreateWindowExOrFail;
     g_pfnFindResourceA = FindResourceRedirected;
+    ProgramThreadStart();
     g_pfnBeginThreadEx = BeginThreadOrFail;
 }
 

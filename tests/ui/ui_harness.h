@@ -49,8 +49,9 @@ std::string ClassOf(HWND window);
 // The children of `parent` in creation order.
 std::vector<HWND> ChildrenOf(HWND parent);
 
-// The number of GDI objects the process holds now; -1 when the system does not tell.
-int CountGdiObjects();
+// The number of GDI objects the process holds now; -1 when the system does not tell. *how
+// says where the number came from, or why there is none.
+int CountGdiObjects(std::string* how = nullptr);
 
 // --- message boxes and system calls --------------------------------------------------------
 
@@ -72,6 +73,8 @@ void MissFontResource();
 void FindOtherResourceAsFont(LPCSTR name, LPCSTR type);
 // Makes the start of the next worker thread fail.
 void FailThreadStart();
+// Puts back the thread start that the program itself uses, in place of the harness's.
+void UseProgramThreadStart();
 
 // --- messages seen by windows ------------------------------------------------------------
 
