@@ -536,23 +536,31 @@ TEST_F(WindowsFiles, TargetIsSharedWithNobodyWhileTheJobReadsIt) {
     EXPECT_EQ(afterwards.unmet, "");
 }
 
-unsigned __stdcall CountingStart(void* arg) { return PatchWorker(arg) + 7; }
+DWORD g_workerThread;
 
 TEST_F(WindowsFiles, WorkerRunsOnItsOwnThread) {
     WriteFile("v2plus.exe", GAME);
     PatchJob job = MakeJob(16.0f / 9.0f, 0, 0);
+    // The worker allocates the image once; where it does so is where it runs.
+    g_workerThread = 0;
+    g_fileOps.allocate = [](size_t size) {
+        g_workerThread = GetCurrentThreadId();
+        return DEFAULT_FILE_OPS.allocate(size);
+    };
     const uintptr_t started = _beginthreadex(nullptr, 0, PatchWorker, &job, 0, nullptr);
     ASSERT_NE(started, 0u);
     HANDLE thread = reinterpret_cast<HANDLE>(started);
     ASSERT_EQ(WaitForSingleObject(thread, 30000), WAIT_OBJECT_0);
+    g_fileOps = DEFAULT_FILE_OPS;
     DWORD exitCode = 99;
     EXPECT_TRUE(GetExitCodeThread(thread, &exitCode));
     EXPECT_EQ(exitCode, 0u);
+    EXPECT_EQ(g_workerThread, GetThreadId(thread));
+    EXPECT_NE(g_workerThread, GetCurrentThreadId());
     CloseHandle(thread);
     EXPECT_STREQ(job.target_name, "v2plus.exe");
     EXPECT_STREQ(job.widescreen_status, "Widescreen correction OK");
     EXPECT_EQ(ReadFile("v2plus.exe"), GAME_PATCHED);
-    EXPECT_EQ(CountingStart(&job), 7u);
 }
 
 }  // namespace
