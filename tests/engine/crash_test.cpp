@@ -2,20 +2,22 @@
 // loses nothing: the game is as it was or fully patched, each copy is the old one or the
 // new one whole, and at most a temporary file is left, which the next run removes.
 
-#ifndef _WIN32
-
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <set>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "cut_off.h"
 #include "patch_worker.h"
-#include "target_file.h"
 #include "test_folder.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -27,64 +29,45 @@ const Bytes GAME_ALL_RULES = {0x55, 0x39, 0x8E, 0xE3, 0x3F, 0xC7, 0x05, 1, 2, 3,
                               0xB8, 0xA0, 0x05, 0x00, 0x00, 0x99, 0x8B, 0xF8, 0x83, 0xFF, 0x00, 0xC3};
 const Bytes OLD_BACKUP = {0xEE, 0xEE, 0xEE};
 
-enum { CUT_OFF = 42, FINISHED = 0 };
+#ifdef _WIN32
 
-// The job's file steps, counted together; the process ends right after step g_cutAt.
-int g_steps;
-int g_cutAt;
-
-void Step() {
-    if (++g_steps == g_cutAt) _exit(CUT_OFF);
-}
-
-NativeFile OpenThenMaybeStop(const char* name, OpenDisposition disposition, unsigned long* error) {
-    const NativeFile file = DEFAULT_FILE_OPS.openNative(name, disposition, error);
-    Step();
-    return file;
-}
-size_t WriteThenMaybeStop(const void* buffer, size_t size, FILE* file) {
-    const size_t written = DEFAULT_FILE_OPS.write(buffer, size, file);
-    Step();
-    return written;
-}
-int CommitThenMaybeStop(FILE* file) {
-    const int result = DEFAULT_FILE_OPS.commit(file);
-    Step();
-    return result;
-}
-int CloseThenMaybeStop(FILE* file) {
-    const int result = DEFAULT_FILE_OPS.close(file);
-    Step();
-    return result;
-}
-bool MoveThenMaybeStop(const char* from, const char* to, bool replace) {
-    const bool moved = DEFAULT_FILE_OPS.move(from, to, replace);
-    Step();
-    return moved;
+// cut_off_job.exe, built beside this test program.
+std::string CutOffProgram() {
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return "cut_off_job.exe";
+    return (fs::path(path).parent_path() / "cut_off_job.exe").string();
 }
 
-PatchJob Job() { return MakeJob(16.0f / 9.0f, 2048, 1920); }
+// Windows has no fork: a child program carries out the job in this folder.
+int RunCutOffAt(int cutAt) {
+    std::string commandLine = "\"" + CutOffProgram() + "\" " + std::to_string(cutAt);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        ADD_FAILURE() << "cannot start " << commandLine << ": error " << GetLastError();
+        return -1;
+    }
+    DWORD exitCode = static_cast<DWORD>(-1);
+    if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(exitCode);
+}
 
-// Runs the job in a child process that ends itself after step `cutAt`; the exit code says
-// whether it got that far.
+#else
+
 int RunCutOffAt(int cutAt) {
     const pid_t child = fork();
-    if (child == 0) {
-        g_steps = 0;
-        g_cutAt = cutAt;
-        g_fileOps.openNative = OpenThenMaybeStop;
-        g_fileOps.write = WriteThenMaybeStop;
-        g_fileOps.commit = CommitThenMaybeStop;
-        g_fileOps.close = CloseThenMaybeStop;
-        g_fileOps.move = MoveThenMaybeStop;
-        PatchJob job = Job();
-        RunPatchJob(&job);
-        _exit(job.failure_text[0] == '\0' ? FINISHED : 1);
-    }
+    if (child == 0) _exit(RunCutOffJob(cutAt));
     int status = 0;
     waitpid(child, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+
+#endif
 
 std::set<std::string> Names() {
     std::set<std::string> names;
@@ -101,8 +84,8 @@ TEST(CutOffJob, LosesNothingAtAnyStep) {
         WriteFile("vlmr3.exe", GAME);
         WriteFile("vlmr3.exe.bak", OLD_BACKUP);
         const int exitCode = RunCutOffAt(cutAt);
-        ASSERT_TRUE(exitCode == CUT_OFF || exitCode == FINISHED) << "step " << cutAt << ": exit " << exitCode;
-
+        ASSERT_TRUE(exitCode == CUT_OFF_EXIT_CODE || exitCode == CUT_OFF_FINISHED)
+            << "step " << cutAt << ": exit " << exitCode;
         const Bytes target = ReadFile("vlmr3.exe");
         EXPECT_TRUE(target == GAME || target == GAME_ALL_RULES) << "step " << cutAt << ": game half patched";
         const Bytes backup = ReadFile("vlmr3.exe.bak");
@@ -122,18 +105,16 @@ TEST(CutOffJob, LosesNothingAtAnyStep) {
         }
 
         // The next run clears up and ends where an uninterrupted run would.
-        PatchJob next = Job();
+        PatchJob next = CutOffJob();
         RunPatchJob(&next);
         EXPECT_STREQ(next.failure_text, "") << "step " << cutAt;
         EXPECT_EQ(ReadFile("vlmr3.exe.orig"), GAME) << "step " << cutAt;
         EXPECT_EQ(Names(), (std::set<std::string>{"vlmr3.exe", "vlmr3.exe.bak", "vlmr3.exe.orig"}))
             << "step " << cutAt;
-        if (exitCode == FINISHED) break;
+        if (exitCode == CUT_OFF_FINISHED) break;
     }
     // Probes, the old backup's check, two copies of three steps each, the write-back.
     EXPECT_GE(cutAt, 15) << "fewer file steps than the job has";
 }
 
 }  // namespace
-
-#endif  // !_WIN32

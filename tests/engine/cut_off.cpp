@@ -1,0 +1,72 @@
+#include "cut_off.h"
+
+#include <cstdlib>
+
+#include "feature_toggles.h"
+#include "patch_worker.h"
+#include "target_file.h"
+
+namespace {
+
+int g_steps;
+int g_cutAt;
+
+void Step() {
+    // No cleanup of any kind: the files must be safe as the system holds them right now.
+    if (++g_steps == g_cutAt) std::_Exit(CUT_OFF_EXIT_CODE);
+}
+
+NativeFile Open(const char* name, OpenDisposition disposition, unsigned long* error) {
+    const NativeFile file = DEFAULT_FILE_OPS.openNative(name, disposition, error);
+    Step();
+    return file;
+}
+size_t Write(const void* buffer, size_t size, FILE* file) {
+    const size_t written = DEFAULT_FILE_OPS.write(buffer, size, file);
+    Step();
+    return written;
+}
+int Commit(FILE* file) {
+    const int result = DEFAULT_FILE_OPS.commit(file);
+    Step();
+    return result;
+}
+int Close(FILE* file) {
+    const int result = DEFAULT_FILE_OPS.close(file);
+    Step();
+    return result;
+}
+bool Move(const char* from, const char* to, bool replace) {
+    const bool moved = DEFAULT_FILE_OPS.move(from, to, replace);
+    Step();
+    return moved;
+}
+
+}  // namespace
+
+PatchJob CutOffJob() {
+    PatchJob job = {};
+    job.aspect_ratio = 16.0f / 9.0f;
+    job.camera_distance = 2048;
+    job.fov_width = 1920;
+    return job;
+}
+
+void CutOffAfterStep(int step) {
+    g_steps = 0;
+    g_cutAt = step;
+    g_fileOps = DEFAULT_FILE_OPS;
+    g_fileOps.openNative = Open;
+    g_fileOps.write = Write;
+    g_fileOps.commit = Commit;
+    g_fileOps.close = Close;
+    g_fileOps.move = Move;
+}
+
+int RunCutOffJob(int step) {
+    g_bWidescreen = g_bCameraDistance = g_bFieldOfView = g_bFps60 = 1;
+    CutOffAfterStep(step);
+    PatchJob job = CutOffJob();
+    RunPatchJob(&job);
+    return job.failure_text[0] == '\0' ? CUT_OFF_FINISHED : CUT_OFF_FAILED;
+}
