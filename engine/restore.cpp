@@ -159,15 +159,16 @@ void RunRestore(bool force, RestoreResult* result) {
     size_t foreign = 0;
     if (!force && !IsPatchedFormOf(current.bytes, current.size, copy.bytes, copy.size, &foreign)) {
         g_fileOps.close(target);
+        // Both images are under 4 GiB (ReadWhole refuses more), so sizes and offsets fit an
+        // unsigned long on every build: the msvcrt of Windows XP formats no %ll.
         if (current.size != copy.size) {
             sprintf_s(result->text,
-                      "Nothing was changed!\r\n\r\n%s is not a patched\r\nform of %s:\r\nthe sizes differ (%llu and %llu bytes).",
-                      name, copyName, static_cast<unsigned long long>(current.size),
-                      static_cast<unsigned long long>(copy.size));
+                      "Nothing was changed!\r\n\r\n%s is not a patched\r\nform of %s:\r\nthe sizes differ (%lu and %lu bytes).",
+                      name, copyName, static_cast<unsigned long>(current.size), static_cast<unsigned long>(copy.size));
         } else {
             sprintf_s(result->text,
-                      "Nothing was changed!\r\n\r\n%s is not a patched\r\nform of %s:\r\nbyte 0x%llX differs outside the patches.",
-                      name, copyName, static_cast<unsigned long long>(foreign));
+                      "Nothing was changed!\r\n\r\n%s is not a patched\r\nform of %s:\r\nbyte 0x%lX differs outside the patches.",
+                      name, copyName, static_cast<unsigned long>(foreign));
         }
         return Fail(result, RESTORE_REFUSED);
     }
