@@ -10,46 +10,39 @@ const char* const TARGET_CANDIDATES[TARGET_CANDIDATE_COUNT] = {
     "Vlmr2.exe", "v2plus.exe", "vlmr3.exe", "vm3plus.exe", "vlmr4.exe", "PCVlmr5.exe",
 };
 
-namespace {
-
-// The image is counted in 32 bits; anything larger is refused before it is read.
-const uint64_t MAX_IMAGE_SIZE = 0xFFFFFFFFull;
-
 // Every name that opens replaces the one before, so the last openable name is the target.
 // Why each of the others would not open is kept for the player.
-void ProbeCandidates(PatchJob* job, OpenReason (&reasons)[TARGET_CANDIDATE_COUNT]) {
+void ProbeCandidates(char (&targetName)[PATCH_TEXT_SIZE], OpenReason (&reasons)[TARGET_CANDIDATE_COUNT]) {
     for (int i = 0; i < TARGET_CANDIDATE_COUNT; ++i) {
         FILE* probe = OpenForUpdate(TARGET_CANDIDATES[i], &reasons[i]);
         if (probe == nullptr) continue;
         g_fileOps.close(probe);
-        strcpy_s(job->target_name, TARGET_CANDIDATES[i]);
+        strcpy_s(targetName, TARGET_CANDIDATES[i]);
     }
 }
+
+namespace {
 
 // Reads the open target whole. On failure fills failure_text; nothing has been written.
 uint8_t* ReadWholeImage(FILE* target, PatchJob* job, uint32_t* imageSize) {
     const char* name = job->target_name;
-    uint64_t size = 0;
-    if (!g_fileOps.tellSize(target, &size) || !g_fileOps.rewind(target)) {
+    uint8_t* image = nullptr;
+    switch (ReadWholeFile(target, &image, imageSize)) {
+    case READ_WHOLE: return image;
+    case READ_SIZE_UNKNOWN:
         sprintf_s(job->failure_text, "Nothing was changed!\r\n\r\nThe size of %s\r\ncould not be read.", name);
-        return nullptr;
-    }
-    if (size > MAX_IMAGE_SIZE) {
+        break;
+    case READ_TOO_LARGE:
         sprintf_s(job->failure_text, "Nothing was changed!\r\n\r\n%s is 4 GiB\r\nor larger.", name);
-        return nullptr;
-    }
-    uint8_t* image = static_cast<uint8_t*>(g_fileOps.allocate(static_cast<size_t>(size)));
-    if (image == nullptr) {
+        break;
+    case READ_NO_MEMORY:
         sprintf_s(job->failure_text, "Nothing was changed!\r\n\r\nNot enough memory\r\nto read %s.", name);
-        return nullptr;
-    }
-    if (g_fileOps.read(image, static_cast<size_t>(size), target) != size) {
-        g_fileOps.release(image);
+        break;
+    case READ_SHORT:
         sprintf_s(job->failure_text, "Nothing was changed!\r\n\r\n%s could not\r\nbe read whole.", name);
-        return nullptr;
+        break;
     }
-    *imageSize = static_cast<uint32_t>(size);
-    return image;
+    return nullptr;
 }
 
 void ReportReopenFailure(PatchJob* job, OpenReason reason) {
@@ -121,7 +114,7 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
     const RuleValues values = {job->aspect_ratio, job->camera_distance, job->fov_width};
     bool applied[RULE_COUNT] = {};
 
-    ProbeCandidates(job, r.candidates);
+    ProbeCandidates(job->target_name, r.candidates);
     if (job->target_name[0] == '\0') {
         FormatNoTargetText(r.candidates, job->failure_text);
         return;

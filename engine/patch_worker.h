@@ -1,5 +1,6 @@
 #pragma once
 #include "patch_job.h"
+#include "target_file.h"
 
 #ifdef _WIN32
 #define PATCH_WORKER_API __stdcall
@@ -10,6 +11,11 @@
 // Thread start routine (for _beginthreadex): carries out the job that `job` points to
 // against the current working folder. Returning ends the thread.
 unsigned PATCH_WORKER_API PatchWorker(void* job);
+
+// Opens each name of TARGET_CANDIDATES in turn, as the job chooses its target: the last one
+// that opens is put into `targetName` (left as it is when none opens), and why each name
+// did or did not open into `reasons`.
+void ProbeCandidates(char (&targetName)[PATCH_TEXT_SIZE], OpenReason (&reasons)[TARGET_CANDIDATE_COUNT]);
 
 struct JobReport;
 

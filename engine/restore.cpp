@@ -11,11 +11,10 @@
 #include "bounded_text.h"
 #include "byte_scan.h"
 #include "patch_rules.h"
+#include "patch_worker.h"
 #include "result_text.h"
 
 namespace {
-
-const uint64_t MAX_IMAGE_SIZE = 0xFFFFFFFFull;
 
 // A whole file in memory, released with the table's own release.
 struct Image {
@@ -30,12 +29,12 @@ struct Image {
 };
 
 bool ReadWhole(FILE* file, Image* image) {
-    uint64_t size = 0;
-    if (!g_fileOps.tellSize(file, &size) || !g_fileOps.rewind(file) || size > MAX_IMAGE_SIZE) return false;
-    image->bytes = static_cast<uint8_t*>(g_fileOps.allocate(static_cast<size_t>(size)));
-    if (image->bytes == nullptr) return false;
-    image->size = static_cast<size_t>(size);
-    return g_fileOps.read(image->bytes, image->size, file) == image->size;
+    uint8_t* bytes = nullptr;
+    uint32_t size = 0;
+    if (ReadWholeFile(file, &bytes, &size) != READ_WHOLE) return false;
+    image->bytes = bytes;
+    image->size = size;
+    return true;
 }
 
 bool IsFile(const char* name) {
@@ -116,14 +115,7 @@ bool IsPatchedFormOf(const uint8_t* target, size_t targetSize, const uint8_t* co
 
 void RunRestore(bool force, RestoreResult* result) {
     *result = RestoreResult();
-    for (int i = 0; i < TARGET_CANDIDATE_COUNT; ++i) {
-        OpenReason reason = OPEN_FAILED;
-        FILE* probe = OpenForUpdate(TARGET_CANDIDATES[i], &reason);
-        result->candidates[i] = probe != nullptr ? OPEN_OK : reason;
-        if (probe == nullptr) continue;
-        g_fileOps.close(probe);
-        strcpy_s(result->target_name, TARGET_CANDIDATES[i]);
-    }
+    ProbeCandidates(result->target_name, result->candidates);
     const char* name = result->target_name;
     if (name[0] == '\0') {
         FormatNoTargetText(result->candidates, result->text);

@@ -323,6 +323,22 @@ FILE* CreateForWriting(const char* name, OpenReason* reason) {
     return OpenStream(name, CREATE_OR_TRUNCATE, "wb", reason);
 }
 
+ReadOutcome ReadWholeFile(FILE* file, uint8_t** image, uint32_t* size) {
+    const uint64_t MAX_IMAGE_SIZE = 0xFFFFFFFFull;
+    uint64_t length = 0;
+    if (!g_fileOps.tellSize(file, &length) || !g_fileOps.rewind(file)) return READ_SIZE_UNKNOWN;
+    if (length > MAX_IMAGE_SIZE) return READ_TOO_LARGE;
+    uint8_t* bytes = static_cast<uint8_t*>(g_fileOps.allocate(static_cast<size_t>(length)));
+    if (bytes == nullptr) return READ_NO_MEMORY;
+    if (g_fileOps.read(bytes, static_cast<size_t>(length), file) != length) {
+        g_fileOps.release(bytes);
+        return READ_SHORT;
+    }
+    *image = bytes;
+    *size = static_cast<uint32_t>(length);
+    return READ_WHOLE;
+}
+
 bool WriteWhole(FILE* file, const void* buffer, size_t size) {
     if (g_fileOps.write(buffer, size, file) != size) return false;
     if (g_fileOps.flush(file) != 0) return false;

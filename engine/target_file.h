@@ -83,6 +83,20 @@ FILE* OpenForUpdate(const char* name, OpenReason* reason);
 // Creates or truncates a file for writing with no sharing, or returns null and says why.
 FILE* CreateForWriting(const char* name, OpenReason* reason);
 
+// How reading a whole file into memory went.
+enum ReadOutcome {
+    READ_WHOLE,
+    READ_SIZE_UNKNOWN,  // the size could not be told, or the file could not be rewound
+    READ_TOO_LARGE,     // 4 GiB or more: images are counted in 32 bits
+    READ_NO_MEMORY,
+    READ_SHORT,         // fewer bytes came than the size said
+};
+
+// Reads the open file from its start into one buffer from g_fileOps.allocate; on
+// READ_WHOLE the caller owns *image and releases it with g_fileOps.release. On anything else
+// nothing is left allocated.
+ReadOutcome ReadWholeFile(FILE* file, uint8_t** image, uint32_t* size);
+
 // Writes the whole block and pushes it to the system, so that a failed or short write,
 // including one that only shows when the runtime's buffer is flushed, is noticed.
 bool WriteWhole(FILE* file, const void* buffer, size_t size);
