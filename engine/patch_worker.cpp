@@ -46,6 +46,8 @@ uint8_t* ReadWholeImage(FILE* target, PatchJob* job, uint32_t* imageSize) {
 }
 
 void ReportReopenFailure(PatchJob* job, OpenReason reason) {
+    // Gone or replaced by a folder since the probe: the player is told that much, not nothing.
+    if (OpenReasonText(reason)[0] == '\0') reason = OPEN_FAILED;
     sprintf_s(job->failure_text, "Nothing was changed!\r\n\r\n%s could not be\r\nopened again: %s", job->target_name,
               OpenReasonText(reason));
     const char* hint = OpenReasonHint(reason);

@@ -207,12 +207,13 @@ struct Fault {
     FaultOp op;
     const char* file;
     int nth;
+    unsigned long error = 0;  // what a failed open says; 0: another program has the file
 };
 
 #ifdef _WIN32
-const unsigned long IN_USE_ERROR = ERROR_SHARING_VIOLATION;
+const unsigned long IN_USE_ERROR = ERROR_SHARING_VIOLATION, GONE_ERROR = ERROR_FILE_NOT_FOUND;
 #else
-const unsigned long IN_USE_ERROR = EWOULDBLOCK;
+const unsigned long IN_USE_ERROR = EWOULDBLOCK, GONE_ERROR = ENOENT;
 #endif
 
 // Follows each open from its name to its system handle, descriptor and stream, so that a
@@ -256,7 +257,7 @@ private:
     }
     static NativeFile OpenNative(const char* name, OpenDisposition disposition, unsigned long* error) {
         if (Strikes(FAIL_OPEN, name)) {
-            *error = IN_USE_ERROR;
+            *error = fault.error != 0 ? fault.error : IN_USE_ERROR;
             return NO_NATIVE_FILE;
         }
         const NativeFile file = DEFAULT_FILE_OPS.openNative(name, disposition, error);
@@ -342,6 +343,7 @@ const char ORIGINAL[] = "Vlmr2.exe.orig";
 // may be replaced; each copy is written to its temporary file and moved over its name.
 const FailureCase FAILURE_CASES[] = {
     {"target_reopen_in_use", {FAIL_OPEN, TARGET, 2}, REOPEN_TEXT, false, COPY_OLD, COPY_ABSENT},
+    {"target_gone_before_reopen", {FAIL_OPEN, TARGET, 2, GONE_ERROR}, REOPEN_FAILED_TEXT, false, COPY_OLD, COPY_ABSENT},
     {"target_reopen_no_descriptor", {FAIL_DESCRIPTOR, TARGET, 2}, REOPEN_FAILED_TEXT, false, COPY_OLD, COPY_ABSENT},
     {"target_reopen_no_stream", {FAIL_STREAM, TARGET, 2}, REOPEN_FAILED_TEXT, false, COPY_OLD, COPY_ABSENT},
     {"size_unknown", {FAIL_TELL, TARGET, 1}, SIZE_TEXT, false, COPY_OLD, COPY_ABSENT},
