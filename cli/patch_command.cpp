@@ -8,8 +8,6 @@
 
 namespace {
 
-bool RulesRan(const PatchJob& job) { return job.widescreen_status[0] != '\0'; }
-
 int ExitCodeOf(const PatchOutcome& outcome) {
     if (outcome.job.target_name[0] == '\0') return EXIT_NO_TARGET;
     if (outcome.job.failure_text[0] != '\0') return EXIT_FAILED;
@@ -21,6 +19,8 @@ int ExitCodeOf(const PatchOutcome& outcome) {
 }
 
 }  // namespace
+
+bool RulesRan(const PatchJob& job) { return job.target_name[0] != '\0' && job.widescreen_status[0] != '\0'; }
 
 bool RunPatchCommand(const CliOptions& options, PatchOutcome* outcome, char (&message)[PATCH_TEXT_SIZE]) {
     g_bWidescreen = options.widescreen ? 1 : 0;

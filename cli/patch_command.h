@@ -15,6 +15,10 @@ struct PatchOutcome {
     int exitCode = 0;
 };
 
+// The job got as far as the rules: it finished, or only its write-back failed. Only then do
+// the result lines and the rule reports say anything.
+bool RulesRan(const PatchJob& job);
+
 // Puts the feature toggles as the options say and checks the values as the window checks
 // its fields. A refused value: returns false with the window's message, and nothing ran.
 // Otherwise runs the job in the current folder (as a dry run if asked) and returns true.

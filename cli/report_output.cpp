@@ -52,14 +52,6 @@ std::string JsonString(const std::string& text) {
 std::string JsonNameOrNull(const char* name) { return name[0] == '\0' ? "null" : JsonString(name); }
 const char* JsonBool(bool value) { return value ? "true" : "false"; }
 
-// The job got as far as the rules: a finished job, or one whose write-back failed.
-bool RulesRan(const PatchJob& job) { return job.target_name[0] != '\0' && job.widescreen_status[0] != '\0'; }
-
-const char* StatusLine(const PatchJob& job, int rule) {
-    const char* const lines[RULE_COUNT] = {job.widescreen_status, job.camera_status, job.fov_status, job.fps_status};
-    return lines[rule];
-}
-
 std::string CopyName(const PatchJob& job, const char* suffix) { return std::string(job.target_name) + suffix; }
 
 }  // namespace
@@ -121,7 +113,7 @@ std::string PatchReportJson(const PatchOutcome& outcome) {
             const RuleReport& rr = report.rules[rule];
             json += rule == 0 ? "\n" : ",\n";
             json += std::string("    {\"rule\": \"") + RULE_NAMES[rule] + "\", \"line\": " +
-                    JsonString(StatusLine(job, rule)) + ", \"reason\": " +
+                    JsonString(RuleStatusLine(job, static_cast<PatchRule>(rule))) + ", \"reason\": " +
                     (rr.reason == RULE_USED ? std::string("null") : JsonString(RuleReasonText(rr.reason))) +
                     ", \"hits\": [";
             for (size_t i = 0; i < rr.hits.size(); ++i) {

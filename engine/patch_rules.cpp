@@ -188,14 +188,12 @@ void ApplyPatchRules(uint8_t* image, uint32_t size, const RuleValues& values, Pa
 
     static const char* const SUCCESS_TEXTS[RULE_COUNT] = {"Widescreen correction OK", "Camera dist correction OK",
                                                           "FOV correction OK", "60 FPS Unlock OK"};
-    char(*const lines[RULE_COUNT])[PATCH_TEXT_SIZE] = {&job->widescreen_status, &job->camera_status,
-                                                       &job->fov_status, &job->fps_status};
     for (int i = 0; i < count; ++i) {
         if (!rules[i].cursor.found) {
             if (reports != nullptr) reports[ruleOf[i]].reason = RULE_PATTERN_NOT_FOUND;
             continue;
         }
-        strcpy_s(*lines[ruleOf[i]], SUCCESS_TEXTS[ruleOf[i]]);
+        strcpy_s(RuleStatusLine(*job, ruleOf[i]), SUCCESS_TEXTS[ruleOf[i]]);
         applied[ruleOf[i]] = true;
     }
 }
@@ -209,6 +207,21 @@ const BytePattern& RulePattern(PatchRule rule) {
 RuleWriteSpan RuleWrites(PatchRule rule) {
     static const RuleWriteSpan SPANS[RULE_COUNT] = {{0, 4}, {6, 2}, {0, 4}, {4, 1}};
     return SPANS[rule < RULE_COUNT ? rule : RULE_WIDESCREEN];
+}
+
+const StatusLine& RuleStatusLine(const PatchJob& job, PatchRule rule) {
+    switch (rule) {
+    case RULE_CAMERA: return job.camera_status;
+    case RULE_FOV: return job.fov_status;
+    case RULE_FPS: return job.fps_status;
+    case RULE_WIDESCREEN:
+    case RULE_COUNT: break;
+    }
+    return job.widescreen_status;
+}
+
+StatusLine& RuleStatusLine(PatchJob& job, PatchRule rule) {
+    return const_cast<StatusLine&>(RuleStatusLine(static_cast<const PatchJob&>(job), rule));
 }
 
 const char* RuleNotUsedText(PatchRule rule) {

@@ -47,5 +47,10 @@ struct RuleWriteSpan {
 };
 RuleWriteSpan RuleWrites(PatchRule rule);
 
+// The job's result line of `rule`: widescreen_status, camera_status, fov_status or fps_status.
+typedef char StatusLine[PATCH_TEXT_SIZE];
+StatusLine& RuleStatusLine(PatchJob& job, PatchRule rule);
+const StatusLine& RuleStatusLine(const PatchJob& job, PatchRule rule);
+
 // The result line of a rule that found nothing or did not run.
 const char* RuleNotUsedText(PatchRule rule);

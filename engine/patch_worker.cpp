@@ -167,10 +167,9 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
                   job->target_name, backupName);
     }
 
-    char(*const statusLines[RULE_COUNT])[PATCH_TEXT_SIZE] = {&job->widescreen_status, &job->camera_status,
-                                                              &job->fov_status, &job->fps_status};
-    for (int rule = 0; rule < RULE_COUNT; ++rule) {
-        if (!applied[rule]) strcpy_s(*statusLines[rule], RuleNotUsedText(static_cast<PatchRule>(rule)));
+    for (int i = 0; i < RULE_COUNT; ++i) {
+        const PatchRule rule = static_cast<PatchRule>(i);
+        if (!applied[rule]) strcpy_s(RuleStatusLine(*job, rule), RuleNotUsedText(rule));
     }
 }
 
