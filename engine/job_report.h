@@ -18,6 +18,7 @@ enum RuleReason {
     RULE_NO_VALUE,           // its value is zero
     RULE_PATTERN_NOT_FOUND,  // its pattern is not in the file: already patched, or another version
     RULE_NOT_FOR_THIS_GAME,  // the 60 FPS rule on a game it must not touch
+    RULE_ALREADY_PATCHED,    // no pattern, because the target is a patched form of a kept copy
 };
 
 // One rewritten hit: the pattern's bytes at `offset` just before and just after the write.
@@ -47,5 +48,8 @@ struct JobReport {
 };
 
 // Text of a rule reason for people: "switched off", "no value", "pattern not found",
-// "not for this game"; empty for RULE_USED.
+// "not for this game", "already patched"; empty for RULE_USED.
 const char* RuleReasonText(RuleReason reason);
+// The reason's stable name for scripts: "switched_off", "no_value", "pattern_not_found",
+// "not_for_this_game", "already_patched"; empty for RULE_USED.
+const char* RuleReasonCode(RuleReason reason);

@@ -268,6 +268,9 @@ const char* OpenReasonText(OpenReason reason) {
     case OPEN_READ_ONLY: return "read-only";
     case OPEN_ACCESS_DENIED: return "access denied";
     case OPEN_FAILED: return "cannot be opened";
+    case OPEN_IMMUTABLE: return "immutable";
+    case OPEN_READ_ONLY_FS: return "read-only file system";
+    case OPEN_PERMISSION_DENIED: return "permission denied";
     case OPEN_OK:
     case OPEN_MISSING:
     case OPEN_NOT_A_FILE: break;
@@ -283,7 +286,26 @@ const char* OpenReasonHint(OpenReason reason) {
     case OPEN_OK:
     case OPEN_MISSING:
     case OPEN_NOT_A_FILE:
-    case OPEN_FAILED: break;
+    case OPEN_FAILED:
+    case OPEN_IMMUTABLE:
+    case OPEN_READ_ONLY_FS:
+    case OPEN_PERMISSION_DENIED: break;
+    }
+    return "";
+}
+
+const char* OpenReasonCode(OpenReason reason) {
+    switch (reason) {
+    case OPEN_IN_USE: return "in_use";
+    case OPEN_READ_ONLY: return "read_only";
+    case OPEN_ACCESS_DENIED: return "access_denied";
+    case OPEN_FAILED: return "cannot_open";
+    case OPEN_IMMUTABLE: return "immutable";
+    case OPEN_READ_ONLY_FS: return "read_only_fs";
+    case OPEN_PERMISSION_DENIED: return "permission_denied";
+    case OPEN_OK:
+    case OPEN_MISSING:
+    case OPEN_NOT_A_FILE: break;
     }
     return "";
 }

@@ -16,8 +16,12 @@ enum OpenReason {
     OPEN_NOT_A_FILE,     // a folder of that name
     OPEN_IN_USE,         // another program holds it: the game, most likely
     OPEN_READ_ONLY,      // the read-only attribute, or no write permission at all
-    OPEN_ACCESS_DENIED,  // any other refusal of write access
+    OPEN_ACCESS_DENIED,  // any other refusal of write access (Windows)
     OPEN_FAILED,         // anything else
+    // Only natively, where the system tells these apart.
+    OPEN_IMMUTABLE,          // the immutable or append-only attribute
+    OPEN_READ_ONLY_FS,       // the file system is mounted read-only
+    OPEN_PERMISSION_DENIED,  // no write access: another owner, or the folder
 };
 
 // "in use", "read-only", "access denied", "cannot be opened"; empty for OPEN_OK, and for
@@ -25,6 +29,9 @@ enum OpenReason {
 const char* OpenReasonText(OpenReason reason);
 // What the player can do about it, or empty when there is nothing to say.
 const char* OpenReasonHint(OpenReason reason);
+// The reason's stable name for scripts: "in_use", "read_only", "access_denied", "cannot_open",
+// "immutable", "read_only_fs", "permission_denied"; empty where OpenReasonText is empty.
+const char* OpenReasonCode(OpenReason reason);
 
 // A system file handle: a HANDLE on Windows, a file descriptor elsewhere.
 using NativeFile = intptr_t;
