@@ -58,6 +58,30 @@ bool Move(const char* from, const char* to, bool replace) {
     return MoveFileExA(from, to, flags) != 0;
 }
 
+FileIdentity Identify(const char* name) {
+    FileIdentity identity = {};
+    // No access asked for: this must work while the job holds the file with no sharing.
+    HANDLE file = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        identity.exists = error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+        return identity;
+    }
+    BY_HANDLE_FILE_INFORMATION facts;
+    if (GetFileInformationByHandle(file, &facts)) {
+        identity.exists = true;
+        identity.regular = (facts.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && GetFileType(file) == FILE_TYPE_DISK;
+        identity.volume = facts.dwVolumeSerialNumber;
+        identity.index = (static_cast<uint64_t>(facts.nFileIndexHigh) << 32) | facts.nFileIndexLow;
+        identity.size = (static_cast<uint64_t>(facts.nFileSizeHigh) << 32) | facts.nFileSizeLow;
+    } else {
+        identity.exists = true;  // there, but nothing can be told of it: not a file to rely on
+    }
+    CloseHandle(file);
+    return identity;
+}
+
 bool TellSize(FILE* file, uint64_t* size) {
     // 64-bit positions: a plain ftell fails past 2 GiB in the 32-bit program.
     if (_fseeki64(file, 0, SEEK_END) != 0) return false;
@@ -207,6 +231,21 @@ bool Move(const char* from, const char* to, bool replace) {
     return CommitFolderOf(to);
 }
 
+FileIdentity Identify(const char* name) {
+    FileIdentity identity = {};
+    struct stat facts;
+    if (stat(name, &facts) != 0) {
+        identity.exists = errno != ENOENT && errno != ENOTDIR;
+        return identity;
+    }
+    identity.exists = true;
+    identity.regular = S_ISREG(facts.st_mode);
+    identity.volume = static_cast<uint64_t>(facts.st_dev);
+    identity.index = static_cast<uint64_t>(facts.st_ino);
+    identity.size = static_cast<uint64_t>(facts.st_size);
+    return identity;
+}
+
 bool TellSize(FILE* file, uint64_t* size) {
     if (fseeko(file, 0, SEEK_END) != 0) return false;
     const long long end = ftello(file);
@@ -259,7 +298,8 @@ FILE* OpenStream(const char* name, OpenDisposition disposition, const char* mode
 
 const FileOps DEFAULT_FILE_OPS = {Inspect, OpenNative, CloseNative, DescriptorOf, CloseDescriptor, StreamOf,
                                   TellSize, Rewind,     Read,        Write,        Flush,           Commit,
-                                  Close,    Remove,     Move,        Allocate,     Release};
+                                  Close,    Remove,     Move,        Allocate,     Release,
+                                  Identify};
 FileOps g_fileOps = DEFAULT_FILE_OPS;
 
 const char* OpenReasonText(OpenReason reason) {
@@ -308,6 +348,10 @@ const char* OpenReasonCode(OpenReason reason) {
     case OPEN_NOT_A_FILE: break;
     }
     return "";
+}
+
+bool SameFile(const FileIdentity& a, const FileIdentity& b) {
+    return a.exists && b.exists && a.volume == b.volume && a.index == b.index;
 }
 
 OpenReason ReasonOfOpenError(unsigned long error) {

@@ -48,6 +48,16 @@ struct FileFacts {
     bool readOnly;  // the read-only attribute, or no write permission bit at all
 };
 
+// Which file a name leads to, links followed: its kind and its identity on the system, so
+// that two names of one file (a hard link, a symbolic link) are seen to be one.
+struct FileIdentity {
+    bool exists;
+    bool regular;    // a plain file, possibly reached through a link; not a folder or a device
+    uint64_t volume; // st_dev, or the volume serial number
+    uint64_t index;  // st_ino, or the file index
+    uint64_t size;
+};
+
 struct FileOps {
     FileFacts (*inspect)(const char* name);
     // Opens for reading and writing with no sharing at all: while the handle is open no other
@@ -75,11 +85,15 @@ struct FileOps {
     bool (*move)(const char* from, const char* to, bool replace);
     void* (*allocate)(size_t size);
     void (*release)(void* buffer);
+    FileIdentity (*identify)(const char* name);
 };
 
 // The operations in use; tests may replace entries and put the defaults back.
 extern FileOps g_fileOps;
 extern const FileOps DEFAULT_FILE_OPS;
+
+// Whether two identities are one existing file.
+bool SameFile(const FileIdentity& a, const FileIdentity& b);
 
 // The reason for a failed openNative, from its error code and what inspect said.
 OpenReason ReasonOfOpenError(unsigned long error);
