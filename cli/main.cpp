@@ -17,6 +17,7 @@
 #include "patch_command.h"
 #include "report_output.h"
 #include "restore.h"
+#include "system_dlls.h"
 #include "version.h"
 
 namespace {
@@ -83,6 +84,7 @@ int Run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
 #ifdef _WIN32
+    RestrictDllSearch();
     // The report's arrows and ellipsis are UTF-8; a console shows them only in that code
     // page, which is put back for the shell afterwards.
     const UINT previousCodePage = GetConsoleOutputCP();

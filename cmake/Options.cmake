@@ -8,11 +8,11 @@ if(WIN32)
     _WIN32_WINNT=0x0501 __STDC_WANT_SECURE_LIB__=1)
   # Static runtime: the program needs no DLL beyond the system's.
   target_link_options(velmora_options INTERFACE -static -static-libgcc -static-libstdc++)
-  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
-    # x87 arithmetic would compute the single-precision quotients of the aspect ratio and
-    # the field-of-view constant in extended precision; SSE2 gives true float results.
-    target_compile_options(velmora_options INTERFACE -msse2 -mfpmath=sse)
-  endif()
+  # The 32-bit build keeps the compiler's x87 default: the Pentium III and Athlon XP PCs the
+  # games ran on have no SSE2, and the program must not die there on its first float
+  # operation. Only the scan's SIMD searches use newer instructions, each behind a CPUID
+  # check (byte_scan.cpp). The engine rounds every float quotient to single precision
+  # itself, so the results are those of SSE arithmetic.
 endif()
 
 # The code that ships inside the program (engine, window, entry). It throws no exceptions

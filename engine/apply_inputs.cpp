@@ -73,9 +73,17 @@ int32_t ConvertLikeAtoi(const char* text) {
     return static_cast<int32_t>(value);
 }
 
+// The x87 unit of the 32-bit build keeps values in extended precision until they are
+// stored: each store through volatile rounds to a true float, so that the operands and the
+// quotient are those of single-precision arithmetic on every processor.
+float RoundedToFloat(double value) {
+    volatile float rounded = static_cast<float>(value);
+    return rounded;
+}
+
 float AspectOf(uint32_t width, uint32_t height) {
-    const float w = static_cast<float>(static_cast<double>(width));
-    const float h = static_cast<float>(static_cast<double>(height));
+    const float w = RoundedToFloat(static_cast<double>(width));
+    const float h = RoundedToFloat(static_cast<double>(height));
     volatile float quotient = w / h;  // a true single-precision quotient
     return quotient;
 }

@@ -81,9 +81,10 @@ bool PatchCameraDistance(uint8_t* image, uint32_t size, int16_t distance, ScanKi
 }
 
 int32_t FovConstant(int32_t width) {
-    // The store forces the quotient to single precision even where the compiler would
-    // keep it in a wider register.
-    volatile float quotient = static_cast<float>(width) / GAME_ASPECT;
+    // The stores force the width and the quotient to single precision, which the x87 unit
+    // of the 32-bit build would otherwise keep in a wider register.
+    volatile float w = static_cast<float>(width);
+    volatile float quotient = w / GAME_ASPECT;
     return static_cast<int32_t>(quotient);
 }
 

@@ -5,8 +5,10 @@
 #include <windows.h>
 
 #include "main_window.h"
+#include "system_dlls.h"
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nCmdShow) {
+    RestrictDllSearch();
     if (CreateMainWindow(hInstance, nCmdShow) == nullptr) return 0;
     return RunMessageLoop();
 }

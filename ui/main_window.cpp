@@ -1,10 +1,9 @@
 #include "main_window.h"
 
-#include <commctrl.h>
-
 #include "main_dialog.h"
 #include "patch_job.h"
 #include "resource_ids.h"
+#include "system_dlls.h"
 #include "ui_globals.h"
 
 POINT MainWindowOrigin(int screenWidth, int screenHeight) {
@@ -32,8 +31,14 @@ HWND CreateMainWindow(HINSTANCE instance, int showCommand) {
     InvalidateRect(g_hMainWindow, nullptr, TRUE);
     UpdateWindow(g_hMainWindow);
     // Loads the common controls library. Every control here is a classic one, so nothing on
-    // the screen changes.
-    InitCommonControls();
+    // the screen changes. comctl32 is no Known DLL: imported, it would be searched for in the
+    // program's folder first, so it comes by its full path in the system folder, and stays.
+    const HMODULE commonControls = LoadSystemDll("comctl32.dll");
+    if (commonControls != nullptr) {
+        const auto initCommonControls = reinterpret_cast<void(WINAPI*)()>(
+            reinterpret_cast<void*>(GetProcAddress(commonControls, "InitCommonControls")));
+        if (initCommonControls != nullptr) initCommonControls();
+    }
     return g_hMainWindow;
 }
 

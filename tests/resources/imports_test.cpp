@@ -1,6 +1,7 @@
-// The program must start on a bare Windows, as old as XP SP3: every DLL it imports comes with
-// the system, none with the compiler (libstdc++, libgcc, libwinpthread), and every function it
-// imports is one that Windows XP SP3 exports.
+// The program must start on a bare Windows, as old as XP SP3, and never load a DLL planted
+// beside it: every DLL it imports is a Known DLL of Windows XP SP3 (known_dlls.txt), none
+// comes with the compiler (libstdc++, libgcc, libwinpthread), and every function it imports
+// is one that Windows XP SP3 exports.
 #include "pe_imports.h"
 #include "program_file.h"
 
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -66,15 +68,41 @@ std::map<std::string, AllowedImport> ReadImportList(std::string* error) {
   return list;
 }
 
-TEST(ProgramImports, OnlySystemDlls) {
+// The list kept beside this test: one DLL name per line, # for comments, in lower case.
+std::set<std::string> ReadKnownDlls(std::string* error) {
+  std::set<std::string> names;
+  std::ifstream in(KnownDllListPath());
+  if (!in.good()) {
+    *error = std::string("cannot open ") + KnownDllListPath();
+    return names;
+  }
+  std::string text;
+  for (int line = 1; std::getline(in, text); ++line) {
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    if (text.empty() || text[0] == '#') continue;
+    if (text != Lower(text) || text.find(' ') != std::string::npos ||
+        text.size() < 5 || text.compare(text.size() - 4, 4, ".dll") != 0) {
+      *error += "line " + std::to_string(line) + " is not one DLL name in lower case; ";
+      continue;
+    }
+    names.insert(text);
+  }
+  return names;
+}
+
+TEST(ProgramImports, OnlyKnownDllsOfWindowsXp) {
+  std::string error;
+  const std::set<std::string> known = ReadKnownDlls(&error);
+  ASSERT_TRUE(error.empty()) << error;
   const std::vector<unsigned char> file = ProgramBytes();
   ASSERT_FALSE(file.empty()) << "cannot read " << ProgramPath();
   std::vector<std::string> dlls;
-  std::string error;
   ASSERT_TRUE(ReadImportedDlls(file, &dlls, &error)) << error;
   bool kernel32 = false;
   for (const std::string& dll : dlls) {
-    EXPECT_TRUE(IsSystemDll(dll)) << ProgramPath() << " imports " << dll;
+    EXPECT_EQ(known.count(Lower(dll)), 1u)
+        << ProgramPath() << " imports " << dll << ", which is not a Known DLL of Windows XP SP3 ("
+        << KnownDllListPath() << "): Windows would look for it in the program's folder first";
     kernel32 = kernel32 || _stricmp(dll.c_str(), "kernel32.dll") == 0;
   }
   // Every Windows program imports KERNEL32; without it the table was not read at all.
@@ -127,26 +155,20 @@ TEST(ProgramImports, ImportListLeavesOutWhatWindowsXpLacks) {
   }
 }
 
-TEST(ProgramImports, SystemDllListTellsRuntimeDllsApart) {
-  struct Case {
-    const char* name;
-    bool system;
-  };
-  const Case cases[] = {
-      {"KERNEL32.dll", true},
-      {"user32.DLL", true},
-      {"COMCTL32.dll", true},
-      {"msvcrt.dll", true},
-      {"api-ms-win-crt-runtime-l1-1-0.dll", true},
-      {"libstdc++-6.dll", false},
-      {"libgcc_s_dw2-1.dll", false},
-      {"libgcc_s_seh-1.dll", false},
-      {"libwinpthread-1.dll", false},
-      {"kernel32.dll.evil.dll", false},
-      {"api-ms-win-crt-.dll", false},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(IsSystemDll(c.name), c.system) << c.name;
+// The list itself: the DLLs that other programs of the compiler import, and the DLLs of
+// Windows that are no Known DLLs, must not be on it.
+TEST(ProgramImports, KnownDllListLeavesOutWhatIsSearchedForBesideTheProgram) {
+  std::string error;
+  const std::set<std::string> known = ReadKnownDlls(&error);
+  ASSERT_TRUE(error.empty()) << error;
+  for (const char* name : {"kernel32.dll", "user32.dll", "gdi32.dll", "msvcrt.dll"}) {
+    EXPECT_EQ(known.count(name), 1u) << name;
+  }
+  for (const char* name : {"comctl32.dll", "uxtheme.dll", "dwmapi.dll", "version.dll", "cryptbase.dll",
+                           "imm32.dll", "msctf.dll", "libstdc++-6.dll", "libgcc_s_dw2-1.dll",
+                           "libgcc_s_seh-1.dll", "libwinpthread-1.dll", "api-ms-win-crt-runtime-l1-1-0.dll",
+                           "ucrtbase.dll"}) {
+    EXPECT_EQ(known.count(name), 0u) << name;
   }
 }
 

@@ -210,25 +210,3 @@ bool ReadImportedFunctions(const std::vector<unsigned char>& file,
   std::vector<std::string> dlls;
   return ReadImports(file, &dlls, functions, error);
 }
-
-bool IsSystemDll(const std::string& name) {
-  std::string lower;
-  for (char c : name) {
-    lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  static const char* const SYSTEM_DLLS[] = {
-      "kernel32.dll", "user32.dll", "gdi32.dll",   "comctl32.dll",
-      "msvcrt.dll",   "advapi32.dll", "shell32.dll",
-  };
-  for (const char* system : SYSTEM_DLLS) {
-    if (lower == system) {
-      return true;
-    }
-  }
-  // The Universal C Runtime's API sets.
-  const std::string crtPrefix = "api-ms-win-crt-";
-  const std::string suffix = ".dll";
-  return lower.size() > crtPrefix.size() + suffix.size() &&
-         lower.compare(0, crtPrefix.size(), crtPrefix) == 0 &&
-         lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) == 0;
-}

@@ -21,7 +21,4 @@ struct ImportedFunction {
 bool ReadImportedFunctions(const std::vector<unsigned char>& file,
                            std::vector<ImportedFunction>* functions, std::string* error);
 
-// True for a DLL that every Windows installation provides and that the program may import.
-bool IsSystemDll(const std::string& name);
-
 #endif

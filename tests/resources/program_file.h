@@ -8,4 +8,7 @@ const char* ProgramPath();
 // Path of the list of the functions the program may import (windows_xp_imports.txt).
 const char* ImportListPath();
 
+// Path of the list of the DLLs the program may import (known_dlls.txt).
+const char* KnownDllListPath();
+
 #endif
