@@ -457,4 +457,26 @@ TEST(ScanDifferential, AllRulesThroughApplyPatchRules) {
     }
 }
 
+// A processor without SSE2 (Pentium III, Athlon XP) gets the plain search: forced here, on
+// the 32-bit build as on every other, it must give the literal scan's result for all rules.
+TEST(ScanDifferential, PlainPathAloneGivesTheLiteralResult) {
+    UseScanIsa(SCAN_ISA_PLAIN);
+    ASSERT_EQ(CurrentScanIsa(), SCAN_ISA_PLAIN);
+    for (size_t size : {150, 4099, 2 * SWEEP_BLOCK + 333}) {
+        Bytes bytes = CrowdedBytes(size, static_cast<uint32_t>(size) * 7 + 3);
+        for (size_t at = size / 5; at + 80 < size; at += size / 5 + 1) PlantChains(bytes, at);
+        ToggleScope scope(true, true, true, true);
+        for (const RuleValuesCase& values : VALUE_CASES) {
+            SCOPED_TRACE(std::string(values.name) + " size " + std::to_string(size));
+            const ApplyOutcome literal = Apply(bytes, values, "vlmr3.exe", SCAN_LITERAL);
+            const ApplyOutcome plain = Apply(bytes, values, "vlmr3.exe", SCAN_FAST);
+            ExpectSameImage(literal.image, plain.image);
+            EXPECT_EQ(std::memcmp(literal.applied, plain.applied, sizeof literal.applied), 0);
+            ExpectSameReports(literal.reports, plain.reports);
+        }
+    }
+    EXPECT_EQ(CurrentScanIsa(), SCAN_ISA_PLAIN);
+    UseScanIsa(BestScanIsa());
+}
+
 }  // namespace
