@@ -54,8 +54,9 @@ int Patch(const CliOptions& options) {
 
 int Restore(const CliOptions& options) {
     RestoreResult result;
-    RunRestore(options.force, &result);
-    Print(options.json ? RestoreReportJson(result, options.force) : RestoreReportText(result));
+    const char* exe = options.exe.empty() ? nullptr : options.exe.c_str();
+    RunRestore(options.force, &result, exe);
+    Print(options.json ? RestoreReportJson(result, options.force) : RestoreReportText(result, exe));
     const int code = RestoreExitCode(result);
     if (code == EXIT_NO_TARGET) Complain("no game executable could be opened; the reasons are above");
     if (code == EXIT_FAILED) Complain("the restore did not happen; the reason is above");
