@@ -13,6 +13,9 @@
 #include <windows.h>
 #else
 #include <dirent.h>
+
+#include <climits>
+#include <cstdlib>
 #endif
 
 namespace {
@@ -66,6 +69,8 @@ std::vector<std::string> SubfoldersOf(const std::string& folder) {
     do {
         const std::string name = entry.cFileName;
         if (name == "." || name == "..") continue;
+        // Junctions and folder links are not followed: they can lead back up.
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) continue;
         if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) names.push_back(name);
     } while (FindNextFileA(listing, &entry));
     FindClose(listing);
@@ -91,6 +96,36 @@ public:
     explicit Walker(GameSearch* result) : result_(result) {}
 
     // Searches `folder` and `depth` levels below it.
+    void Search(const std::string& folder, int depth) {
+        start_ = RealPath(folder);
+        Walk(folder, depth);
+    }
+
+    // Whether `folder` is one already searched, under this or another name.
+    bool Reached(const std::string& folder) const {
+        const FileIdentity identity = g_fileOps.identify(folder.c_str());
+        return identity.exists && reached_.count(std::make_pair(identity.volume, identity.index)) != 0;
+    }
+
+private:
+    static std::string RealPath(const std::string& folder) {
+#ifdef _WIN32
+        return folder;
+#else
+        char path[PATH_MAX];
+        return realpath(folder.c_str(), path) != nullptr ? path : "";
+#endif
+    }
+
+    // A link to the folder the search started in, or to one above it (the root itself),
+    // would search the whole tree again from higher up.
+    bool LeadsBackUp(const std::string& folder) const {
+        const std::string real = RealPath(folder);
+        if (real.empty() || start_.empty()) return false;
+        if (real == "/" || real == start_) return true;
+        return start_.compare(0, real.size(), real) == 0 && start_[real.size()] == '/';
+    }
+
     void Walk(const std::string& folder, int depth) {
         const FileIdentity identity = g_fileOps.identify(folder.c_str());
         if (!identity.exists || identity.regular) return;
@@ -103,16 +138,12 @@ public:
         reached_[key] = depth;
         if (first) Record(folder);
         if (depth == 0) return;
-        for (const std::string& name : SubfoldersOf(folder)) Walk(Joined(folder, name), depth - 1);
+        for (const std::string& name : SubfoldersOf(folder)) {
+            const std::string below = Joined(folder, name);
+            if (!LeadsBackUp(below)) Walk(below, depth - 1);
+        }
     }
 
-    // Whether `folder` is one already searched, under this or another name.
-    bool Reached(const std::string& folder) const {
-        const FileIdentity identity = g_fileOps.identify(folder.c_str());
-        return identity.exists && reached_.count(std::make_pair(identity.volume, identity.index)) != 0;
-    }
-
-private:
     void Record(const std::string& folder) {
         CandidateFiles files;
         ListCandidateNames(folder.c_str(), nullptr, &files);
@@ -122,8 +153,9 @@ private:
         std::vector<std::string> names;
         for (int i = 0; i < files.count; ++i) {
             const CandidateFile& file = files.files[i];
-            const FileFacts facts = g_fileOps.inspect(Joined(folder, file.name).c_str());
-            if (!facts.exists || facts.directory) continue;
+            // Only a file that is there: a folder that cannot be listed yields the names
+            // unseen, and one that cannot be looked into says nothing of them.
+            if (!g_fileOps.identify(Joined(folder, file.name).c_str()).regular) continue;
             if (file.candidate != chosen) names.clear();
             chosen = file.candidate;
             names.push_back(file.name);
@@ -132,6 +164,7 @@ private:
     }
 
     GameSearch* result_;
+    std::string start_;  // where the current search started, links resolved
     std::map<std::pair<uint64_t, uint64_t>, int> reached_;
 };
 
@@ -224,12 +257,12 @@ void SearchUsualPlaces(const SearchPlaces& places, GameSearch* result) {
         // ~/.steam/steam is most often a link to ~/.local/share/Steam: one library, once.
         if (!IsFolder(common) || walker.Reached(common)) continue;
         result->searched.push_back(common);
-        walker.Walk(common, STEAM_GAME_DEPTH + 1);
+        walker.Search(common, STEAM_GAME_DEPTH + 1);
     }
     for (const std::string& drive : places.wineDrives) {
         if (!IsFolder(drive) || walker.Reached(drive)) continue;
         result->searched.push_back(drive);
-        walker.Walk(drive, WINE_DEPTH);
+        walker.Search(drive, WINE_DEPTH);
     }
 }
 
@@ -237,5 +270,5 @@ void SearchBelow(const std::string& folder, GameSearch* result) {
     Walker walker(result);
     if (!IsFolder(folder)) return;
     result->searched.push_back(folder);
-    walker.Walk(folder, BELOW_DEPTH);
+    walker.Search(folder, BELOW_DEPTH);
 }

@@ -103,7 +103,7 @@ bool ReadBlock(Reader& reader, VdfNode* node, bool top, int depth, std::string* 
         if (kind == TOKEN_CONDITION) continue;
         if (kind == TOKEN_END) return top ? true : Fail(error, reader, "a block is not closed");
         if (kind == TOKEN_CLOSE) return top ? Fail(error, reader, "a closing brace with no block") : true;
-        if (kind != TOKEN_TEXT) return Fail(error, reader, kind == TOKEN_OPEN ? "a block with no key" : "an unclosed quote");
+        if (kind != TOKEN_TEXT) return Fail(error, reader, kind == TOKEN_OPEN ? "a block with no key" : "an unclosed quote or bracket");
 
         VdfNode child;
         child.key = token;
@@ -118,7 +118,7 @@ bool ReadBlock(Reader& reader, VdfNode* node, bool top, int depth, std::string* 
             child.block = true;
             if (!ReadBlock(reader, &child, false, depth + 1, error)) return false;
         } else {
-            return Fail(error, reader, kind == TOKEN_BAD ? "an unclosed quote" : "a key with no value");
+            return Fail(error, reader, kind == TOKEN_BAD ? "an unclosed quote or bracket" : "a key with no value");
         }
         node->children.push_back(child);
     }
