@@ -82,7 +82,7 @@ TEST(CandidateNames, AnySpellingOfACandidateIsIt) {
 
 TEST(CandidateNames, NamesThatAreNoCandidatesAreNotOnes) {
     TestFolder folder;
-    for (const char* name : {"vlmr3.exe.bak", "xvlmr3.exe", "vlmr3.ex", "vlmr3.exe ", "vlmr3exe"}) WriteFile(name, GAME);
+    for (const char* name : {"vlmr3.exe.bak", "xvlmr3.exe", "vlmr3.ex", "vlmr3exe"}) WriteFile(name, GAME);
     PatchRun run;
     RunWith(nullptr, &run);
     EXPECT_STREQ(run.job.target_name, "");
