@@ -2,12 +2,14 @@
 
 #include <cstring>
 
+#include "candidate_names.h"
 #include "version.h"
 
 const char USAGE_LINES[] =
     "velmora-patch [--dir DIR] [--aspect W:H | --no-widescreen] [--camera N] [--fov WIDTH] [--fps] [--dry-run] "
     "[--json]\n"
     "velmora-patch --restore [--dir DIR] [--force] [--json]\n"
+    "velmora-patch --find [DIR] [--json]\n"
     "velmora-patch --help | --version\n";
 
 const char HELP_TEXT[] =
@@ -19,12 +21,14 @@ const char HELP_TEXT[] =
     "  velmora-patch [--dir DIR] [--aspect W:H | --no-widescreen] [--camera N] [--fov WIDTH] [--fps] [--dry-run] "
     "[--json]\n"
     "  velmora-patch --restore [--dir DIR] [--force] [--json]\n"
+    "  velmora-patch --find [DIR] [--json]\n"
     "  velmora-patch --help | --version\n"
     "\n"
     "With no option it does in the current folder what Apply does with the window's defaults:\n"
     "widescreen 16:9 on, the other three features off.\n"
     "\n"
     "  --dir DIR        the game folder (default: the current folder)\n"
+    "  --exe NAME       open only this one of the game's executables (in any case)\n"
     "  --aspect W:H     display width and height, also as WxH (default 16:9)\n"
     "  --no-widescreen  leave the game's 4:3 aspect ratio alone\n"
     "  --camera N       camera distance from Siona, 1 to 65535 (the game's is 1536)\n"
@@ -35,6 +39,8 @@ const char HELP_TEXT[] =
     "  --restore        put <name>.orig, or else <name>.bak, back over the game's executable;\n"
     "                   refused when the executable is not a patched form of that copy\n"
     "  --force          restore even then (a copy from before a game update included)\n"
+    "  --find [DIR]     list the game folders of the Steam libraries and Wine\n"
+    "                   prefixes, or below DIR, with executable and state\n"
     "\n"
     "The first run keeps the original as <name>.orig, which undoes every change; each run\n"
     "keeps the contents it found as <name>.bak, which undoes the last run.\n"
@@ -61,6 +67,8 @@ enum OptionId {
     OPT_FORCE,
     OPT_HELP,
     OPT_VERSION,
+    OPT_EXE,
+    OPT_FIND,
     OPT_COUNT,
 };
 
@@ -76,6 +84,7 @@ const OptionSpec OPTIONS[OPT_COUNT] = {
     {"--camera", true, true, false},    {"--fov", true, true, false},    {"--fps", false, true, false},
     {"--dry-run", false, true, false},  {"--json", false, true, true},   {"--restore", false, false, true},
     {"--force", false, false, true},    {"--help", false, false, false}, {"--version", false, false, false},
+    {"--exe", true, true, true},        {"--find", false, false, false},
 };
 
 // "16:9" or "16x9" into its two fields; either may be empty, as a field of the window may.
@@ -116,6 +125,19 @@ bool ParseArguments(int argc, const char* const* argv, CliOptions* options, std:
             return false;
         }
         seen[id] = true;
+        if (id == OPT_FIND) {
+            // Its folder is optional: the next argument is it unless it is an option.
+            if (hasInlineValue) {
+                if (inlineValue.empty()) {
+                    *error = "--find: the folder is empty";
+                    return false;
+                }
+                values[id] = inlineValue;
+            } else if (i + 1 < argc && argv[i + 1][0] != '-' && argv[i + 1][0] != '\0') {
+                values[id] = argv[++i];
+            }
+            continue;
+        }
         if (!OPTIONS[id].takesValue) {
             if (hasInlineValue) {
                 *error = name + " takes no value";
@@ -143,6 +165,19 @@ bool ParseArguments(int argc, const char* const* argv, CliOptions* options, std:
         return true;
     }
 
+    if (seen[OPT_FIND]) {
+        for (int id = 0; id < OPT_COUNT; ++id) {
+            if (seen[id] && id != OPT_FIND && id != OPT_JSON) {
+                *error = std::string(OPTIONS[id].name) + " does not go with --find";
+                return false;
+            }
+        }
+        options->command = CLI_FIND;
+        options->findDir = values[OPT_FIND];
+        options->json = seen[OPT_JSON];
+        return true;
+    }
+
     options->command = seen[OPT_RESTORE] ? CLI_RESTORE : CLI_PATCH;
     for (int id = 0; id < OPT_COUNT; ++id) {
         if (!seen[id]) continue;
@@ -161,6 +196,14 @@ bool ParseArguments(int argc, const char* const* argv, CliOptions* options, std:
         *error = "--dir needs a folder";
         return false;
     }
+
+    if (seen[OPT_EXE] && CandidateIndexOf(values[OPT_EXE].c_str()) < 0) {
+        std::string names;
+        for (int i = 0; i < TARGET_CANDIDATE_COUNT; ++i) names += std::string(i == 0 ? "" : ", ") + TARGET_CANDIDATES[i];
+        *error = "--exe: \"" + values[OPT_EXE] + "\" is not one of " + names;
+        return false;
+    }
+    options->exe = values[OPT_EXE];
 
     options->dir = values[OPT_DIR];
     if (seen[OPT_ASPECT] &&

@@ -4,11 +4,13 @@
 
 #include <string>
 
-enum CliCommand { CLI_PATCH, CLI_RESTORE, CLI_HELP, CLI_VERSION };
+enum CliCommand { CLI_PATCH, CLI_RESTORE, CLI_FIND, CLI_HELP, CLI_VERSION };
 
 struct CliOptions {
     CliCommand command = CLI_PATCH;
     std::string dir;  // empty: the current folder
+    std::string exe;  // the one candidate to open; empty: all of them
+    std::string findDir;  // --find: the folder to search below; empty: the usual places
 
     // The four features as the window starts: widescreen 16:9 on, the other three off, with
     // the window's default texts in their fields.

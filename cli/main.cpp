@@ -14,6 +14,7 @@
 
 #include "cli_options.h"
 #include "exit_codes.h"
+#include "find_command.h"
 #include "patch_command.h"
 #include "report_output.h"
 #include "restore.h"
@@ -55,8 +56,9 @@ int Patch(const CliOptions& options) {
 
 int Restore(const CliOptions& options) {
     RestoreResult result;
-    RunRestore(options.force, &result);
-    Print(options.json ? RestoreReportJson(result, options.force) : RestoreReportText(result));
+    const char* exe = options.exe.empty() ? nullptr : options.exe.c_str();
+    RunRestore(options.force, &result, exe);
+    Print(options.json ? RestoreReportJson(result, options.force) : RestoreReportText(result, exe));
     const int code = RestoreExitCode(result);
     if (code == EXIT_NO_TARGET) Complain("no game executable could be opened; the reasons are above");
     if (code == EXIT_FAILED) Complain("the restore did not happen; the reason is above");
@@ -75,6 +77,12 @@ int Run(int argc, char** argv) {
         case CLI_HELP: Print(HELP_TEXT); return EXIT_DONE;
         case CLI_VERSION: Print("velmora-patch " VELMORA_PATCH_VERSION "\n"); return EXIT_DONE;
         default: break;
+    }
+    if (options.command == CLI_FIND) {
+        std::string output;
+        const int code = RunFindCommand(options.findDir, options.json, &output);
+        Print(output);
+        return code;
     }
     if (!options.dir.empty() && !EnterFolder(options.dir)) return EXIT_USAGE;
     return options.command == CLI_RESTORE ? Restore(options) : Patch(options);

@@ -37,6 +37,7 @@ bool RunPatchCommand(const CliOptions& options, PatchOutcome* outcome, char (&me
     if (FillJobValues(texts, &outcome->job, message) != INPUT_OK) return false;
 
     outcome->report.dryRun = options.dryRun;
+    outcome->report.exe = options.exe.empty() ? nullptr : options.exe.c_str();
     RunPatchJob(&outcome->job, &outcome->report);
     FormatResultText(outcome->job, outcome->resultText);
     outcome->exitCode = ExitCodeOf(*outcome);

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "exit_codes.h"
+#include "no_target_report.h"
 
 namespace {
 
@@ -66,6 +67,7 @@ std::string PatchReportText(const PatchOutcome& outcome) {
     // if something had been done.
     if (report.dryRun) text += "Dry run: nothing was written. A real run would show:\n\n";
     text += PlainLines(outcome.resultText) + "\n";
+    if (job.target_name[0] == '\0') return text + "\n" + NoTargetReport(report.files, report.exe);
     if (!RulesRan(job)) return text;
 
     text += "\nrules:\n";
@@ -146,7 +148,11 @@ int RestoreExitCode(const RestoreResult& result) {
     }
 }
 
-std::string RestoreReportText(const RestoreResult& result) { return PlainLines(result.text) + "\n"; }
+std::string RestoreReportText(const RestoreResult& result, const char* exe) {
+    std::string text = PlainLines(result.text) + "\n";
+    if (result.outcome == RESTORE_NO_TARGET) text += "\n" + NoTargetReport(result.files, exe);
+    return text;
+}
 
 std::string RestoreReportJson(const RestoreResult& result, bool forced) {
     std::string json = "{\n";

@@ -14,7 +14,8 @@ std::string PatchReportText(const PatchOutcome& outcome);
 std::string PatchReportJson(const PatchOutcome& outcome);
 
 int RestoreExitCode(const RestoreResult& result);
-std::string RestoreReportText(const RestoreResult& result);
+// `exe`: the name given with --exe, or null.
+std::string RestoreReportText(const RestoreResult& result, const char* exe = nullptr);
 std::string RestoreReportJson(const RestoreResult& result, bool forced);
 
 // The rule's name in the report: "widescreen", "camera", "fov", "fps".

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "byte_scan.h"
+#include "candidate_names.h"
 #include "patch_job.h"
 #include "patch_rules.h"
 #include "target_file.h"
@@ -38,9 +39,12 @@ struct JobReport {
     // Input: read the target and work out everything a real run would do, but write
     // nothing at all: no copy, no byte of the target.
     bool dryRun = false;
+    // Input: the one candidate to open, as the player named it; null for all of them.
+    const char* exe = nullptr;
 
     // Output.
     OpenReason candidates[TARGET_CANDIDATE_COUNT] = {};  // OPEN_OK for the ones that opened
+    CandidateFiles files;  // each candidate's name that is there, as on the disk, with its reason
     RuleReport rules[RULE_COUNT];
     bool backupWritten = false;  // <target>.bak
     bool originalWritten = false;  // <target>.orig, written by this run

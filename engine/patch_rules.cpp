@@ -59,7 +59,8 @@ uint32_t AspectBits(float aspect) {
 
 // mov eax, imm32 with the constant in the low three immediate bytes; the fourth is the
 // kept top byte of the old address.
-uint32_t FovImmediate(int32_t width) { return (static_cast<uint32_t>(FovConstant(width)) << 8) | 0xB8u; }
+uint32_t FovImmediateOf(int32_t constant) { return (static_cast<uint32_t>(constant) << 8) | 0xB8u; }
+uint32_t FovImmediate(int32_t width) { return FovImmediateOf(FovConstant(width)); }
 
 bool Scan(uint8_t* image, uint32_t size, const BytePattern& pattern, ScanKind kind, SweepHit write,
           const void* context) {
@@ -90,6 +91,11 @@ int32_t FovConstant(int32_t width) {
 
 bool PatchFieldOfView(uint8_t* image, uint32_t size, int32_t width, ScanKind kind) {
     const uint32_t value = FovImmediate(width);
+    return Scan(image, size, FOV_PATTERN, kind, WriteFovImmediate, &value);
+}
+
+bool PatchFovConstant(uint8_t* image, uint32_t size, int32_t constant, ScanKind kind) {
+    const uint32_t value = FovImmediateOf(constant);
     return Scan(image, size, FOV_PATTERN, kind, WriteFovImmediate, &value);
 }
 

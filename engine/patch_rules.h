@@ -19,6 +19,9 @@ bool PatchWidescreen(uint8_t* image, uint32_t size, float aspect, ScanKind kind 
 bool PatchCameraDistance(uint8_t* image, uint32_t size, int16_t distance, ScanKind kind = SCAN_FAST);
 bool PatchFieldOfView(uint8_t* image, uint32_t size, int32_t width, ScanKind kind = SCAN_FAST);
 bool PatchFps60(uint8_t* image, uint32_t size, ScanKind kind = SCAN_FAST);
+// The FOV rule with the constant itself rather than the screen width it comes from, as a
+// patched file holds it.
+bool PatchFovConstant(uint8_t* image, uint32_t size, int32_t constant, ScanKind kind = SCAN_FAST);
 
 // The immediate the FOV rule loads: width / 1.3333334 in single precision, truncated.
 int32_t FovConstant(int32_t width);

@@ -1,6 +1,7 @@
 #include "patch_worker.h"
 
 #include "bounded_text.h"
+#include "candidate_names.h"
 #include "job_report.h"
 #include "patch_rules.h"
 #include "result_text.h"
@@ -12,13 +13,23 @@ const char* const TARGET_CANDIDATES[TARGET_CANDIDATE_COUNT] = {
 
 // Every name that opens replaces the one before, so the last openable name is the target.
 // Why each of the others would not open is kept for the player.
-void ProbeCandidates(char (&targetName)[PATCH_TEXT_SIZE], OpenReason (&reasons)[TARGET_CANDIDATE_COUNT]) {
-    for (int i = 0; i < TARGET_CANDIDATE_COUNT; ++i) {
-        FILE* probe = OpenForUpdate(TARGET_CANDIDATES[i], &reasons[i]);
+void ProbeCandidates(const char* exe, char (&targetName)[PATCH_TEXT_SIZE],
+                     OpenReason (&reasons)[TARGET_CANDIDATE_COUNT], CandidateFiles* found) {
+    CandidateFiles own;
+    CandidateFiles& files = found != nullptr ? *found : own;
+    ListCandidateNames(".", exe, &files);
+    for (OpenReason& reason : reasons) reason = OPEN_MISSING;
+    char opened[PATCH_TEXT_SIZE] = {};
+    for (int i = 0; i < files.count; ++i) {
+        CandidateFile& file = files.files[i];
+        FILE* probe = OpenForUpdate(file.name, &file.reason);
+        reasons[file.candidate] = file.reason;
         if (probe == nullptr) continue;
         g_fileOps.close(probe);
-        strcpy_s(targetName, TARGET_CANDIDATES[i]);
+        strcpy_s(opened, file.name);
     }
+    SettleCandidateFiles(&files);
+    if (opened[0] != '\0' && !files.caseTwins) strcpy_s(targetName, opened);
 }
 
 namespace {
@@ -116,7 +127,7 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
     const RuleValues values = {job->aspect_ratio, job->camera_distance, job->fov_width};
     bool applied[RULE_COUNT] = {};
 
-    ProbeCandidates(job->target_name, r.candidates);
+    ProbeCandidates(r.exe, job->target_name, r.candidates, &r.files);
     if (job->target_name[0] == '\0') {
         FormatNoTargetText(r.candidates, job->failure_text);
         return;

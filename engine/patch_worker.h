@@ -12,10 +12,20 @@
 // against the current working folder. Returning ends the thread.
 unsigned PATCH_WORKER_API PatchWorker(void* job);
 
-// Opens each name of TARGET_CANDIDATES in turn, as the job chooses its target: the last one
-// that opens is put into `targetName` (left as it is when none opens), and why each name
-// did or did not open into `reasons`.
-void ProbeCandidates(char (&targetName)[PATCH_TEXT_SIZE], OpenReason (&reasons)[TARGET_CANDIDATE_COUNT]);
+struct CandidateFiles;
+
+// Opens each name under which a candidate is in the current folder, in the order of
+// TARGET_CANDIDATES, as the job chooses its target: the last one that opens is put into
+// `targetName` (left as it is when none opens, or when one candidate is there under two
+// names that differ only in case), and why each candidate did or did not open into
+// `reasons` (OPEN_MISSING for one that is not there). `exe`, unless null or empty, names
+// the one candidate to open; no other is opened. `files`, when given, gets each name that
+// is there, as on the disk, with its reason.
+void ProbeCandidates(const char* exe, char (&targetName)[PATCH_TEXT_SIZE],
+                     OpenReason (&reasons)[TARGET_CANDIDATE_COUNT], CandidateFiles* files);
+inline void ProbeCandidates(char (&targetName)[PATCH_TEXT_SIZE], OpenReason (&reasons)[TARGET_CANDIDATE_COUNT]) {
+    ProbeCandidates(nullptr, targetName, reasons, nullptr);
+}
 
 struct JobReport;
 

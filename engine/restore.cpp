@@ -113,9 +113,9 @@ bool IsPatchedFormOf(const uint8_t* target, size_t targetSize, const uint8_t* co
     return true;
 }
 
-void RunRestore(bool force, RestoreResult* result) {
+void RunRestore(bool force, RestoreResult* result, const char* exe) {
     *result = RestoreResult();
-    ProbeCandidates(result->target_name, result->candidates);
+    ProbeCandidates(exe, result->target_name, result->candidates, &result->files);
     const char* name = result->target_name;
     if (name[0] == '\0') {
         FormatNoTargetText(result->candidates, result->text);

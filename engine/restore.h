@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "candidate_names.h"
 #include "patch_job.h"
 #include "target_file.h"
 
@@ -23,6 +24,7 @@ enum RestoreOutcome {
 struct RestoreResult {
     RestoreOutcome outcome = RESTORE_NO_TARGET;
     OpenReason candidates[TARGET_CANDIDATE_COUNT] = {};  // as the patch job probes them
+    CandidateFiles files;                                // likewise, each name as on the disk
     char target_name[PATCH_TEXT_SIZE] = {};              // empty: no candidate opened
     char copy_name[PATCH_TEXT_SIZE] = {};                // the copy used, or the one refused
     // The text for the player, in the manner of the window's result texts (CRLF line ends).
@@ -31,8 +33,8 @@ struct RestoreResult {
 
 // Chooses the target as the patch job does, against the current working folder, and puts
 // its copy back over it through the same exclusive open, committed to the disk. The copy
-// itself is kept.
-void RunRestore(bool force, RestoreResult* result);
+// itself is kept. `exe`, unless null or empty, names the one candidate to open.
+void RunRestore(bool force, RestoreResult* result, const char* exe = nullptr);
 
 // Whether `target` can have come from `copy` through any number of patch runs: the same
 // size, and every differing byte inside the bytes a rule writes at an occurrence of its

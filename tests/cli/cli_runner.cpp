@@ -299,3 +299,8 @@ FileHolder::~FileHolder() {
     if (pid_ > 0) waitpid(pid_, nullptr, 0);
 }
 #endif
+
+std::string WindowPart(const std::string& out) {
+    const size_t at = out.find("\n\nSearched \"");
+    return at == std::string::npos ? out : out.substr(0, at + 1);
+}

@@ -100,3 +100,5 @@ private:
 // Splits text into its lines, without their line ends.
 std::vector<std::string> Lines(const std::string& text);
 bool Contains(const std::string& text, const std::string& part);
+// A no-target report up to the line that names the folder searched: what the window shows.
+std::string WindowPart(const std::string& out);

@@ -187,7 +187,7 @@ TEST(CliExitCodes, AnImmutableTargetIsAccessDenied) {
     const CliRun run = folder.Run({});
     std::system(("chattr -i '" + folder.PathOf("vlmr3.exe") + "'").c_str());
     EXPECT_EQ(run.exitCode, 3);
-    EXPECT_EQ(run.out,
+    EXPECT_EQ(WindowPart(run.out),
               "No Velmora 2345 files\nMaybe file is busy\nvlmr3.exe: access denied\nRun this tool as administrator.\n");
 }
 #endif

@@ -47,8 +47,10 @@ bool ParseTextReport(const std::string& text, TextReport* report, std::string* e
     // The result text runs up to "rules:" after a blank line, or to the end.
     std::vector<std::string> result;
     for (; i < lines.size(); ++i) {
-        if (lines[i] == "rules:" && !result.empty() && result.back().empty()) {
+        // Or up to where the folder searched is named, when no target opened.
+        if ((lines[i] == "rules:" || StartsWith(lines[i], "Searched \"")) && !result.empty() && result.back().empty()) {
             result.pop_back();
+            if (lines[i] != "rules:") i = lines.size();
             break;
         }
         result.push_back(lines[i]);

@@ -1,0 +1,93 @@
+#include "find_command.h"
+
+#include <cstdlib>
+
+#ifndef _WIN32
+#include <pwd.h>
+#include <unistd.h>
+#endif
+
+#include "exit_codes.h"
+#include "game_search.h"
+#include "no_target_report.h"
+#include "patch_state.h"
+
+namespace {
+
+std::string Variable(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+std::string HomeFolder() {
+    std::string home = Variable("HOME");
+#ifndef _WIN32
+    if (home.empty()) {
+        if (const passwd* user = getpwuid(getuid())) home = user->pw_dir != nullptr ? user->pw_dir : "";
+    }
+#endif
+    return home;
+}
+
+std::string JsonText(const std::string& text) {
+    std::string quoted = "\"";
+    for (const char c : text) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += c;
+        } else if (u < 0x20) {
+            static const char DIGITS[] = "0123456789ABCDEF";
+            quoted += "\\u00";
+            quoted += DIGITS[u >> 4];
+            quoted += DIGITS[u & 15];
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "\"";
+}
+
+}  // namespace
+
+int RunFindCommand(const std::string& dir, bool json, std::string* output) {
+    GameSearch search;
+    if (dir.empty()) {
+        SearchUsualPlaces(UsualPlaces(HomeFolder(), Variable("WINEPREFIX")), &search);
+    } else {
+        SearchBelow(dir, &search);
+    }
+    const int code = search.games.empty() ? EXIT_NO_TARGET : EXIT_DONE;
+
+    std::string& out = *output;
+    if (json) {
+        out = "{\n  \"schema\": 1,\n  \"games\": [";
+        for (size_t i = 0; i < search.games.size(); ++i) {
+            const FoundGame& game = search.games[i];
+            const GameState state = StateOfGame(game.folder.c_str(), game.exe.c_str());
+            out += (i == 0 ? "\n" : ",\n");
+            out += "    {\"folder\": " + JsonText(game.folder) + ", \"exe\": " + JsonText(game.exe) +
+                   ", \"state\": \"" + GameStateWord(state) + "\"}";
+        }
+        out += search.games.empty() ? "],\n" : "\n  ],\n";
+        out += "  \"exit_code\": " + std::to_string(code) + "\n}\n";
+        return code;
+    }
+
+    out.clear();
+    for (const FoundGame& game : search.games) {
+        const GameState state = StateOfGame(game.folder.c_str(), game.exe.c_str());
+        out += QuotedPath(game.folder) + "  " + game.exe + "  " + GameStateWord(state) + "\n";
+    }
+    if (search.games.empty()) {
+        out += "No Velmora 2345 game was found.\n";
+        if (search.searched.empty()) {
+            out += dir.empty() ? "There is no Steam library and no Wine prefix here.\n"
+                               : "There is no folder " + QuotedPath(dir) + ".\n";
+        } else {
+            out += "Searched:\n";
+            for (const std::string& place : search.searched) out += "  " + QuotedPath(place) + "\n";
+        }
+    }
+    return code;
+}

@@ -1,0 +1,9 @@
+#pragma once
+// velmora-patch --find [DIR]: every folder that holds a game's executable, with the
+// executable and the state of the game, as text (one folder a line) or as JSON.
+
+#include <string>
+
+// Searches below `dir`, or the usual places when it is empty, and puts what to print into
+// `output`. Returns the exit code: 0 when a game was found, 3 when none was.
+int RunFindCommand(const std::string& dir, bool json, std::string* output);

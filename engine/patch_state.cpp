@@ -1,0 +1,254 @@
+#include "patch_state.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "byte_scan.h"
+#include "target_file.h"
+
+namespace {
+
+uint32_t LittleEndian(const uint8_t* at, unsigned count) {
+    uint32_t value = 0;
+    for (unsigned i = count; i-- > 0;) value = (value << 8) | at[i];
+    return value;
+}
+
+// The scans only write through their callback; these callbacks write nothing.
+bool FirstOccurrence(const uint8_t* image, uint32_t size, const BytePattern& pattern, uint32_t* offset) {
+    return ScanFast(const_cast<uint8_t*>(image), size, pattern, [image, offset](uint8_t* at) {
+        *offset = static_cast<uint32_t>(at - image);
+        return false;
+    });
+}
+
+uint32_t CountOccurrences(const uint8_t* image, uint32_t size, const BytePattern& pattern) {
+    uint32_t count = 0;
+    ScanFast(const_cast<uint8_t*>(image), size, pattern, [&count](uint8_t*) {
+        ++count;
+        return true;
+    });
+    return count;
+}
+
+// Runs `rule` over `work` with the value the target holds at the rule's first hit, as a
+// patch run with that value would. Returns false, writing nothing, when the target's bytes
+// there are unchanged or hold a value the rule's guard would not let through.
+bool RerunRule(PatchRule rule, uint8_t* work, uint32_t size, const uint8_t* target, RuleFinding* finding) {
+    const RuleWriteSpan span = RuleWrites(rule);
+    const uint8_t* written = target + finding->offset + span.offset;
+    if (std::memcmp(written, work + finding->offset + span.offset, span.length) == 0) return false;
+    const uint8_t* hit = target + finding->offset;
+    switch (rule) {
+    case RULE_WIDESCREEN: {
+        const uint32_t bits = LittleEndian(hit, 4);
+        if (AspectOfBits(bits) == 0.0f) return false;
+        finding->aspectBits = bits;
+        return PatchWidescreen(work, size, AspectOfBits(bits));
+    }
+    case RULE_CAMERA: {
+        const uint16_t distance = static_cast<uint16_t>(LittleEndian(hit + 6, 2));
+        if (distance == 0) return false;
+        finding->cameraDistance = distance;
+        return PatchCameraDistance(work, size, static_cast<int16_t>(distance));
+    }
+    case RULE_FOV: {
+        // mov eax, imm32 over the load: the opcode, then the constant's three low bytes.
+        const int32_t constant = static_cast<int32_t>(LittleEndian(hit + 1, 3));
+        finding->fovConstant = constant;
+        return PatchFovConstant(work, size, constant);
+    }
+    case RULE_FPS: return PatchFps60(work, size);
+    case RULE_COUNT: break;
+    }
+    return false;
+}
+
+// The bytes the 60 FPS rule leaves behind, made by the rule itself from its pattern.
+BytePattern FpsWrittenForm() {
+    BytePattern form = RulePattern(RULE_FPS);
+    PatchFps60(form.bytes, form.length);
+    return form;
+}
+
+bool ReadFileWhole(const char* name, uint8_t** bytes, uint32_t* size) {
+    FILE* file = std::fopen(name, "rb");
+    if (file == nullptr) return false;
+    const bool read = ReadWholeFile(file, bytes, size) == READ_WHOLE;
+    std::fclose(file);
+    return read;
+}
+
+}  // namespace
+
+float AspectOfBits(uint32_t bits) {
+    float aspect;
+    std::memcpy(&aspect, &bits, sizeof aspect);
+    return aspect;
+}
+
+bool CheckPatchedForm(const uint8_t* target, uint32_t targetSize, const uint8_t* copy, uint32_t copySize,
+                      const char* targetName, PatchedForm* form) {
+    *form = PatchedForm();
+    if (targetSize != copySize) {
+        form->sizesDiffer = true;
+        form->firstDifference = targetSize < copySize ? targetSize : copySize;
+        return false;
+    }
+    const uint32_t size = targetSize;
+    form->identical = size == 0 || std::memcmp(target, copy, size) == 0;
+
+    uint8_t* work = static_cast<uint8_t*>(g_fileOps.allocate(size));
+    if (work == nullptr) {
+        form->noMemory = true;
+        return false;
+    }
+    if (size != 0) std::memcpy(work, copy, size);
+
+    const bool fpsAllowed = IsFpsTarget(targetName);
+    for (int i = 0; i < RULE_COUNT; ++i) {
+        const PatchRule rule = static_cast<PatchRule>(i);
+        RuleFinding& finding = form->rules[rule];
+        const BytePattern& pattern = RulePattern(rule);
+        finding.found = FirstOccurrence(work, size, pattern, &finding.offset);
+        if (!finding.found) continue;
+        finding.occurrences = CountOccurrences(work, size, pattern);
+        if (rule == RULE_FPS && !fpsAllowed) continue;
+        finding.on = RerunRule(rule, work, size, target, &finding);
+        if (!finding.on) finding.aspectBits = finding.cameraDistance = finding.fovConstant = 0;
+    }
+
+    form->fits = true;
+    for (uint32_t at = 0; at < size; ++at) {
+        if (work[at] != target[at]) {
+            form->fits = false;
+            form->firstDifference = at;
+            break;
+        }
+    }
+    g_fileOps.release(work);
+    return form->fits;
+}
+
+const char* KeptCopySuffix(KeptCopy copy) { return copy == COPY_BAK ? ".bak" : ".orig"; }
+
+KeptCopies::~KeptCopies() {
+    for (CopyCheck& copy : copies) {
+        if (copy.bytes != nullptr) g_fileOps.release(copy.bytes);
+    }
+}
+
+const CopyCheck* KeptCopies::Fitting() const {
+    for (const CopyCheck& copy : copies) {
+        if (copy.present && copy.form.fits) return &copy;
+    }
+    return nullptr;
+}
+
+void CheckKeptCopies(const char* targetPath, const char* targetName, const uint8_t* target, uint32_t targetSize,
+                     KeptCopies* kept) {
+    const FileIdentity targetIdentity = g_fileOps.identify(targetPath);
+    for (int kind = 0; kind < COPY_KINDS; ++kind) {
+        CopyCheck& copy = kept->copies[kind];
+        copy.name = std::string(targetPath) + KeptCopySuffix(static_cast<KeptCopy>(kind));
+        const FileIdentity identity = g_fileOps.identify(copy.name.c_str());
+        copy.exists = identity.exists;
+        if (!identity.exists) continue;
+        if (!identity.regular) {
+            copy.notAFile = true;
+            continue;
+        }
+        if (SameFile(identity, targetIdentity)) {
+            copy.sameFile = true;
+            continue;
+        }
+        if (!ReadFileWhole(copy.name.c_str(), &copy.bytes, &copy.size)) {
+            copy.unreadable = true;
+            continue;
+        }
+        copy.present = true;
+        CheckPatchedForm(target, targetSize, copy.bytes, copy.size, targetName, &copy.form);
+    }
+}
+
+void RulesAlreadyPatched(const KeptCopies& kept, bool (&patched)[RULE_COUNT]) {
+    for (int rule = 0; rule < RULE_COUNT; ++rule) {
+        patched[rule] = false;
+        for (const CopyCheck& copy : kept.copies) {
+            if (copy.present && copy.form.fits && copy.form.rules[rule].on) patched[rule] = true;
+        }
+    }
+}
+
+const char* GameStateWord(GameState state) {
+    switch (state) {
+    case GAME_ORIGINAL: return "original";
+    case GAME_PATCHED: return "patched";
+    case GAME_UNKNOWN: break;
+    }
+    return "unknown";
+}
+
+void ReadGameStatus(const char* targetPath, const char* targetName, GameStatus* status) {
+    status->targetRead = false;
+    status->fitting = nullptr;
+    status->state = GAME_UNKNOWN;
+    for (RuleStatus& rule : status->rules) rule = RuleStatus();
+
+    uint8_t* target = nullptr;
+    uint32_t size = 0;
+    if (!ReadFileWhole(targetPath, &target, &size)) return;
+    status->targetRead = true;
+    status->targetSize = size;
+    CheckKeptCopies(targetPath, targetName, target, size, &status->copies);
+    status->fitting = status->copies.Fitting();
+
+    const bool fpsAllowed = IsFpsTarget(targetName);
+    for (int i = 0; i < RULE_COUNT; ++i) {
+        const PatchRule rule = static_cast<PatchRule>(i);
+        RuleStatus& rs = status->rules[rule];
+        rs.occurrences = CountOccurrences(target, size, RulePattern(rule));
+        if (status->fitting != nullptr) {
+            rs.finding = status->fitting->form.rules[rule];
+            rs.state = rs.finding.on ? RULE_STATE_PATCHED
+                       : rs.finding.found || rs.occurrences != 0 ? RULE_STATE_ORIGINAL
+                                                                 : RULE_STATE_NOT_FOUND;
+        } else if (rule == RULE_FPS) {
+            // The one rule whose written form is a pattern of its own.
+            rs.state = rs.occurrences != 0                                         ? RULE_STATE_ORIGINAL
+                       : CountOccurrences(target, size, FpsWrittenForm()) != 0 ? RULE_STATE_PATCHED
+                                                                               : RULE_STATE_NOT_FOUND;
+            rs.finding.on = rs.state == RULE_STATE_PATCHED;
+        }
+    }
+
+    bool anyCopy = false;
+    for (const CopyCheck& copy : status->copies.copies) {
+        if (copy.present || copy.unreadable) anyCopy = true;
+        if (copy.present && copy.form.fits && !copy.form.identical) status->state = GAME_PATCHED;
+    }
+    if (status->state != GAME_PATCHED) {
+        for (const CopyCheck& copy : status->copies.copies) {
+            if (copy.present && copy.form.identical) status->state = GAME_ORIGINAL;
+        }
+    }
+    if (status->state == GAME_UNKNOWN && !anyCopy) {
+        bool pristine = true;
+        for (int rule = 0; rule < RULE_COUNT; ++rule) {
+            if (rule == RULE_FPS && !fpsAllowed) continue;
+            if (status->rules[rule].occurrences == 0) pristine = false;
+        }
+        if (fpsAllowed && CountOccurrences(target, size, FpsWrittenForm()) != 0) pristine = false;
+        if (pristine) status->state = GAME_ORIGINAL;
+    }
+    g_fileOps.release(target);
+}
+
+GameState StateOfGame(const char* folder, const char* exeName) {
+    std::string path = folder != nullptr ? folder : "";
+    if (!path.empty() && path.back() != '/' && path.back() != '\\') path += '/';
+    path += exeName;
+    GameStatus status;
+    ReadGameStatus(path.c_str(), exeName, &status);
+    return status.state;
+}

@@ -1,0 +1,258 @@
+// velmora-patch finding the game: --exe, the no-target report that names the folder, the
+// names and every refusal, and --find over a home laid out as Steam and Wine lay it out.
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "cli_runner.h"
+#include "expected.h"
+#include "json_value.h"
+#include "steam_library_files.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+#ifdef _WIN32
+const char ANY_CASE[] = "";
+#else
+const char ANY_CASE[] = "  (in capitals or small letters alike).\n";
+#endif
+
+const char ALL_NAMES[] = "  Vlmr2.exe, v2plus.exe, vlmr3.exe, vm3plus.exe, vlmr4.exe, PCVlmr5.exe\n";
+
+std::string Searched(const GameFolder& folder) { return "Searched \"" + folder.path().string() + "\" for\n"; }
+
+// The part below the window's text.
+std::string Below(const std::string& out) {
+    const size_t at = out.find("\nSearched ");
+    return at == std::string::npos ? std::string() : out.substr(at + 1);
+}
+
+void MakeReadOnly(const GameFolder& folder, const std::string& name) {
+    folder.Write(name, FixtureImage());
+    fs::permissions(folder.PathOf(name), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+}
+
+TEST(CliNoTarget, NamesTheFolderTheNamesAndEveryRefusal) {
+    GameFolder empty;
+    for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"--restore"}, {"--dry-run"}}) {
+        const CliRun run = empty.Run(args);
+        EXPECT_EQ(run.exitCode, 3);
+        EXPECT_EQ(Below(run.out), Searched(empty) + ALL_NAMES + ANY_CASE + "None of them is there.\n") << run.out;
+    }
+
+    // Five refusals: the window's text names three, this report every one.
+    GameFolder folder;
+    for (const char* name : {"Vlmr2.exe", "v2plus.exe", "vlmr3.exe", "vm3plus.exe", "vlmr4.exe"}) MakeReadOnly(folder, name);
+    fs::create_directory(folder.PathOf("PCVlmr5.exe"));
+    const CliRun run = folder.Run({});
+    EXPECT_EQ(run.exitCode, 3) << run.out << run.err;
+    std::string refusals;
+    for (const char* name : {"Vlmr2.exe", "v2plus.exe", "vlmr3.exe", "vm3plus.exe", "vlmr4.exe"}) {
+        refusals += std::string("  ") + name + ": read-only\n    Clear its read-only attribute.\n";
+    }
+    EXPECT_EQ(Below(run.out), Searched(folder) + ALL_NAMES + ANY_CASE + "Found, but not opened:\n" + refusals +
+                                  "  PCVlmr5.exe: not a file\n")
+        << run.out;
+    // The window's own lines come first, as they were.
+    const std::string window = "No Velmora 2345 files\nMaybe file is busy\nVlmr2.exe: read-only\nv2plus.exe: read-only\n";
+    EXPECT_EQ(run.out.compare(0, window.size(), window), 0) << run.out;
+}
+
+TEST(CliExe, PicksOneCandidateAndOpensNoOther) {
+    GameFolder folder;
+    folder.Write("Vlmr2.exe", FixtureImage());
+    folder.Write("vlmr3.exe", FixtureImage());
+    CliRun run = folder.Run({"--exe", "VLMR2.EXE", "--fps"});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(run.out.compare(0, 16, "Done Vlmr2.exe!\n"), 0) << run.out;
+    EXPECT_EQ(folder.Read("vlmr3.exe"), FixtureImage());
+    EXPECT_FALSE(folder.Exists("vlmr3.exe.bak"));
+
+    run = folder.Run({"--exe=Vlmr2.exe", "--restore"});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(folder.Read("Vlmr2.exe"), FixtureImage());
+
+    // One that is not there is not made up for by another.
+    run = folder.Run({"--exe", "vlmr4.exe"});
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_EQ(Below(run.out), Searched(folder) + "  vlmr4.exe\n" + ANY_CASE + "It is not there.\n") << run.out;
+    EXPECT_EQ(folder.Read("vlmr3.exe"), FixtureImage());
+
+    const struct {
+        std::vector<std::string> args;
+        std::string error;
+    } refused[] = {
+        {{"--exe", "game.exe"}, "--exe: \"game.exe\" is not one of Vlmr2.exe, v2plus.exe, vlmr3.exe, vm3plus.exe, "
+                                "vlmr4.exe, PCVlmr5.exe"},
+        {{"--exe", "vlmr3.exe.bak"}, "--exe: \"vlmr3.exe.bak\" is not one of"},
+        {{"--exe", "../vlmr3.exe"}, "--exe: \"../vlmr3.exe\" is not one of"},
+        {{"--exe", ""}, "--exe: \"\" is not one of"},
+        {{"--exe"}, "--exe needs a value"},
+        {{"--exe", "vlmr3.exe", "--find"}, "--exe does not go with --find"},
+    };
+    for (const auto& r : refused) {
+        const FolderState before = Snapshot(folder.path());
+        run = folder.Run(r.args);
+        EXPECT_EQ(run.exitCode, 2) << r.error;
+        EXPECT_NE(run.err.find("velmora-patch: " + r.error), std::string::npos) << run.err;
+        EXPECT_EQ(Snapshot(folder.path()), before);
+    }
+}
+
+#ifndef _WIN32
+TEST(CliExe, TwoSpellingsAreLeftToThePlayerUntilExePicksOne) {
+    GameFolder folder;
+    folder.Write("VLMR3.EXE", FixtureImage());
+    folder.Write("Vlmr3.exe", FixtureImage());
+    const FolderState before = Snapshot(folder.path());
+    CliRun run = folder.Run({});
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_EQ(Below(run.out), Searched(folder) + ALL_NAMES + ANY_CASE +
+                                  "Found, but not opened:\n"
+                                  "  VLMR3.EXE: also there as Vlmr3.exe\n"
+                                  "  Vlmr3.exe: also there as VLMR3.EXE\n"
+                                  "Names that differ only in case are not chosen between:\n"
+                                  "  pick one with --exe, for example --exe \"VLMR3.EXE\"\n")
+        << run.out;
+    EXPECT_EQ(Snapshot(folder.path()), before);
+
+    run = folder.Run({"--exe", "VLMR3.EXE", "--json"});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    JsonValue json;
+    std::string error;
+    ASSERT_TRUE(ParseJson(run.out, &json, &error)) << error;
+    EXPECT_EQ(json["target"].text, "VLMR3.EXE");
+    ASSERT_EQ(json["copies"].items.size(), 2u);
+    EXPECT_EQ(json["copies"].items[0].text, "VLMR3.EXE.bak");
+    EXPECT_EQ(json["copies"].items[1].text, "VLMR3.EXE.orig");
+    EXPECT_EQ(folder.Read("Vlmr3.exe"), FixtureImage());
+    EXPECT_EQ(folder.Read("VLMR3.EXE.orig"), FixtureImage());
+}
+#endif
+
+void Put(const fs::path& file, const Bytes& bytes) {
+    fs::create_directories(file.parent_path());
+    std::ofstream out(file, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Sets an environment variable for the program runs of one test.
+class EnvironmentScope {
+public:
+    EnvironmentScope(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) {
+            had_ = true;
+            old_ = old;
+        }
+        Set(value.c_str());
+    }
+    ~EnvironmentScope() { Set(had_ ? old_.c_str() : nullptr); }
+
+private:
+    void Set(const char* value) {
+#ifdef _WIN32
+        _putenv_s(name_, value != nullptr ? value : "");
+#else
+        if (value != nullptr) {
+            setenv(name_, value, 1);
+        } else {
+            unsetenv(name_);
+        }
+#endif
+    }
+    const char* name_;
+    bool had_ = false;
+    std::string old_;
+};
+
+TEST(CliFind, BelowAFolderWithTheStateOfEachGame) {
+    GameFolder root, game;
+    game.Write("vlmr3.exe", FixtureImage());
+    ASSERT_EQ(game.Run({"--fps"}).exitCode, 0);
+    const fs::path dir = root.path();
+    Put(dir / "Velmora 2" / "Vlmr2.exe", FixtureImage());
+    Put(dir / "Velmora 3" / "patched" / "vlmr3.exe", game.Read("vlmr3.exe"));
+    Put(dir / "Velmora 3" / "patched" / "vlmr3.exe.orig", game.Read("vlmr3.exe.orig"));
+    Put(dir / "Velmora 4" / "a" / "b" / "c" / "vlmr4.exe", Bytes(64, 0x90));
+    Put(dir / "Velmora 5" / "a" / "b" / "c" / "d" / "PCVlmr5.exe", FixtureImage());  // five levels: too deep
+    const std::string sep(1, fs::path::preferred_separator);
+    const std::string lines = "\"" + (dir / "Velmora 2").string() + "\"  Vlmr2.exe  original\n\"" +
+                              (dir / "Velmora 3" / "patched").string() + "\"  vlmr3.exe  patched\n\"" +
+                              (dir / "Velmora 4" / "a" / "b" / "c").string() + "\"  vlmr4.exe  unknown\n";
+    CliRun run = game.Run({"--find", dir.string()});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(run.out, lines);
+
+    run = game.Run({"--find=" + dir.string(), "--json"});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    JsonValue json;
+    std::string error;
+    ASSERT_TRUE(ParseJson(run.out, &json, &error)) << error << run.out;
+    EXPECT_EQ(json["schema"].number, 1);
+    EXPECT_EQ(json["exit_code"].number, 0);
+    ASSERT_EQ(json["games"].items.size(), 3u);
+    EXPECT_EQ(json["games"].items[1]["folder"].text, (dir / "Velmora 3" / "patched").string());
+    EXPECT_EQ(json["games"].items[1]["exe"].text, "vlmr3.exe");
+    EXPECT_EQ(json["games"].items[1]["state"].text, "patched");
+    EXPECT_EQ(json["games"].items[2]["state"].text, "unknown");
+
+    // Nothing there: exit 3, and what was searched.
+    GameFolder nothing;
+    run = game.Run({"--find", nothing.path().string()});
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_EQ(run.out, "No Velmora 2345 game was found.\nSearched:\n  \"" + nothing.path().string() + "\"\n");
+    run = game.Run({"--find", nothing.path().string(), "--json"});
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_EQ(run.out, "{\n  \"schema\": 1,\n  \"games\": [],\n  \"exit_code\": 3\n}\n");
+    run = game.Run({"--find", "--dry-run"});
+    EXPECT_EQ(run.exitCode, 2);
+}
+
+#ifndef _WIN32
+// Steam on a Deck with a memory card, Flatpak Steam with a list of the old form, and Wine.
+TEST(CliFind, TheSteamLibrariesAndWinePrefixesOfTheHome) {
+    GameFolder root, here;
+    const fs::path home = root.path() / "home", card = root.path() / "card", disk = root.path() / "disk";
+    const fs::path steam = home / ".local/share/Steam";
+    const fs::path flatpak = home / ".var/app/com.valvesoftware.Steam/.local/share/Steam";
+    const std::string deck = LibraryFile(LIBRARY_FOLDERS_DECK, home.string(), card.string());
+    const std::string old = LibraryFile(LIBRARY_FOLDERS_OLD, home.string(), disk.string());
+    Put(steam / "steamapps/libraryfolders.vdf", Bytes(deck.begin(), deck.end()));
+    Put(flatpak / "steamapps/libraryfolders.vdf", Bytes(old.begin(), old.end()));
+    fs::create_directories(home / ".steam");
+    fs::create_directory_symlink(steam, home / ".steam/steam");
+    Put(card / "steamapps/common/Velmora 3/VLMR3.EXE", FixtureImage());
+    fs::create_directory_symlink("..", card / "steamapps/common/Velmora 3/loop");
+    Put(disk / "steamapps/common/Velmora 2/Vlmr2.exe", FixtureImage());
+    Put(root.path() / "prefix/drive_c/Games/Velmora 4/vlmr4.exe", FixtureImage());
+    Put(home / ".wine/drive_c/Program Files/Velmora/PCVlmr5.exe", FixtureImage());
+
+    EnvironmentScope homeVariable("HOME", home.string());
+    EnvironmentScope prefixVariable("WINEPREFIX", (root.path() / "prefix").string());
+    const CliRun run = here.Run({"--find"});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(run.out, "\"" + (card / "steamapps/common/Velmora 3").string() + "\"  VLMR3.EXE  original\n\"" +
+                           (disk / "steamapps/common/Velmora 2").string() + "\"  Vlmr2.exe  original\n\"" +
+                           (root.path() / "prefix/drive_c/Games/Velmora 4").string() + "\"  vlmr4.exe  original\n\"" +
+                           (home / ".wine/drive_c/Program Files/Velmora").string() + "\"  PCVlmr5.exe  original\n");
+
+    EnvironmentScope nobody("HOME", (root.path() / "nobody").string());
+    EnvironmentScope noPrefix("WINEPREFIX", "");
+    const CliRun none = here.Run({"--find"});
+    EXPECT_EQ(none.exitCode, 3);
+    EXPECT_EQ(none.out, "No Velmora 2345 game was found.\nThere is no Steam library and no Wine prefix here.\n");
+}
+#endif
+
+}  // namespace
