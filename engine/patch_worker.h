@@ -17,6 +17,10 @@ unsigned PATCH_WORKER_API PatchWorker(void* job);
 // did or did not open into `reasons`.
 void ProbeCandidates(char (&targetName)[PATCH_TEXT_SIZE], OpenReason (&reasons)[TARGET_CANDIDATE_COUNT]);
 
+// Takes `survey` of who holds each candidate and its .bak and .orig, in one look at the
+// other processes, and puts it in effect for the opens of the run (see HolderSurvey).
+void SurveyCandidates(HolderSurvey* survey);
+
 struct JobReport;
 
 // The same work on the calling thread. With `report` it also tells, for the console

@@ -24,16 +24,24 @@ FILE* Refused(OpenReason* reason, OpenReason why) {
     return nullptr;
 }
 
-FILE* OpenStream(const char* name, OpenDisposition disposition, const char* mode, OpenReason* reason) {
+// `opened` (may be null) tells whether the system's open itself went through, so that a
+// file this call made is known to be the caller's even when the stream failed.
+FILE* OpenStream(const char* name, OpenDisposition disposition, const char* mode, OpenReason* reason,
+                 unsigned long* systemError = nullptr, bool* opened = nullptr) {
+    FileFacts facts = {};
     if (disposition == OPEN_EXISTING_ONLY) {
-        const FileFacts facts = g_fileOps.inspect(name);
+        facts = g_fileOps.inspect(name);
         if (!facts.exists) return Refused(reason, OPEN_MISSING);
         if (facts.directory) return Refused(reason, OPEN_NOT_A_FILE);
         if (facts.readOnly) return Refused(reason, OPEN_READ_ONLY);
     }
     unsigned long error = 0;
     const NativeFile file = g_fileOps.openNative(name, disposition, &error);
-    if (file == NO_NATIVE_FILE) return Refused(reason, ReasonOfOpenError(error));
+    if (file == NO_NATIVE_FILE) {
+        if (systemError != nullptr) *systemError = error;
+        return Refused(reason, ReasonOfOpenError(error, facts));
+    }
+    if (opened != nullptr) *opened = true;
     const int descriptor = g_fileOps.descriptorOf(file);
     if (descriptor < 0) {
         g_fileOps.closeNative(file);
@@ -54,7 +62,7 @@ using namespace system_files;
 const FileOps DEFAULT_FILE_OPS = {Inspect, OpenNative, CloseNative, DescriptorOf, CloseDescriptor, StreamOf,
                                   TellSize, Rewind,     Read,        Write,        Flush,           Commit,
                                   Close,    Remove,     Move,        Allocate,     Release,
-                                  Identify};
+                                  Identify, EntryKindOf};
 FileOps g_fileOps = DEFAULT_FILE_OPS;
 
 const char* OpenReasonText(OpenReason reason) {
@@ -76,17 +84,34 @@ const char* OpenReasonText(OpenReason reason) {
 const char* OpenReasonHint(OpenReason reason) {
     switch (reason) {
     case OPEN_IN_USE: return "Close the game, then try again.";
-    case OPEN_READ_ONLY: return "Clear its read-only attribute.";
+    case OPEN_READ_ONLY: return system_files::ReadOnlyHint();
     case OPEN_ACCESS_DENIED: return "Run this tool as administrator.";
+    case OPEN_IMMUTABLE: return "Clear it: sudo chattr -i -a \"<path>\"";
+    case OPEN_READ_ONLY_FS: return "Copy the game to a writable folder, or remount it read-write.";
+    case OPEN_PERMISSION_DENIED: return "Make it yours: sudo chown \"$USER\" \"<path>\"";
     case OPEN_OK:
     case OPEN_MISSING:
     case OPEN_NOT_A_FILE:
-    case OPEN_FAILED:
-    case OPEN_IMMUTABLE:
-    case OPEN_READ_ONLY_FS:
-    case OPEN_PERMISSION_DENIED: break;
+    case OPEN_FAILED: break;
     }
     return "";
+}
+
+void FormatOpenReasonHint(OpenReason reason, const char* path, char (&hint)[PATCH_TEXT_SIZE]) {
+    hint[0] = '\0';
+    const char* pattern = OpenReasonHint(reason);
+    const char* slot = std::strstr(pattern, "<path>");
+    if (slot == nullptr) {
+        strcpy_s(hint, pattern);
+        return;
+    }
+    char head[PATCH_TEXT_SIZE] = {};
+    const size_t headLength = static_cast<size_t>(slot - pattern);
+    if (headLength >= sizeof head) return;
+    std::memcpy(head, pattern, headLength);
+    if (strcpy_s(hint, head) != 0 || strcat_s(hint, path) != 0 || strcat_s(hint, slot + std::strlen("<path>")) != 0) {
+        hint[0] = '\0';
+    }
 }
 
 const char* OpenReasonCode(OpenReason reason) {
@@ -115,8 +140,10 @@ FILE* OpenForUpdate(const char* name, OpenReason* reason) {
 }
 
 FILE* CreateForWriting(const char* name, OpenReason* reason) {
-    return OpenStream(name, CREATE_OR_TRUNCATE, "wb", reason);
+    return OpenStream(name, CREATE_NEW_ONLY, "wb", reason);
 }
+
+OpenReason ReasonOfOpenError(unsigned long error) { return ReasonOfOpenError(error, FileFacts()); }
 
 ReadOutcome ReadWholeFile(FILE* file, uint8_t** image, uint32_t* size) {
     const uint64_t MAX_IMAGE_SIZE = 0xFFFFFFFFull;
@@ -143,22 +170,57 @@ bool WriteWhole(FILE* file, const void* buffer, size_t size) {
 bool CommitFile(FILE* file) { return g_fileOps.flush(file) == 0 && g_fileOps.commit(file) == 0; }
 
 bool TemporaryNameOf(const char* name, char (&out)[PATCH_TEXT_SIZE]) {
-    return strcpy_s(out, name) == 0 && strcat_s(out, ".tmp") == 0;
+    // A name of the tool's own: a player's ".tmp" file beside the game is theirs.
+    return strcpy_s(out, name) == 0 && strcat_s(out, ".velmora-tmp") == 0;
 }
 
 bool RemoveTemporary(const char* temporary) {
-    // Only a file: a folder that happens to have the name is the player's, not ours.
-    const FileFacts facts = g_fileOps.inspect(temporary);
-    return facts.exists && !facts.directory && g_fileOps.remove(temporary) == 0;
+    switch (g_fileOps.entryKind(temporary)) {
+    case ENTRY_NONE: return true;
+    case ENTRY_FILE:
+    case ENTRY_LINK: return g_fileOps.remove(temporary) == 0;  // a link goes, not what it leads to
+    case ENTRY_OTHER: break;  // a folder of that name is the player's, not ours
+    }
+    return false;
+}
+
+namespace {
+
+// The step failed: keep the system's reason, unless an earlier one was kept already.
+bool Failed(unsigned long* systemError) {
+    if (*systemError == 0) *systemError = LastSystemError();
+    return false;
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const char* name, const void* data, size_t size, bool replace, unsigned long* systemError) {
+    unsigned long ownError = 0;
+    unsigned long& error = systemError != nullptr ? *systemError : ownError;
+    error = 0;
+    char temporary[PATCH_TEXT_SIZE];
+    if (!TemporaryNameOf(name, temporary)) return false;
+    ClearSystemError();
+    bool made = false;
+    FILE* file = OpenStream(temporary, CREATE_NEW_ONLY, "wb", nullptr, &error, &made);
+    if (file == nullptr) {
+        if (error == 0) error = LastSystemError();
+        // What is under the name when the exclusive create failed is not ours to remove.
+        if (made) RemoveTemporary(temporary);
+        return false;
+    }
+    ClearSystemError();
+    bool written = WriteWhole(file, data, size) || Failed(&error);
+    ClearSystemError();
+    written = written && (CommitFile(file) || Failed(&error));
+    ClearSystemError();
+    written = (g_fileOps.close(file) == 0 || Failed(&error)) && written;
+    ClearSystemError();
+    written = written && (g_fileOps.move(temporary, name, replace) || Failed(&error));
+    if (!written) RemoveTemporary(temporary);
+    return written;
 }
 
 bool WriteFileAtomically(const char* name, const void* data, size_t size, bool replace) {
-    char temporary[PATCH_TEXT_SIZE];
-    if (!TemporaryNameOf(name, temporary)) return false;
-    FILE* file = CreateForWriting(temporary, nullptr);
-    bool written = file != nullptr && WriteWhole(file, data, size) && CommitFile(file);
-    if (file != nullptr) written = (g_fileOps.close(file) == 0) && written;
-    written = written && g_fileOps.move(temporary, name, replace);
-    if (!written) RemoveTemporary(temporary);
-    return written;
+    return WriteFileAtomically(name, data, size, replace, nullptr);
 }

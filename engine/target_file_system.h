@@ -18,5 +18,9 @@ bool TellSize(FILE* file, uint64_t* size);
 int Commit(FILE* file);
 bool Move(const char* from, const char* to, bool replace);
 FileIdentity Identify(const char* name);
+EntryKind EntryKindOf(const char* name);
+
+// The hint for a read-only file, in the terms of the system's own tools.
+const char* ReadOnlyHint();
 
 }  // namespace system_files

@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include "bounded_text.h"
+
 namespace system_files {
 
 FileFacts Inspect(const char* name) {
@@ -15,14 +17,16 @@ FileFacts Inspect(const char* name) {
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
         const bool absent = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-        return {!absent, false, false};
+        return {!absent, false, false, false, false};
     }
     // Asked explicitly: Wine running as root opens read-only files for writing.
-    return {true, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0, (attributes & FILE_ATTRIBUTE_READONLY) != 0};
+    return {true, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0, (attributes & FILE_ATTRIBUTE_READONLY) != 0, false,
+            true};
 }
 
 NativeFile OpenNative(const char* name, OpenDisposition disposition, unsigned long* error) {
-    const DWORD creation = disposition == OPEN_EXISTING_ONLY ? OPEN_EXISTING : CREATE_ALWAYS;
+    // CREATE_NEW fails on any name that is there already, a link included.
+    const DWORD creation = disposition == OPEN_EXISTING_ONLY ? OPEN_EXISTING : CREATE_NEW;
     HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         *error = GetLastError();
@@ -75,9 +79,55 @@ bool TellSize(FILE* file, uint64_t* size) {
     return true;
 }
 
+EntryKind EntryKindOf(const char* name) {
+    const DWORD attributes = GetFileAttributesA(name);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENTRY_NONE : ENTRY_OTHER;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return ENTRY_OTHER;
+    // DeleteFileA removes a link itself, not the file it leads to.
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return ENTRY_LINK;
+    return ENTRY_FILE;
+}
+
+const char* ReadOnlyHint() { return "Clear its read-only attribute."; }
+
 }  // namespace system_files
 
-OpenReason ReasonOfOpenError(unsigned long error) {
+// The Windows hints name no file.
+bool HintPathOf(const char* name, char (&path)[PATCH_TEXT_SIZE]) { return strcpy_s(path, name) == 0; }
+
+
+// Sharing modes do what the survey does natively.
+HolderSurvey::~HolderSurvey() {}
+bool HolderSurvey::Add(const char*) { return true; }
+void HolderSurvey::Take() { taken_ = true; }
+bool HolderSurvey::Holds(uint64_t, uint64_t, const char*, bool* covered) const {
+    *covered = false;
+    return false;
+}
+const HolderSurvey* CurrentHolderSurvey() { return nullptr; }
+
+unsigned long LastSystemError() { return GetLastError(); }
+void ClearSystemError() { SetLastError(0); }
+
+void FormatSystemErrorText(unsigned long error, char (&text)[PATCH_TEXT_SIZE]) {
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                        text, sizeof text, nullptr);
+    if (length == 0 || length >= sizeof text) {
+        sprintf_s(text, "error %lu", error);
+        return;
+    }
+    // The system's messages end with a line end, and sometimes a space before it.
+    size_t end = length;
+    while (end > 0 && (text[end - 1] == '\r' || text[end - 1] == '\n' || text[end - 1] == ' ')) --end;
+    text[end] = '\0';
+}
+
+void FormatSystemErrorCode(unsigned long error, char (&code)[32]) { sprintf_s(code, "WIN32_%lu", error); }
+
+OpenReason ReasonOfOpenError(unsigned long error, const FileFacts&) {
     switch (error) {
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION: return OPEN_IN_USE;

@@ -101,7 +101,7 @@ TEST(CutOffJob, LosesNothingAtAnyStep) {
         for (const char* known : {"vlmr3.exe", "vlmr3.exe.bak", "vlmr3.exe.orig"}) extra.erase(known);
         EXPECT_LE(extra.size(), 1u) << "step " << cutAt;
         for (const auto& name : extra) {
-            EXPECT_TRUE(name == "vlmr3.exe.bak.tmp" || name == "vlmr3.exe.orig.tmp") << "step " << cutAt << ": " << name;
+            EXPECT_TRUE(name == "vlmr3.exe.bak.velmora-tmp" || name == "vlmr3.exe.orig.velmora-tmp") << "step " << cutAt << ": " << name;
         }
 
         // The next run clears up and ends where an uninterrupted run would.

@@ -82,8 +82,8 @@ TEST_F(OriginalCopy, AnExistingOneIsLeftAloneEvenWhenItDiffers) {
 TEST_F(OriginalCopy, OneThatCannotBeWrittenLeavesTheGameUntouched) {
     // A folder, with something in it, in the way of the temporary copy.
     WriteFile("vlmr3.exe", GAME);
-    ASSERT_TRUE(fs::create_directory("vlmr3.exe.orig.tmp"));
-    WriteFile("vlmr3.exe.orig.tmp/keep", {1});
+    ASSERT_TRUE(fs::create_directory("vlmr3.exe.orig.velmora-tmp"));
+    WriteFile("vlmr3.exe.orig.velmora-tmp/keep", {1});
     ToggleScope toggles(true, false, false, false);
     const PatchJob job = RunJob(16.0f / 9.0f, 0);
     EXPECT_STREQ(job.failure_text,
@@ -91,17 +91,29 @@ TEST_F(OriginalCopy, OneThatCannotBeWrittenLeavesTheGameUntouched) {
     EXPECT_STREQ(job.widescreen_status, "");
     EXPECT_EQ(ReadFile("vlmr3.exe"), GAME);
     EXPECT_FALSE(FileExists("vlmr3.exe.orig"));
-    EXPECT_EQ(ReadFile("vlmr3.exe.orig.tmp/keep"), Bytes{1}) << "the player's folder is not ours to remove";
+    EXPECT_EQ(ReadFile("vlmr3.exe.orig.velmora-tmp/keep"), Bytes{1}) << "the player's folder is not ours to remove";
 }
 
-TEST_F(OriginalCopy, TemporaryFilesOfACutOffRunAreRemovedByTheNext) {
-    WriteFile("vm3plus.exe", GAME);
-    WriteFile("vm3plus.exe.bak.tmp", {1, 2});
-    WriteFile("vm3plus.exe.orig.tmp", {3});
-    ToggleScope toggles(true, false, false, false);
-    const PatchJob job = RunJob(16.0f / 9.0f, 0);
-    EXPECT_STREQ(job.failure_text, "");
-    EXPECT_EQ(FolderNames(), (std::vector<std::string>{"vm3plus.exe", "vm3plus.exe.bak", "vm3plus.exe.orig"}));
+TEST_F(OriginalCopy, TemporaryFilesOfACutOffRunAreRemovedByTheNextAndThePlayersAreKept) {
+    // The tool's own leftovers go, whether or not the original is there already; files the
+    // player named ".tmp" stay as they are.
+    for (const bool originalThere : {false, true}) {
+        TestFolder caseFolder;
+        WriteFile("vm3plus.exe", GAME);
+        if (originalThere) WriteFile("vm3plus.exe.orig", GAME);
+        WriteFile("vm3plus.exe.bak.velmora-tmp", {1, 2});
+        WriteFile("vm3plus.exe.orig.velmora-tmp", {3});
+        WriteFile("vm3plus.exe.bak.tmp", {4});
+        WriteFile("vm3plus.exe.orig.tmp", {5});
+        ToggleScope toggles(true, false, false, false);
+        const PatchJob job = RunJob(16.0f / 9.0f, 0);
+        EXPECT_STREQ(job.failure_text, "") << originalThere;
+        EXPECT_EQ(FolderNames(), (std::vector<std::string>{"vm3plus.exe", "vm3plus.exe.bak", "vm3plus.exe.bak.tmp",
+                                                            "vm3plus.exe.orig", "vm3plus.exe.orig.tmp"}))
+            << originalThere;
+        EXPECT_EQ(ReadFile("vm3plus.exe.bak.tmp"), Bytes{4});
+        EXPECT_EQ(ReadFile("vm3plus.exe.orig.tmp"), Bytes{5});
+    }
 }
 
 // What a folder holds, times included, to show that a dry run changed nothing at all.
@@ -131,7 +143,7 @@ TEST_F(OriginalCopy, ADryRunReportsWhatARealRunDoesAndWritesNothing) {
     } cases[] = {
         {"first run", {{"vlmr3.exe", GAME}}},
         {"with copies and leftovers",
-         {{"vlmr3.exe", GAME_WIDE}, {"vlmr3.exe.bak", GAME}, {"vlmr3.exe.orig", GAME}, {"vlmr3.exe.bak.tmp", {7}}}},
+         {{"vlmr3.exe", GAME_WIDE}, {"vlmr3.exe.bak", GAME}, {"vlmr3.exe.orig", GAME}, {"vlmr3.exe.bak.velmora-tmp", {7}}}},
     };
     ToggleScope toggles(true, true, false, true);
     for (const auto& c : cases) {
