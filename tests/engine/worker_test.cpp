@@ -409,7 +409,9 @@ TEST_P(WorkerFailure, IsReportedAndNeverLeavesAnUnsafeFile) {
     EXPECT_EQ(report.originalWritten, c.original == COPY_OF_GAME);
     EXPECT_EQ(report.backupWritten, c.backup == COPY_OF_GAME);
     EXPECT_EQ(report.failedStep, c.step);
-    if (c.step != STEP_NONE) EXPECT_NE(report.systemError, 0u);
+    if (c.step != STEP_NONE) {
+        EXPECT_NE(report.systemError, 0u);
+    }
     EXPECT_STREQ(job.target_name, "Vlmr2.exe");
     EXPECT_STREQ(job.failure_text, c.text);
     if (c.targetWritten) {
