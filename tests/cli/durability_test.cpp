@@ -295,6 +295,21 @@ TEST(CliOtherUsers, ProcessesThatCannotBeLookedAtAreNamed) {
     EXPECT_TRUE(std::regex_search(run.out, LINE)) << run.out << run.err;
 }
 
+TEST(CliOtherUsers, AnotherUsersGameIsPermissionDeniedWithTheWayOut) {
+    if (!IsRoot() || !Available("setpriv")) GTEST_SKIP() << "needs root and setpriv to run as another user";
+    GameFolder folder, scratch;
+    folder.Write("vlmr3.exe", FixtureImage());
+    ASSERT_EQ(chmod(folder.path().c_str(), 0777), 0);
+    ASSERT_EQ(chmod(folder.PathOf("vlmr3.exe").c_str(), 0644), 0);  // root's, not the player's
+    const CliRun run = RunWrapped(folder, "setpriv --reuid=65534 --regid=65534 --clear-groups", {}, scratch.path());
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_TRUE(Contains(run.out, "No Velmora 2345 files\nMaybe file is busy\nvlmr3.exe: permission denied\nMake it yours: "
+                                  "sudo chown \"$USER\" \"" + folder.PathOf("vlmr3.exe") + "\"\n"))
+        << run.out;
+    EXPECT_EQ(folder.Read("vlmr3.exe"), FixtureImage());
+    EXPECT_FALSE(folder.Exists("vlmr3.exe.bak"));
+}
+
 TEST(CliOtherUsers, AProcWithoutProcessesIsNamed) {
     if (!IsRoot() || !Available("unshare")) GTEST_SKIP() << "needs root and unshare for a /proc of its own";
     GameFolder folder, scratch;

@@ -93,6 +93,10 @@ TEST(CutOffJob, LosesNothingAtAnyStep) {
         if (FileExists("vlmr3.exe.orig")) {
             EXPECT_EQ(ReadFile("vlmr3.exe.orig"), GAME) << "step " << cutAt;
         }
+        // The original is written before the backup, so a new backup means an original.
+        if (backup == GAME) {
+            EXPECT_TRUE(FileExists("vlmr3.exe.orig")) << "step " << cutAt << ": backup replaced before the original";
+        }
         if (target == GAME_ALL_RULES) {
             EXPECT_EQ(backup, GAME) << "step " << cutAt;
             EXPECT_TRUE(FileExists("vlmr3.exe.orig")) << "step " << cutAt << ": patched without an original";

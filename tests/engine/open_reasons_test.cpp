@@ -170,6 +170,27 @@ TEST_F(OpenReasons, EachRefusalIsNamedWithWhatToDo) {
     }
 }
 
+// The system's own words and names for what went wrong, as the console prints them.
+TEST(SystemErrors, AreNamedAsTheSystemNamesThem) {
+    char code[32];
+    char text[PATCH_TEXT_SIZE];
+#ifdef _WIN32
+    FormatSystemErrorCode(ERROR_DISK_FULL, code);
+    EXPECT_STREQ(code, "WIN32_112");
+    FormatSystemErrorText(ERROR_DISK_FULL, text);
+#else
+    FormatSystemErrorCode(ENOSPC, code);
+    EXPECT_STREQ(code, "ENOSPC");
+    FormatSystemErrorCode(EROFS, code);
+    EXPECT_STREQ(code, "EROFS");
+    FormatSystemErrorText(ENOSPC, text);
+    EXPECT_STREQ(text, "No space left on device");
+#endif
+    const std::string words = text;
+    EXPECT_FALSE(words.empty());
+    EXPECT_EQ(words.find_first_of("\r\n"), std::string::npos) << "one line: " << words;
+}
+
 TEST_F(OpenReasons, AnEmptyFolderGivesJustTheTwoLines) {
     JobReport report;
     const PatchJob job = Run(&report);
