@@ -157,7 +157,7 @@ public:
     void Take();
     // Whether another process holds the file with this identity; `covered` says whether the
     // survey knows the file at all.
-    bool Holds(uint64_t volume, uint64_t index, const char* path, bool* covered) const;
+    bool Holds(uint64_t volume, uint64_t index, bool* covered) const;
     // Processes whose open files and mappings could not be looked at (another user's, when
     // not run as root); -1 when the processes could not be listed at all.
     int UncheckedProcesses() const { return unchecked_; }

@@ -170,7 +170,7 @@ bool HeldByAnotherProcess(const struct stat& facts, const char* name) {
     FillFile(facts, name, &file);
     if (g_survey != nullptr) {
         bool covered = false;
-        const bool held = g_survey->Holds(file.volume, file.index, file.path, &covered);
+        const bool held = g_survey->Holds(file.volume, file.index, &covered);
         if (covered) return held;
     }
     MarkHolders(&file, 1);
@@ -204,8 +204,7 @@ void HolderSurvey::Take() {
     g_survey = this;
 }
 
-bool HolderSurvey::Holds(uint64_t volume, uint64_t index, const char* path, bool* covered) const {
-    (void)path;
+bool HolderSurvey::Holds(uint64_t volume, uint64_t index, bool* covered) const {
     *covered = false;
     if (!taken_) return false;
     for (int i = 0; i < count_; ++i) {

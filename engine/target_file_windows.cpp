@@ -103,7 +103,7 @@ bool HintPathOf(const char* name, char (&path)[PATCH_TEXT_SIZE]) { return strcpy
 HolderSurvey::~HolderSurvey() {}
 bool HolderSurvey::Add(const char*) { return true; }
 void HolderSurvey::Take() { taken_ = true; }
-bool HolderSurvey::Holds(uint64_t, uint64_t, const char*, bool* covered) const {
+bool HolderSurvey::Holds(uint64_t, uint64_t, bool* covered) const {
     *covered = false;
     return false;
 }

@@ -23,7 +23,7 @@ bool HeldWhileOwnProcessHoldsIt(const char* name) {
     survey.Take();
     struct stat facts;
     bool covered = false;
-    const bool held = stat(name, &facts) == 0 && survey.Holds(facts.st_dev, facts.st_ino, "", &covered);
+    const bool held = stat(name, &facts) == 0 && survey.Holds(facts.st_dev, facts.st_ino, &covered);
     close(own);
     return held || !covered;
 }
@@ -54,9 +54,9 @@ TEST(HolderSurvey, SeesAnotherProcessAndNotItsOwn) {
     ASSERT_EQ(stat("vlmr3.exe", &target), 0);
     ASSERT_EQ(stat("vlmr3.exe.bak", &backup), 0);
     bool covered = false;
-    EXPECT_TRUE(survey.Holds(target.st_dev, target.st_ino, "", &covered));
+    EXPECT_TRUE(survey.Holds(target.st_dev, target.st_ino, &covered));
     EXPECT_TRUE(covered);
-    EXPECT_FALSE(survey.Holds(backup.st_dev, backup.st_ino, "", &covered));
+    EXPECT_FALSE(survey.Holds(backup.st_dev, backup.st_ino, &covered));
     EXPECT_TRUE(covered);
     // The open consults it, with the reason the player reads.
     OpenReason reason = OPEN_OK;
