@@ -85,7 +85,9 @@ std::string NoTargetReport(const CandidateFiles& files, const char* exe) {
             text += "also there as " + std::string(twin != nullptr ? twin : "another name") + "\n";
         } else {
             text += std::string(OpenReasonText(file.reason)) + "\n";
-            const char* hint = OpenReasonHint(file.reason);
+            char path[PATCH_TEXT_SIZE];
+            char hint[PATCH_TEXT_SIZE] = {};
+            if (HintPathOf(file.name, path)) FormatOpenReasonHint(file.reason, path, hint);
             if (hint[0] != '\0') text += "    " + std::string(hint) + "\n";
         }
     }

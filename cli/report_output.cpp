@@ -55,6 +55,50 @@ const char* JsonBool(bool value) { return value ? "true" : "false"; }
 
 std::string CopyName(const PatchJob& job, const char* suffix) { return std::string(job.target_name) + suffix; }
 
+// The step that failed, in the system's own words: one line the window does not show.
+std::string SystemReasonLine(const PatchJob& job, const JobReport& report) {
+    if (report.failedStep == STEP_NONE || report.systemError == 0) return "";
+    char reason[PATCH_TEXT_SIZE];
+    FormatSystemErrorText(report.systemError, reason);
+    switch (report.failedStep) {
+    case STEP_ORIGINAL: return "The original copy " + CopyName(job, ".orig") + " could not be written: " + reason;
+    case STEP_BACKUP: return "The backup " + CopyName(job, ".bak") + " could not be written: " + reason;
+    case STEP_WRITE_BACK: return std::string("Writing ") + job.target_name + " failed: " + reason;
+    case STEP_NONE: break;
+    }
+    return "";
+}
+
+std::string UncheckedProcessesLine(const JobReport& report) {
+    if (report.uncheckedProcesses < 0) return "could not check the processes of other users for the game: /proc cannot be read";
+    if (report.uncheckedProcesses == 0) return "";
+    return "could not check " + std::to_string(report.uncheckedProcesses) + " processes of other users for the game";
+}
+
+bool AnyCopyWritten(const JobReport& report) { return report.backupWritten || report.originalWritten; }
+
+std::string CopiesText(const PatchJob& job, const JobReport& report) {
+    const char* written = report.dryRun ? "would be written" : "written";
+    std::string text = "\ncopies:\n";
+    text += "  " + CopyName(job, ".bak") + ": " + (report.backupWritten ? written : "not written") + "\n";
+    text += "  " + CopyName(job, ".orig") + ": ";
+    if (report.originalExisted) {
+        text += "already there, left alone\n";
+    } else {
+        text += std::string(report.originalWritten ? written : "not written") + "\n";
+    }
+    return text;
+}
+
+std::string JsonError(const JobReport& report) {
+    if (report.failedStep == STEP_NONE || report.systemError == 0) return "null";
+    char code[32];
+    char reason[PATCH_TEXT_SIZE];
+    FormatSystemErrorCode(report.systemError, code);
+    FormatSystemErrorText(report.systemError, reason);
+    return "{\"code\": " + JsonString(code) + ", \"text\": " + JsonString(reason) + "}";
+}
+
 }  // namespace
 
 const char* RuleName(PatchRule rule) { return RULE_NAMES[rule]; }
@@ -67,8 +111,12 @@ std::string PatchReportText(const PatchOutcome& outcome) {
     // if something had been done.
     if (report.dryRun) text += "Dry run: nothing was written. A real run would show:\n\n";
     text += PlainLines(outcome.resultText) + "\n";
+    const std::string reasonLine = SystemReasonLine(job, report);
+    if (!reasonLine.empty()) text += reasonLine + "\n";
+    const std::string uncheckedLine = UncheckedProcessesLine(report);
+    if (!uncheckedLine.empty()) text += uncheckedLine + "\n";
     if (job.target_name[0] == '\0') return text + "\n" + NoTargetReport(report.files, report.exe);
-    if (!RulesRan(job)) return text;
+    if (!RulesRan(job)) return AnyCopyWritten(report) ? text + CopiesText(job, report) : text;
 
     text += "\nrules:\n";
     for (int rule = 0; rule < RULE_COUNT; ++rule) {
@@ -91,16 +139,7 @@ std::string PatchReportText(const PatchOutcome& outcome) {
         if (rr.hits.size() > listed) text += "    \xE2\x80\xA6 and " + std::to_string(rr.hits.size() - listed) + " more\n";
     }
 
-    const char* written = report.dryRun ? "would be written" : "written";
-    text += "\ncopies:\n";
-    text += "  " + CopyName(job, ".bak") + ": " + (report.backupWritten ? written : "not written") + "\n";
-    text += "  " + CopyName(job, ".orig") + ": ";
-    if (report.originalExisted) {
-        text += "already there, left alone\n";
-    } else {
-        text += std::string(report.originalWritten ? written : "not written") + "\n";
-    }
-    return text;
+    return text + CopiesText(job, report);
 }
 
 std::string PatchReportJson(const PatchOutcome& outcome) {
@@ -135,6 +174,8 @@ std::string PatchReportJson(const PatchOutcome& outcome) {
     if (report.originalWritten) json += std::string(report.backupWritten ? ", " : "") + JsonString(CopyName(job, ".orig"));
     json += "],\n";
     json += std::string("  \"orig_existed\": ") + JsonBool(report.originalExisted) + ",\n";
+    json += "  \"error\": " + JsonError(report) + ",\n";
+    json += "  \"unchecked_processes\": " + std::to_string(report.uncheckedProcesses) + ",\n";
     json += std::string("  \"dry_run\": ") + JsonBool(report.dryRun) + ",\n";
     json += "  \"exit_code\": " + std::to_string(outcome.exitCode) + "\n}\n";
     return json;

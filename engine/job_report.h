@@ -35,6 +35,14 @@ struct RuleReport {
     std::vector<RuleHit> hits;  // every hit, in the order the rule rewrote them
 };
 
+// The file step at which the job stopped, for a line with the system's reason.
+enum FailedStep {
+    STEP_NONE,
+    STEP_ORIGINAL,    // writing <target>.orig
+    STEP_BACKUP,      // writing <target>.bak
+    STEP_WRITE_BACK,  // writing the patched bytes over the target
+};
+
 struct JobReport {
     // Input: read the target and work out everything a real run would do, but write
     // nothing at all: no copy, no byte of the target.
@@ -49,6 +57,13 @@ struct JobReport {
     bool backupWritten = false;  // <target>.bak
     bool originalWritten = false;  // <target>.orig, written by this run
     bool originalExisted = false;  // <target>.orig was already there and was left alone
+    // Where the job failed, and the system's error code of that step (errno, or
+    // GetLastError; 0 when the system told none). See FormatSystemErrorText.
+    FailedStep failedStep = STEP_NONE;
+    unsigned long systemError = 0;
+    // Natively: how many other users' processes could not be looked at for whether they
+    // hold the game; -1 when the processes could not be listed at all.
+    int uncheckedProcesses = 0;
 };
 
 // Text of a rule reason for people: "switched off", "no value", "pattern not found",

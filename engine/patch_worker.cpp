@@ -78,31 +78,27 @@ bool MayReplace(const char* name) {
     return true;
 }
 
-// Writes the backup whole, or reports why not. The previous backup stays as it was until
-// the new one is whole on the disk.
-bool WriteBackup(const char* backupName, const uint8_t* image, uint32_t size, bool dryRun, PatchJob* job) {
-    const bool written = MayReplace(backupName) && (dryRun || WriteFileAtomically(backupName, image, size, true));
-    if (!written) {
-        sprintf_s(job->failure_text, "Nothing was changed!\r\n\r\nThe backup %s\r\ncould not be written.", backupName);
-    }
-    return written;
+void ReportBackupFailure(const char* backupName, bool changedACopy, PatchJob* job) {
+    // A copy that was there before and has been replaced by now makes "nothing" untrue.
+    sprintf_s(job->failure_text, "%s\r\n\r\nThe backup %s\r\ncould not be written.",
+              changedACopy ? "The game was not changed!" : "Nothing was changed!", backupName);
 }
 
-// The contents as first found, kept once and never replaced: every later run's backup may
-// already be a patched file.
-bool KeepOriginal(const char* originalName, const uint8_t* image, uint32_t size, bool dryRun, PatchJob* job,
-                  JobReport* report) {
-    if (g_fileOps.inspect(originalName).exists) {
-        report->originalExisted = true;
-        return true;
-    }
-    if (!dryRun && !WriteFileAtomically(originalName, image, size, false)) {
-        sprintf_s(job->failure_text, "Nothing was changed!\r\n\r\nThe original copy\r\n%s\r\ncould not be written.",
-                  originalName);
-        return false;
-    }
-    report->originalWritten = true;
-    return true;
+// What is under the name of the kept original before the run.
+enum OriginalState {
+    ORIGINAL_ABSENT,
+    ORIGINAL_EMPTY,       // a 0-byte file: no original, and replaced by the first real one
+    ORIGINAL_KEPT,        // a file of its own with contents: left alone
+    ORIGINAL_NOT_A_FILE,  // a folder, a device, or what cannot be told
+    ORIGINAL_IS_TARGET,   // the target itself under a second name (a hard or symbolic link)
+};
+
+OriginalState StateOfOriginal(const char* originalName, const FileIdentity& target) {
+    const FileIdentity original = g_fileOps.identify(originalName);
+    if (!original.exists) return ORIGINAL_ABSENT;
+    if (!original.regular) return ORIGINAL_NOT_A_FILE;
+    if (SameFile(original, target)) return ORIGINAL_IS_TARGET;
+    return original.size == 0 ? ORIGINAL_EMPTY : ORIGINAL_KEPT;
 }
 
 // A run that was cut off leaves at most its temporary copies; they are never a good copy.
@@ -113,12 +109,37 @@ void RemoveLeftovers(const char* const (&names)[2]) {
     }
 }
 
-bool WriteBack(FILE* target, const uint8_t* image, uint32_t size) {
+bool WriteBack(FILE* target, const uint8_t* image, uint32_t size, unsigned long* systemError) {
+    ClearSystemError();
     bool written = g_fileOps.rewind(target) && WriteWhole(target, image, size) && CommitFile(target);
-    return (g_fileOps.close(target) == 0) && written;
+    if (!written) *systemError = LastSystemError();
+    ClearSystemError();
+    const bool closed = g_fileOps.close(target) == 0;
+    if (!closed && *systemError == 0) *systemError = LastSystemError();
+    return closed && written;
+}
+
+// Stops a run before anything is written.
+void Stop(FILE* target, uint8_t* image) {
+    g_fileOps.close(target);
+    if (image != nullptr) g_fileOps.release(image);
 }
 
 }  // namespace
+
+void SurveyCandidates(const char* exe, HolderSurvey* survey) {
+    // The names as they are spelt on the disk: the copies take the same spelling.
+    static const char* const COPIES[] = {"", ".bak", ".orig"};
+    CandidateFiles files;
+    ListCandidateNames(".", exe, &files);
+    for (int i = 0; i < files.count; ++i) {
+        for (const char* suffix : COPIES) {
+            char name[PATCH_TEXT_SIZE];
+            if (strcpy_s(name, files.files[i].name) == 0 && strcat_s(name, suffix) == 0) survey->Add(name);
+        }
+    }
+    survey->Take();
+}
 
 void RunPatchJob(PatchJob* job, JobReport* report) {
     JobReport ownReport;
@@ -126,6 +147,10 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
     const bool dryRun = r.dryRun;
     const RuleValues values = {job->aspect_ratio, job->camera_distance, job->fov_width};
     bool applied[RULE_COUNT] = {};
+
+    HolderSurvey survey;
+    SurveyCandidates(r.exe, &survey);
+    r.uncheckedProcesses = survey.UncheckedProcesses();
 
     ProbeCandidates(r.exe, job->target_name, r.candidates, &r.files);
     if (job->target_name[0] == '\0') {
@@ -139,27 +164,59 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
         ReportReopenFailure(job, reopenReason);
         return;
     }
+    const char* name = job->target_name;
 
     char backupName[PATCH_TEXT_SIZE];
     char originalName[PATCH_TEXT_SIZE];
-    strcpy_s(backupName, job->target_name);
+    strcpy_s(backupName, name);
     strcat_s(backupName, ".bak");
-    strcpy_s(originalName, job->target_name);
+    strcpy_s(originalName, name);
     strcat_s(originalName, ".orig");
-    if (!dryRun) RemoveLeftovers({backupName, originalName});
+
+    // Every refusal comes before the first write, so that a refused run leaves every file as
+    // it was.
+    const FileIdentity targetIdentity = g_fileOps.identify(name);
+    if (SameFile(g_fileOps.identify(backupName), targetIdentity)) {
+        ReportBackupFailure(backupName, false, job);
+        return Stop(target, nullptr);
+    }
+    const OriginalState original = StateOfOriginal(originalName, targetIdentity);
+    if (original == ORIGINAL_NOT_A_FILE) {
+        sprintf_s(job->failure_text, "Nothing was changed!\r\n\r\n%s\r\nis not a file.", originalName);
+        return Stop(target, nullptr);
+    }
+    if (original == ORIGINAL_IS_TARGET) {
+        sprintf_s(job->failure_text, "Nothing was changed!\r\n\r\n%s is\r\nthe same file as %s.", originalName, name);
+        return Stop(target, nullptr);
+    }
 
     uint32_t size = 0;
     uint8_t* image = ReadWholeImage(target, job, &size);
-    if (image == nullptr) {
-        g_fileOps.close(target);
-        return;
+    if (image == nullptr) return Stop(target, nullptr);
+    if (!MayReplace(backupName)) {
+        ReportBackupFailure(backupName, false, job);
+        return Stop(target, image);
     }
 
-    if (!WriteBackup(backupName, image, size, dryRun, job) ||
-        !KeepOriginal(originalName, image, size, dryRun, job, &r)) {
-        g_fileOps.close(target);
-        g_fileOps.release(image);
-        return;
+    // The original first: if it cannot be written, the old backup is still the old one. An
+    // empty file is no original: none is kept of it, and an empty one is no kept original.
+    if (!dryRun) RemoveLeftovers({backupName, originalName});
+    const bool originalDue = (original == ORIGINAL_ABSENT || original == ORIGINAL_EMPTY) && size > 0;
+    if (originalDue) {
+        if (!dryRun && !WriteFileAtomically(originalName, image, size, original == ORIGINAL_EMPTY, &r.systemError)) {
+            sprintf_s(job->failure_text, "Nothing was changed!\r\n\r\nThe original copy\r\n%s\r\ncould not be written.",
+                      originalName);
+            r.failedStep = STEP_ORIGINAL;
+            return Stop(target, image);
+        }
+        r.originalWritten = true;
+    }
+    r.originalExisted = original == ORIGINAL_KEPT;
+
+    if (!dryRun && !WriteFileAtomically(backupName, image, size, true, &r.systemError)) {
+        ReportBackupFailure(backupName, r.originalWritten && original == ORIGINAL_EMPTY, job);
+        r.failedStep = STEP_BACKUP;
+        return Stop(target, image);
     }
     r.backupWritten = true;
 
@@ -169,13 +226,14 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
     if (dryRun) {
         g_fileOps.close(target);
     } else {
-        writtenBack = WriteBack(target, image, size);
+        writtenBack = WriteBack(target, image, size, &r.systemError);
     }
     g_fileOps.release(image);
     if (!writtenBack) {
+        r.failedStep = STEP_WRITE_BACK;
         sprintf_s(job->failure_text,
                   "Writing %s failed!\r\n\r\n%s holds\r\nthe previous contents:\r\ncopy it back to restore\r\nthe game.",
-                  job->target_name, backupName);
+                  name, backupName);
     }
 
     for (int i = 0; i < RULE_COUNT; ++i) {

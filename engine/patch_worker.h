@@ -27,6 +27,10 @@ inline void ProbeCandidates(char (&targetName)[PATCH_TEXT_SIZE], OpenReason (&re
     ProbeCandidates(nullptr, targetName, reasons, nullptr);
 }
 
+// Takes `survey` of who holds each candidate and its .bak and .orig, in one look at the
+// other processes, and puts it in effect for the opens of the run (see HolderSurvey).
+void SurveyCandidates(const char* exe, HolderSurvey* survey);
+
 struct JobReport;
 
 // The same work on the calling thread. With `report` it also tells, for the console

@@ -17,19 +17,31 @@ bool IsWorthNaming(OpenReason reason) {
 
 void FormatNoTargetText(const OpenReason (&reasons)[TARGET_CANDIDATE_COUNT], char (&text)[PATCH_TEXT_SIZE]) {
     strcpy_s(text, NO_TARGET_TEXT);
-    const char* hint = "";
+    int first = -1;
     int named = 0;
     for (int i = 0; i < TARGET_CANDIDATE_COUNT && named < MAX_REASON_LINES; ++i) {
         if (!IsWorthNaming(reasons[i])) continue;
-        if (named++ == 0) hint = OpenReasonHint(reasons[i]);
+        if (named++ == 0) first = i;
         strcat_s(text, "\r\n");
         strcat_s(text, TARGET_CANDIDATES[i]);
         strcat_s(text, ": ");
         strcat_s(text, OpenReasonText(reasons[i]));
     }
-    if (hint[0] != '\0') {
-        strcat_s(text, "\r\n");
-        strcat_s(text, hint);
+    if (first < 0) return;
+    // A hint that names the file names it in full where that fits, else as it is named above.
+    char path[PATCH_TEXT_SIZE];
+    char hint[PATCH_TEXT_SIZE] = {};
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const bool full = attempt == 0 && HintPathOf(TARGET_CANDIDATES[first], path);
+        if (!full) strcpy_s(path, TARGET_CANDIDATES[first]);
+        FormatOpenReasonHint(reasons[first], path, hint);
+        char withHint[PATCH_TEXT_SIZE];
+        if (hint[0] == '\0' || strcpy_s(withHint, text) != 0 || strcat_s(withHint, "\r\n") != 0 ||
+            strcat_s(withHint, hint) != 0) {
+            continue;
+        }
+        strcpy_s(text, withHint);
+        return;
     }
 }
 

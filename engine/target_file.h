@@ -24,11 +24,19 @@ enum OpenReason {
     OPEN_PERMISSION_DENIED,  // no write access: another owner, or the folder
 };
 
-// "in use", "read-only", "access denied", "cannot be opened"; empty for OPEN_OK, and for
-// OPEN_MISSING and OPEN_NOT_A_FILE, which the player is not told about.
+// "in use", "read-only", "access denied", "cannot be opened", "immutable", "read-only file
+// system", "permission denied"; empty for OPEN_OK, and for OPEN_MISSING and OPEN_NOT_A_FILE,
+// which the player is not told about.
 const char* OpenReasonText(OpenReason reason);
-// What the player can do about it, or empty when there is nothing to say.
+// What the player can do about it, or empty when there is nothing to say. The native hints
+// name the file: "<path>" stands where FormatOpenReasonHint puts its path.
 const char* OpenReasonHint(OpenReason reason);
+// The hint with `path` in place of "<path>"; empty when there is no hint, or when it would
+// not fit.
+void FormatOpenReasonHint(OpenReason reason, const char* path, char (&hint)[PATCH_TEXT_SIZE]);
+// The path a hint names for `name`: natively the full path, from the root, of the name in
+// the current folder; on Windows, whose hints name no file, the name itself.
+bool HintPathOf(const char* name, char (&path)[PATCH_TEXT_SIZE]);
 // The reason's stable name for scripts: "in_use", "read_only", "access_denied", "cannot_open",
 // "immutable", "read_only_fs", "permission_denied"; empty where OpenReasonText is empty.
 const char* OpenReasonCode(OpenReason reason);
@@ -39,13 +47,26 @@ const NativeFile NO_NATIVE_FILE = -1;
 
 enum OpenDisposition {
     OPEN_EXISTING_ONLY,  // the file must be there
-    CREATE_OR_TRUNCATE,  // a fresh, empty file
+    // A file made by this call, which nothing of that name may precede: an existing file,
+    // folder or link (even one leading nowhere) makes it fail, so that nothing is ever
+    // written through a name someone else laid down.
+    CREATE_NEW_ONLY,
 };
 
 struct FileFacts {
     bool exists;
     bool directory;
-    bool readOnly;  // the read-only attribute, or no write permission bit at all
+    bool readOnly;  // the read-only attribute (Windows); natively the open tells
+    bool immutable;  // natively: the immutable or append-only attribute
+    bool owned;      // natively: the user's own file, so that its mode is theirs to change
+};
+
+// What a name itself is, a link not followed.
+enum EntryKind {
+    ENTRY_NONE,   // nothing of that name
+    ENTRY_FILE,   // a plain file
+    ENTRY_LINK,   // a symbolic link (or another reparse point that is no folder)
+    ENTRY_OTHER,  // a folder, a device, a pipe, or what cannot be told
 };
 
 // Which file a name leads to, links followed: its kind and its identity on the system, so
@@ -86,6 +107,7 @@ struct FileOps {
     void* (*allocate)(size_t size);
     void (*release)(void* buffer);
     FileIdentity (*identify)(const char* name);
+    EntryKind (*entryKind)(const char* name);
 };
 
 // The operations in use; tests may replace entries and put the defaults back.
@@ -95,8 +117,65 @@ extern const FileOps DEFAULT_FILE_OPS;
 // Whether two identities are one existing file.
 bool SameFile(const FileIdentity& a, const FileIdentity& b);
 
-// The reason for a failed openNative, from its error code and what inspect said.
+// The reason for a failed openNative, from its error code and what inspect said of the file.
+OpenReason ReasonOfOpenError(unsigned long error, const FileFacts& facts);
 OpenReason ReasonOfOpenError(unsigned long error);
+
+// The system's error code of the last failed file operation (errno, or GetLastError), and
+// a way to clear it first so that a failure that set none is not blamed on an old one.
+unsigned long LastSystemError();
+void ClearSystemError();
+// The system's own words for an error code (strerror, or FormatMessageA with its line end
+// cut), and its name for scripts: the errno name ("ENOSPC") or "WIN32_<n>" ("WIN32_112").
+void FormatSystemErrorText(unsigned long error, char (&text)[PATCH_TEXT_SIZE]);
+void FormatSystemErrorCode(unsigned long error, char (&code)[32]);
+
+// Linux has no sharing modes, so a running game is seen by looking at the other processes:
+// which have one of the files open or mapped. A survey does that once for a whole run, for
+// every file the run may open, instead of once per open; while a survey lives, the natively
+// existing-file opens (OpenForUpdate) consult it for the files it covers and look afresh
+// only for the others. On Windows the sharing modes do this and a survey does nothing.
+//
+//     HolderSurvey survey;
+//     survey.Add("vlmr3.exe"); survey.Add("vlmr3.exe.bak");  // ... every name of the run
+//     survey.Take();
+//     FILE* target = OpenForUpdate("vlmr3.exe", &reason);    // consults the survey
+//     if (survey.UncheckedProcesses() != 0) ...               // tell the player
+//
+// One survey at a time; it is the one in effect from Take to its end.
+class HolderSurvey {
+public:
+    enum { MAX_FILES = 32 };
+    HolderSurvey() = default;
+    ~HolderSurvey();
+    HolderSurvey(const HolderSurvey&) = delete;
+    HolderSurvey& operator=(const HolderSurvey&) = delete;
+
+    // Names whose file does not exist (yet) are left out; false when the survey is full.
+    bool Add(const char* name);
+    // Walks the processes once, other than this one, and puts the survey in effect.
+    void Take();
+    // Whether another process holds the file with this identity; `covered` says whether the
+    // survey knows the file at all.
+    bool Holds(uint64_t volume, uint64_t index, bool* covered) const;
+    // Processes whose open files and mappings could not be looked at (another user's, when
+    // not run as root); -1 when the processes could not be listed at all.
+    int UncheckedProcesses() const { return unchecked_; }
+
+    struct File {
+        uint64_t volume, index;
+        char path[PATCH_TEXT_SIZE];  // as the maps show it, when it can be told
+        bool held;
+    };
+
+private:
+    File files_[MAX_FILES] = {};
+    int count_ = 0;
+    int unchecked_ = 0;
+    bool taken_ = false;
+};
+// The survey in effect, or null.
+const HolderSurvey* CurrentHolderSurvey();
 
 // Opens an existing file for update ("r+b") with no sharing, or returns null and says why.
 // `reason` may be null.
@@ -125,12 +204,18 @@ bool WriteWhole(FILE* file, const void* buffer, size_t size);
 bool CommitFile(FILE* file);
 
 // Puts `size` bytes under `name` so that `name` is at every moment either what it was or
-// the whole new contents: they are written to `name` + ".tmp" in the same folder, forced
-// to the disk and moved over `name`. With `replace` false an existing `name` is kept and
-// the call fails. On failure the temporary file is removed and `name` is as it was.
+// the whole new contents: they are written to a new file `name` + ".velmora-tmp" in the same
+// folder (made by this call, never through a link), forced to the disk and moved over
+// `name`, and the folder is forced to the disk after the move. With `replace` false an
+// existing `name` is kept and the call fails. On failure the temporary file is removed and
+// `name` is as it was; `systemError` (may be null) then holds the system's error code of the
+// step that failed, or 0 when it set none.
 bool WriteFileAtomically(const char* name, const void* data, size_t size, bool replace);
+bool WriteFileAtomically(const char* name, const void* data, size_t size, bool replace, unsigned long* systemError);
 
-// Removes a temporary file that WriteFileAtomically left, if it is there and is a file.
+// Removes what a cut-off WriteFileAtomically may have left under `temporary`: a plain file,
+// or a link, which is removed itself and never followed. Anything else (a folder) stays.
+// True when nothing is left under the name.
 bool RemoveTemporary(const char* temporary);
 
 // The temporary file that WriteFileAtomically uses for `name`; false when the name is too

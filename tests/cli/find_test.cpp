@@ -59,7 +59,11 @@ TEST(CliNoTarget, NamesTheFolderTheNamesAndEveryRefusal) {
     EXPECT_EQ(run.exitCode, 3) << run.out << run.err;
     std::string refusals;
     for (const char* name : {"Vlmr2.exe", "v2plus.exe", "vlmr3.exe", "vm3plus.exe", "vlmr4.exe"}) {
+#ifdef _WIN32
         refusals += std::string("  ") + name + ": read-only\n    Clear its read-only attribute.\n";
+#else
+        refusals += std::string("  ") + name + ": read-only\n    Make it writable: chmod u+w \"" + folder.PathOf(name) + "\"\n";
+#endif
     }
     EXPECT_EQ(Below(run.out), Searched(folder) + ALL_NAMES + ANY_CASE + "Found, but not opened:\n" + refusals +
                                   "  PCVlmr5.exe: not a file\n")

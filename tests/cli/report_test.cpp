@@ -9,7 +9,16 @@
 #include "cli_runner.h"
 #include "expected.h"
 #include "json_value.h"
+#include "patch_command.h"
 #include "report_agreement.h"
+#include "report_output.h"
+#include "target_file.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cerrno>
+#endif
 
 namespace {
 
@@ -141,6 +150,62 @@ TEST(CliReport, DirNamesTheGameFolder) {
     EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
     EXPECT_EQ(here.Read("vlmr3.exe"), FixtureImage());
     EXPECT_EQ(Slice(game.Read("vlmr3.exe"), FPS_AT, 5), Bytes({0x8B, 0xF8, 0x83, 0xFF, 0x00}));
+}
+
+// The job run in this process, with the game's own commit failing as a failing disk would
+// make it fail: the report still shows what the rules did, the copies it wrote and the
+// system's reason, in the text and in JSON.
+TEST(CliReport, AFailedWriteBackStillReportsTheRulesTheCopiesAndTheSystemsReason) {
+    GameFolder folder;
+    folder.Write("vlmr3.exe", FixtureImage());
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(folder.path());
+    static int s_commits;
+    s_commits = 0;
+    g_fileOps.commit = [](FILE* file) {
+        if (++s_commits < 3) return DEFAULT_FILE_OPS.commit(file);  // the two copies commit
+#ifdef _WIN32
+        SetLastError(ERROR_WRITE_FAULT);
+#else
+        errno = EIO;
+#endif
+        return -1;
+    };
+    CliOptions options;
+    options.camera = true;
+    options.cameraDistance = "2000";
+    PatchOutcome outcome;
+    char message[PATCH_TEXT_SIZE] = {};
+    const bool ran = RunPatchCommand(options, &outcome, message);
+    g_fileOps = DEFAULT_FILE_OPS;
+    std::filesystem::current_path(previous);
+    ASSERT_TRUE(ran) << message;
+    EXPECT_EQ(outcome.exitCode, 4);
+
+    char reason[PATCH_TEXT_SIZE];
+    FormatSystemErrorText(outcome.report.systemError, reason);
+    EXPECT_NE(reason[0], '\0');
+    const std::string text = PatchReportText(outcome);
+    EXPECT_EQ(text.compare(0, 26, "Writing vlmr3.exe failed!\n"), 0) << text;
+    EXPECT_TRUE(Contains(text, "\nWriting vlmr3.exe failed: " + std::string(reason) + "\n")) << text;
+    EXPECT_TRUE(Contains(text, "\nrules:\n  widescreen: 1 hit\n")) << text;
+    EXPECT_TRUE(Contains(text, "\n  camera: 1 hit\n")) << text;
+    EXPECT_TRUE(Contains(text, "\n  fov: switched off\n  fps: switched off\n")) << text;
+    EXPECT_TRUE(Contains(text, "\ncopies:\n  vlmr3.exe.bak: written\n  vlmr3.exe.orig: written\n")) << text;
+
+    JsonValue json;
+    std::string error;
+    ASSERT_TRUE(ParseJson(PatchReportJson(outcome), &json, &error)) << error;
+    ASSERT_EQ(json["rules"].items.size(), 4u);
+    EXPECT_EQ(json["rules"].items[1]["line"].text, "Camera dist correction OK");
+    EXPECT_EQ(json["rules"].items[1]["hits"].items.size(), 1u);
+    EXPECT_EQ(json["copies"].items.size(), 2u);
+#ifdef _WIN32
+    EXPECT_EQ(json["error"]["code"].text, "WIN32_29");
+#else
+    EXPECT_EQ(json["error"]["code"].text, "EIO");
+#endif
+    EXPECT_EQ(json["error"]["text"].text, reason);
 }
 
 }  // namespace

@@ -93,6 +93,10 @@ TEST(CutOffJob, LosesNothingAtAnyStep) {
         if (FileExists("vlmr3.exe.orig")) {
             EXPECT_EQ(ReadFile("vlmr3.exe.orig"), GAME) << "step " << cutAt;
         }
+        // The original is written before the backup, so a new backup means an original.
+        if (backup == GAME) {
+            EXPECT_TRUE(FileExists("vlmr3.exe.orig")) << "step " << cutAt << ": backup replaced before the original";
+        }
         if (target == GAME_ALL_RULES) {
             EXPECT_EQ(backup, GAME) << "step " << cutAt;
             EXPECT_TRUE(FileExists("vlmr3.exe.orig")) << "step " << cutAt << ": patched without an original";
@@ -101,7 +105,7 @@ TEST(CutOffJob, LosesNothingAtAnyStep) {
         for (const char* known : {"vlmr3.exe", "vlmr3.exe.bak", "vlmr3.exe.orig"}) extra.erase(known);
         EXPECT_LE(extra.size(), 1u) << "step " << cutAt;
         for (const auto& name : extra) {
-            EXPECT_TRUE(name == "vlmr3.exe.bak.tmp" || name == "vlmr3.exe.orig.tmp") << "step " << cutAt << ": " << name;
+            EXPECT_TRUE(name == "vlmr3.exe.bak.velmora-tmp" || name == "vlmr3.exe.orig.velmora-tmp") << "step " << cutAt << ": " << name;
         }
 
         // The next run clears up and ends where an uninterrupted run would.

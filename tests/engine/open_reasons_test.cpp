@@ -35,6 +35,8 @@ const std::string NO_FILES = "No Velmora 2345 files\r\nMaybe file is busy";
 struct Refusal {
     enum Step { NONE, READ_ONLY_ATTRIBUTE, FOLDER, SYSTEM_ERROR, NO_DESCRIPTOR, NO_STREAM } step;
     unsigned long error;
+    bool notOwned = false;   // natively: another user's file
+    bool immutable = false;  // natively: the immutable attribute
 };
 
 std::map<std::string, Refusal> g_refusals;
@@ -49,6 +51,8 @@ FileFacts InjectedInspect(const char* name) {
     const Refusal refusal = RefusalOf(name);
     if (refusal.step == Refusal::READ_ONLY_ATTRIBUTE) facts.readOnly = true;
     if (refusal.step == Refusal::FOLDER) facts.directory = true;
+    if (refusal.notOwned) facts.owned = false;
+    if (refusal.immutable) facts.immutable = true;
     return facts;
 }
 
@@ -108,6 +112,13 @@ protected:
     ToggleScope toggles{true, false, false, false};
 };
 
+// The hint's "<path>" as the native hints fill it in: the file's full path.
+std::string WithPath(std::string lines) {
+    const size_t at = lines.find("<path>");
+    if (at != std::string::npos) lines.replace(at, 6, (std::filesystem::current_path() / "vlmr3.exe").string());
+    return lines;
+}
+
 TEST_F(OpenReasons, EachRefusalIsNamedWithWhatToDo) {
     const struct {
         const char* name;
@@ -119,10 +130,26 @@ TEST_F(OpenReasons, EachRefusalIsNamedWithWhatToDo) {
          "\r\nvlmr3.exe: in use\r\nClose the game, then try again."},
         {"lock violation", {Refusal::SYSTEM_ERROR, LOCKED}, OPEN_IN_USE,
          "\r\nvlmr3.exe: in use\r\nClose the game, then try again."},
+#ifdef _WIN32
         {"read-only attribute", {Refusal::READ_ONLY_ATTRIBUTE, 0}, OPEN_READ_ONLY,
          "\r\nvlmr3.exe: read-only\r\nClear its read-only attribute."},
         {"write access refused", {Refusal::SYSTEM_ERROR, DENIED}, OPEN_ACCESS_DENIED,
          "\r\nvlmr3.exe: access denied\r\nRun this tool as administrator."},
+#else
+        // In the system's own terms, in the order the checks come.
+        {"immutable, refused", {Refusal::SYSTEM_ERROR, EPERM, false, true}, OPEN_IMMUTABLE,
+         "\r\nvlmr3.exe: immutable\r\nClear it: sudo chattr -i -a \"<path>\""},
+        {"read-only file system", {Refusal::SYSTEM_ERROR, EROFS}, OPEN_READ_ONLY_FS,
+         "\r\nvlmr3.exe: read-only file system\r\nCopy the game to a writable folder, or remount it read-write."},
+        {"the user's own file, no write permission", {Refusal::SYSTEM_ERROR, EACCES}, OPEN_READ_ONLY,
+         "\r\nvlmr3.exe: read-only\r\nMake it writable: chmod u+w \"<path>\""},
+        {"read-only attribute", {Refusal::READ_ONLY_ATTRIBUTE, 0}, OPEN_READ_ONLY,
+         "\r\nvlmr3.exe: read-only\r\nMake it writable: chmod u+w \"<path>\""},
+        {"another user's file", {Refusal::SYSTEM_ERROR, EACCES, true}, OPEN_PERMISSION_DENIED,
+         "\r\nvlmr3.exe: permission denied\r\nMake it yours: sudo chown \"$USER\" \"<path>\""},
+        {"not permitted", {Refusal::SYSTEM_ERROR, EPERM}, OPEN_PERMISSION_DENIED,
+         "\r\nvlmr3.exe: permission denied\r\nMake it yours: sudo chown \"$USER\" \"<path>\""},
+#endif
         {"any other error", {Refusal::SYSTEM_ERROR, OTHER}, OPEN_FAILED, "\r\nvlmr3.exe: cannot be opened"},
         {"no runtime descriptor", {Refusal::NO_DESCRIPTOR, 0}, OPEN_FAILED, "\r\nvlmr3.exe: cannot be opened"},
         {"no stream", {Refusal::NO_STREAM, 0}, OPEN_FAILED, "\r\nvlmr3.exe: cannot be opened"},
@@ -135,12 +162,33 @@ TEST_F(OpenReasons, EachRefusalIsNamedWithWhatToDo) {
         JobReport report;
         const PatchJob job = Run(&report);
         EXPECT_STREQ(job.target_name, "") << c.name;
-        EXPECT_EQ(job.failure_text, NO_FILES + c.lines) << c.name;
+        EXPECT_EQ(job.failure_text, NO_FILES + WithPath(c.lines)) << c.name;
         EXPECT_EQ(report.candidates[2], c.reason) << c.name;
         EXPECT_EQ(ReadFile("vlmr3.exe"), GAME) << c.name;
         EXPECT_FALSE(FileExists("vlmr3.exe.bak")) << c.name;
         EXPECT_FALSE(FileExists("vlmr3.exe.orig")) << c.name;
     }
+}
+
+// The system's own words and names for what went wrong, as the console prints them.
+TEST(SystemErrors, AreNamedAsTheSystemNamesThem) {
+    char code[32];
+    char text[PATCH_TEXT_SIZE];
+#ifdef _WIN32
+    FormatSystemErrorCode(ERROR_DISK_FULL, code);
+    EXPECT_STREQ(code, "WIN32_112");
+    FormatSystemErrorText(ERROR_DISK_FULL, text);
+#else
+    FormatSystemErrorCode(ENOSPC, code);
+    EXPECT_STREQ(code, "ENOSPC");
+    FormatSystemErrorCode(EROFS, code);
+    EXPECT_STREQ(code, "EROFS");
+    FormatSystemErrorText(ENOSPC, text);
+    EXPECT_STREQ(text, "No space left on device");
+#endif
+    const std::string words = text;
+    EXPECT_FALSE(words.empty());
+    EXPECT_EQ(words.find_first_of("\r\n"), std::string::npos) << "one line: " << words;
 }
 
 TEST_F(OpenReasons, AnEmptyFolderGivesJustTheTwoLines) {
@@ -163,8 +211,12 @@ TEST_F(OpenReasons, AtMostThreeInListOrderAndTheHintOfTheFirst) {
         {"Vlmr2.exe", {Refusal::SYSTEM_ERROR, SHARING}},
     };
     const PatchJob job = Run();
-    EXPECT_EQ(job.failure_text, NO_FILES +
-                                    "\r\nVlmr2.exe: in use\r\nv2plus.exe: read-only\r\nvm3plus.exe: access denied"
+#ifdef _WIN32
+    const char* const denied = "access denied";
+#else
+    const char* const denied = "read-only";  // the user's own file
+#endif
+    EXPECT_EQ(job.failure_text, NO_FILES + "\r\nVlmr2.exe: in use\r\nv2plus.exe: read-only\r\nvm3plus.exe: " + denied +
                                     "\r\nClose the game, then try again.");
 }
 
@@ -267,14 +319,14 @@ TEST_F(NativeRefusals, NoWriteBitIsReadOnly) {
     chmod("vlmr3.exe", 0644);
 }
 
-TEST_F(NativeRefusals, AnImmutableFileIsAccessDenied) {
+TEST_F(NativeRefusals, AnImmutableFileIsNamedSo) {
     WriteFile("vlmr3.exe", GAME);
     if (std::system("chattr +i vlmr3.exe 2>/dev/null") != 0) {
         GTEST_SKIP() << "chattr +i is refused here (needs root and a file system with attributes)";
     }
     const OpenReason reason = ReasonFor("vlmr3.exe");
     EXPECT_EQ(std::system("chattr -i vlmr3.exe"), 0);
-    EXPECT_EQ(reason, OPEN_ACCESS_DENIED);
+    EXPECT_EQ(reason, OPEN_IMMUTABLE);
 }
 
 TEST_F(NativeRefusals, TheJobsOwnHoldKeepsASecondOpenOut) {

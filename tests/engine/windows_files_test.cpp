@@ -467,9 +467,10 @@ TEST_F(WindowsFiles, BackupThatCannotBeWrittenLeavesTheGameUntouched) {
     }
 }
 
-// The disk fills up while the new backup is written: the previous backup, the only copy of
-// an earlier state, must come through byte for byte, and the game must not be touched.
-TEST_F(WindowsFiles, FullDiskDuringTheBackupKeepsThePreviousOne) {
+// The disk fills up while the copies are written (the original first): the previous backup,
+// the only copy of an earlier state, must come through byte for byte, and the game must not
+// be touched.
+TEST_F(WindowsFiles, FullDiskDuringTheCopiesKeepsThePreviousBackup) {
     SmallDisk disk("64k");
     if (!disk.unmet().empty()) GTEST_SKIP() << disk.unmet();
     InFolder onTheSmallDisk(disk.windowsPath());
@@ -480,13 +481,13 @@ TEST_F(WindowsFiles, FullDiskDuringTheBackupKeepsThePreviousOne) {
     for (size_t i = 0; i < oldBackup.size(); ++i) oldBackup[i] = static_cast<unsigned char>(i * 7 + 1);
     WriteFile("vlmr3.exe", game);
     WriteFile("vlmr3.exe.bak", oldBackup);
-    // Room for part of the new backup, not for all of it.
+    // Room for part of a copy, not for all of it.
     const ULONGLONG room = FillDiskLeaving("filler", 4096);
     ASSERT_GT(room, 0u);
     ASSERT_LT(room, game.size());
 
     const PatchJob job = RunJob();
-    EXPECT_EQ(ResultTextOf(job), "Nothing was changed!\r\n\r\nThe backup vlmr3.exe.bak\r\ncould not be written.");
+    EXPECT_EQ(ResultTextOf(job), "Nothing was changed!\r\n\r\nThe original copy\r\nvlmr3.exe.orig\r\ncould not be written.");
     EXPECT_EQ(ReadFile("vlmr3.exe.bak"), oldBackup);
     EXPECT_EQ(ReadFile("vlmr3.exe"), game);
     EXPECT_EQ(FilesHere(), (std::vector<std::string>{"filler", "vlmr3.exe", "vlmr3.exe.bak"}));

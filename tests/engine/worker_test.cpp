@@ -13,6 +13,7 @@
 #include <windows.h>
 #endif
 
+#include "job_report.h"
 #include "patch_worker.h"
 #include "target_file.h"
 #include "test_folder.h"
@@ -211,9 +212,11 @@ struct Fault {
 };
 
 #ifdef _WIN32
-const unsigned long IN_USE_ERROR = ERROR_SHARING_VIOLATION, GONE_ERROR = ERROR_FILE_NOT_FOUND;
+const unsigned long IN_USE_ERROR = ERROR_SHARING_VIOLATION, GONE_ERROR = ERROR_FILE_NOT_FOUND, DISK_FULL = ERROR_DISK_FULL;
+void SetSystemError(unsigned long error) { SetLastError(error); }
 #else
-const unsigned long IN_USE_ERROR = EWOULDBLOCK, GONE_ERROR = ENOENT;
+const unsigned long IN_USE_ERROR = EWOULDBLOCK, GONE_ERROR = ENOENT, DISK_FULL = ENOSPC;
+void SetSystemError(unsigned long error) { errno = static_cast<int>(error); }
 #endif
 
 // Follows each open from its name to its system handle, descriptor and stream, so that a
@@ -253,7 +256,9 @@ public:
 private:
     static bool Strikes(FaultOp op, const std::string& file) {
         if (op != fault.op || file != fault.file) return false;
-        return ++calls[std::to_string(op) + file] == fault.nth;
+        if (++calls[std::to_string(op) + file] != fault.nth) return false;
+        SetSystemError(DISK_FULL);  // as a full disk would say it
+        return true;
     }
     static NativeFile OpenNative(const char* name, OpenDisposition disposition, unsigned long* error) {
         if (Strikes(FAIL_OPEN, name)) {
@@ -319,6 +324,7 @@ struct FailureCase {
     bool targetWritten;
     CopyAfter backup;
     CopyAfter original;
+    FailedStep step = STEP_NONE;  // the step the report names, with the system's reason
 };
 
 const char REOPEN_TEXT[] =
@@ -334,13 +340,14 @@ const char WRITE_TEXT[] =
     "Writing Vlmr2.exe failed!\r\n\r\nVlmr2.exe.bak holds\r\nthe previous contents:\r\ncopy it back to restore\r\nthe game.";
 
 const char TARGET[] = "Vlmr2.exe";
-const char BACKUP_TEMP[] = "Vlmr2.exe.bak.tmp";
+const char BACKUP_TEMP[] = "Vlmr2.exe.bak.velmora-tmp";
 const char BACKUP[] = "Vlmr2.exe.bak";
-const char ORIGINAL_TEMP[] = "Vlmr2.exe.orig.tmp";
+const char ORIGINAL_TEMP[] = "Vlmr2.exe.orig.velmora-tmp";
 const char ORIGINAL[] = "Vlmr2.exe.orig";
 
 // The target is opened twice (the probe, then the job), the old backup once to see that it
-// may be replaced; each copy is written to its temporary file and moved over its name.
+// may be replaced; each copy is written to its temporary file and moved over its name, the
+// original first, so that a failed original leaves the old backup as it was.
 const FailureCase FAILURE_CASES[] = {
     {"target_reopen_in_use", {FAIL_OPEN, TARGET, 2}, REOPEN_TEXT, false, COPY_OLD, COPY_ABSENT},
     {"target_gone_before_reopen", {FAIL_OPEN, TARGET, 2, GONE_ERROR}, REOPEN_FAILED_TEXT, false, COPY_OLD, COPY_ABSENT},
@@ -351,24 +358,24 @@ const FailureCase FAILURE_CASES[] = {
     {"allocation_fails", {FAIL_ALLOCATE, "", 1}, MEMORY_TEXT, false, COPY_OLD, COPY_ABSENT},
     {"short_read", {SHORT_READ, TARGET, 1}, READ_TEXT, false, COPY_OLD, COPY_ABSENT},
     {"old_backup_busy", {FAIL_OPEN, BACKUP, 1}, BACKUP_TEXT, false, COPY_OLD, COPY_ABSENT},
-    {"backup_open_fails", {FAIL_OPEN, BACKUP_TEMP, 1}, BACKUP_TEXT, false, COPY_OLD, COPY_ABSENT},
-    {"backup_no_descriptor", {FAIL_DESCRIPTOR, BACKUP_TEMP, 1}, BACKUP_TEXT, false, COPY_OLD, COPY_ABSENT},
-    {"backup_no_stream", {FAIL_STREAM, BACKUP_TEMP, 1}, BACKUP_TEXT, false, COPY_OLD, COPY_ABSENT},
-    {"backup_short_write", {SHORT_WRITE, BACKUP_TEMP, 1}, BACKUP_TEXT, false, COPY_OLD, COPY_ABSENT},
-    {"backup_flush_fails", {FAIL_FLUSH, BACKUP_TEMP, 1}, BACKUP_TEXT, false, COPY_OLD, COPY_ABSENT},
-    {"backup_commit_fails", {FAIL_COMMIT, BACKUP_TEMP, 1}, BACKUP_TEXT, false, COPY_OLD, COPY_ABSENT},
-    {"backup_close_fails", {FAIL_CLOSE, BACKUP_TEMP, 1}, BACKUP_TEXT, false, COPY_OLD, COPY_ABSENT},
-    {"backup_move_fails", {FAIL_MOVE, BACKUP, 1}, BACKUP_TEXT, false, COPY_OLD, COPY_ABSENT},
-    {"original_open_fails", {FAIL_OPEN, ORIGINAL_TEMP, 1}, ORIGINAL_TEXT, false, COPY_OF_GAME, COPY_ABSENT},
-    {"original_short_write", {SHORT_WRITE, ORIGINAL_TEMP, 1}, ORIGINAL_TEXT, false, COPY_OF_GAME, COPY_ABSENT},
-    {"original_commit_fails", {FAIL_COMMIT, ORIGINAL_TEMP, 1}, ORIGINAL_TEXT, false, COPY_OF_GAME, COPY_ABSENT},
-    {"original_close_fails", {FAIL_CLOSE, ORIGINAL_TEMP, 1}, ORIGINAL_TEXT, false, COPY_OF_GAME, COPY_ABSENT},
-    {"original_move_fails", {FAIL_MOVE, ORIGINAL, 1}, ORIGINAL_TEXT, false, COPY_OF_GAME, COPY_ABSENT},
-    {"write_back_rewind_fails", {FAIL_REWIND, TARGET, 2}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME},
-    {"write_back_short", {SHORT_WRITE, TARGET, 1}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME},
-    {"write_back_flush_fails", {FAIL_FLUSH, TARGET, 1}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME},
-    {"write_back_commit_fails", {FAIL_COMMIT, TARGET, 1}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME},
-    {"write_back_close_fails", {FAIL_CLOSE, TARGET, 2}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME},
+    {"backup_open_fails", {FAIL_OPEN, BACKUP_TEMP, 1}, BACKUP_TEXT, false, COPY_OLD, COPY_OF_GAME, STEP_BACKUP},
+    {"backup_no_descriptor", {FAIL_DESCRIPTOR, BACKUP_TEMP, 1}, BACKUP_TEXT, false, COPY_OLD, COPY_OF_GAME, STEP_BACKUP},
+    {"backup_no_stream", {FAIL_STREAM, BACKUP_TEMP, 1}, BACKUP_TEXT, false, COPY_OLD, COPY_OF_GAME, STEP_BACKUP},
+    {"backup_short_write", {SHORT_WRITE, BACKUP_TEMP, 1}, BACKUP_TEXT, false, COPY_OLD, COPY_OF_GAME, STEP_BACKUP},
+    {"backup_flush_fails", {FAIL_FLUSH, BACKUP_TEMP, 1}, BACKUP_TEXT, false, COPY_OLD, COPY_OF_GAME, STEP_BACKUP},
+    {"backup_commit_fails", {FAIL_COMMIT, BACKUP_TEMP, 1}, BACKUP_TEXT, false, COPY_OLD, COPY_OF_GAME, STEP_BACKUP},
+    {"backup_close_fails", {FAIL_CLOSE, BACKUP_TEMP, 1}, BACKUP_TEXT, false, COPY_OLD, COPY_OF_GAME, STEP_BACKUP},
+    {"backup_move_fails", {FAIL_MOVE, BACKUP, 1}, BACKUP_TEXT, false, COPY_OLD, COPY_OF_GAME, STEP_BACKUP},
+    {"original_open_fails", {FAIL_OPEN, ORIGINAL_TEMP, 1}, ORIGINAL_TEXT, false, COPY_OLD, COPY_ABSENT, STEP_ORIGINAL},
+    {"original_short_write", {SHORT_WRITE, ORIGINAL_TEMP, 1}, ORIGINAL_TEXT, false, COPY_OLD, COPY_ABSENT, STEP_ORIGINAL},
+    {"original_commit_fails", {FAIL_COMMIT, ORIGINAL_TEMP, 1}, ORIGINAL_TEXT, false, COPY_OLD, COPY_ABSENT, STEP_ORIGINAL},
+    {"original_close_fails", {FAIL_CLOSE, ORIGINAL_TEMP, 1}, ORIGINAL_TEXT, false, COPY_OLD, COPY_ABSENT, STEP_ORIGINAL},
+    {"original_move_fails", {FAIL_MOVE, ORIGINAL, 1}, ORIGINAL_TEXT, false, COPY_OLD, COPY_ABSENT, STEP_ORIGINAL},
+    {"write_back_rewind_fails", {FAIL_REWIND, TARGET, 2}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME, STEP_WRITE_BACK},
+    {"write_back_short", {SHORT_WRITE, TARGET, 1}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME, STEP_WRITE_BACK},
+    {"write_back_flush_fails", {FAIL_FLUSH, TARGET, 1}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME, STEP_WRITE_BACK},
+    {"write_back_commit_fails", {FAIL_COMMIT, TARGET, 1}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME, STEP_WRITE_BACK},
+    {"write_back_close_fails", {FAIL_CLOSE, TARGET, 2}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME, STEP_WRITE_BACK},
 };
 
 class WorkerFailure : public ::testing::TestWithParam<FailureCase> {
@@ -394,9 +401,17 @@ TEST_P(WorkerFailure, IsReportedAndNeverLeavesAnUnsafeFile) {
     WriteFile("Vlmr2.exe.bak", oldBackup);
     PatchJob job = MakeJob(16.0f / 9.0f, 2048, 1920);
 
-    RunPatchJob(&job);
+    JobReport report;
+    RunPatchJob(&job, &report);
 
     EXPECT_TRUE(FaultyDisk::Reached()) << "the fault was never reached";
+    // What the run wrote before it failed is named, and where it failed, with why.
+    EXPECT_EQ(report.originalWritten, c.original == COPY_OF_GAME);
+    EXPECT_EQ(report.backupWritten, c.backup == COPY_OF_GAME);
+    EXPECT_EQ(report.failedStep, c.step);
+    if (c.step != STEP_NONE) {
+        EXPECT_NE(report.systemError, 0u);
+    }
     EXPECT_STREQ(job.target_name, "Vlmr2.exe");
     EXPECT_STREQ(job.failure_text, c.text);
     if (c.targetWritten) {

@@ -8,57 +8,169 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
 #include <string>
+#include <vector>
+
+#include "feature_toggles.h"
+#include "patch_worker.h"
+#include "result_text.h"
+#include "target_file.h"
 
 #include "ui_globals.h"
 #include "ui_harness.h"
 
 namespace {
 
-// The game executables the engine looks for; a result text names one of them.
-const char* const GAME_NAMES[] = {"Vlmr2.exe", "v2plus.exe", "vlmr3.exe",
-                                  "vm3plus.exe", "vlmr4.exe", "PCVlmr5.exe"};
+namespace fs = std::filesystem;
 
-// Every text the result box can show. "%s" stands for the name of the game's executable:
-// such a text is tried with each of the six names.
-const char* const RESULT_TEXTS[] = {
-    "No Velmora 2345 files\r\nMaybe file is busy",
-    "No Velmora 2345 files\r\nMaybe file is busy\r\nvlmr3.exe: access denied\r\n"
-    "vm3plus.exe: cannot be opened\r\nPCVlmr5.exe: read-only\r\nRun this tool as administrator.",
-    "No Velmora 2345 files\r\nMaybe file is busy\r\nv2plus.exe: in use\r\n"
-    "vm3plus.exe: cannot be opened\r\nPCVlmr5.exe: access denied\r\nClose the game, then try again.",
-    "Done %s!\r\n\r\nWidescreen correction OK\r\nCamera dist correction OK\r\n"
-    "FOV correction OK\r\n60 FPS Unlock OK",
-    "Done %s!\r\n\r\nWidescreen correction not used\r\nCamera dist correction not used\r\n"
-    "FOV correction not used\r\nUnlock 60 FPS not used",
-    "Nothing was changed!\r\n\r\nThe size of %s\r\ncould not be read.",
-    "Nothing was changed!\r\n\r\n%s is 4 GiB\r\nor larger.",
-    "Nothing was changed!\r\n\r\nNot enough memory\r\nto read %s.",
-    "Nothing was changed!\r\n\r\n%s could not\r\nbe read whole.",
-    "Nothing was changed!\r\n\r\nThe backup %s.bak\r\ncould not be written.",
-    "Nothing was changed!\r\n\r\n%s could not be\r\nopened again: access denied\r\nRun this tool as administrator.",
-    "Nothing was changed!\r\n\r\n%s could not be\r\nopened again: cannot be opened",
-    "Nothing was changed!\r\n\r\n%s could not be\r\nopened again: in use\r\nClose the game, then try again.",
-    "Nothing was changed!\r\n\r\nThe original copy\r\n%s.orig\r\ncould not be written.",
-    "Writing %s failed!\r\n\r\n%s.bak holds\r\nthe previous contents:\r\n"
-    "copy it back to restore\r\nthe game.",
+// A small game holding all four rules' patterns, so that every rule reports "OK".
+const std::string GAME_WITH_EVERY_PATTERN = {
+    '\x55', '\xAB', '\xAA', '\xAA', '\x3F', '\xC7', '\x05', 1, 2, 3, 4, '\x00', '\x06', '\x00', '\x00',
+    '\xA1', 1, 2, 3, '\x00', '\x99', '\x8B', '\xF8', '\x83', '\xFF', '\x02', '\xC3'};
+
+void Put(const std::string& name, const std::string& bytes) {
+    std::ofstream out(name, std::ios::binary);
+    out << bytes;
+}
+
+// Faults that the job's texts are made from, aimed at one file of the run.
+struct Faults {
+    static std::string target;
+    static int opens, moves, commits;
+    static unsigned long openError;  // of the second open of the target; 0: none
+    static int failMove;             // the move that fails; 0: none
+    static bool failCommit, failTell, hugeSize, failAllocate, shortRead, originalIsTarget;
+
+    static void Install(const std::string& name) {
+        target = name;
+        opens = moves = commits = 0;
+        openError = 0;
+        failMove = 0;
+        failCommit = failTell = hugeSize = failAllocate = shortRead = originalIsTarget = false;
+        g_fileOps = DEFAULT_FILE_OPS;
+        g_fileOps.openNative = [](const char* file, OpenDisposition disposition, unsigned long* error) {
+            if (target == file && ++opens == 2 && openError != 0) {
+                *error = openError;
+                return NO_NATIVE_FILE;
+            }
+            return DEFAULT_FILE_OPS.openNative(file, disposition, error);
+        };
+        g_fileOps.move = [](const char* from, const char* to, bool replace) {
+            return ++moves != failMove && DEFAULT_FILE_OPS.move(from, to, replace);
+        };
+        g_fileOps.commit = [](FILE* file) { return failCommit && ++commits == 3 ? -1 : DEFAULT_FILE_OPS.commit(file); };
+        g_fileOps.tellSize = [](FILE* file, uint64_t* size) {
+            if (failTell) return false;
+            if (hugeSize) {
+                *size = 0x100000000ull;
+                return true;
+            }
+            return DEFAULT_FILE_OPS.tellSize(file, size);
+        };
+        g_fileOps.allocate = [](size_t size) { return failAllocate ? nullptr : DEFAULT_FILE_OPS.allocate(size); };
+        g_fileOps.read = [](void* buffer, size_t size, FILE* file) {
+            return DEFAULT_FILE_OPS.read(buffer, shortRead && size > 0 ? size - 1 : size, file);
+        };
+        g_fileOps.identify = [](const char* file) {
+            if (originalIsTarget && target + ".orig" == file) return DEFAULT_FILE_OPS.identify(target.c_str());
+            return DEFAULT_FILE_OPS.identify(file);
+        };
+    }
 };
+std::string Faults::target;
+int Faults::opens, Faults::moves, Faults::commits, Faults::failMove;
+unsigned long Faults::openError;
+bool Faults::failCommit, Faults::failTell, Faults::hugeSize, Faults::failAllocate, Faults::shortRead,
+    Faults::originalIsTarget;
+
+// Each way a job on the game `name` can end, laid out in an empty folder.
+const struct Ending {
+    const char* what;
+    void (*lay)(const std::string& name);
+} ENDINGS[] = {
+    {"done, every rule OK", [](const std::string& name) { Put(name, GAME_WITH_EVERY_PATTERN); }},
+    {"done, no rule used", [](const std::string& name) { Put(name, ""); }},
+    {"size unknown", [](const std::string& name) { Put(name, "x"); Faults::failTell = true; }},
+    {"4 GiB", [](const std::string& name) { Put(name, "x"); Faults::hugeSize = true; }},
+    {"no memory", [](const std::string& name) { Put(name, "x"); Faults::failAllocate = true; }},
+    {"short read", [](const std::string& name) { Put(name, "xy"); Faults::shortRead = true; }},
+    {"reopened: in use", [](const std::string& name) { Put(name, "x"); Faults::openError = ERROR_SHARING_VIOLATION; }},
+    {"reopened: access denied", [](const std::string& name) { Put(name, "x"); Faults::openError = ERROR_ACCESS_DENIED; }},
+    {"reopened: other", [](const std::string& name) { Put(name, "x"); Faults::openError = ERROR_INVALID_PARAMETER; }},
+    {"backup refused", [](const std::string& name) { Put(name, "x"); fs::create_directory(name + ".bak"); }},
+    {"backup failed after an empty original was replaced",
+     [](const std::string& name) {
+         Put(name, "x");
+         Put(name + ".orig", "");
+         Faults::failMove = 2;
+     }},
+    {"original failed", [](const std::string& name) { Put(name, "x"); Faults::failMove = 1; }},
+    {"original not a file", [](const std::string& name) { Put(name, "x"); fs::create_directory(name + ".orig"); }},
+    {"original the same file", [](const std::string& name) { Put(name, "x"); Faults::originalIsTarget = true; }},
+    {"write-back failed", [](const std::string& name) { Put(name, "x"); Faults::failCommit = true; }},
+};
+
+// The result text of a job that ended so, as the engine formats it for the window.
+std::string EngineResultText(const Ending& ending, const std::string& name) {
+    const fs::path previous = fs::current_path();
+    const fs::path folder = fs::temp_directory_path() / ("velmora-texts-" + std::to_string(GetCurrentProcessId()));
+    fs::remove_all(folder);
+    fs::create_directory(folder);
+    fs::current_path(folder);
+    Faults::Install(name);
+    ending.lay(name);
+    const unsigned char toggles[] = {g_bWidescreen, g_bCameraDistance, g_bFieldOfView, g_bFps60};
+    g_bWidescreen = g_bCameraDistance = g_bFieldOfView = g_bFps60 = 1;
+    PatchJob job = {};
+    job.aspect_ratio = 16.0f / 9.0f;
+    job.camera_distance = 2048;
+    job.fov_width = 1920;
+    RunPatchJob(&job);
+    g_bWidescreen = toggles[0];
+    g_bCameraDistance = toggles[1];
+    g_bFieldOfView = toggles[2];
+    g_bFps60 = toggles[3];
+    g_fileOps = DEFAULT_FILE_OPS;
+    fs::current_path(previous);
+    fs::remove_all(folder);
+    char text[PATCH_TEXT_SIZE];
+    FormatResultText(job, text);
+    return text;
+}
+
+// The texts of a folder in which no candidate opens, as the engine formats them: none named,
+// and the most that can be named (three), in every choice of names, each time with the
+// longest reason after the first and every reason with a hint first.
+std::vector<std::string> NoTargetTexts() {
+    std::vector<std::string> texts;
+    OpenReason none[TARGET_CANDIDATE_COUNT] = {OPEN_MISSING, OPEN_MISSING, OPEN_MISSING,
+                                               OPEN_MISSING, OPEN_MISSING, OPEN_MISSING};
+    char text[PATCH_TEXT_SIZE];
+    FormatNoTargetText(none, text);
+    texts.push_back(text);
+    for (int a = 0; a < TARGET_CANDIDATE_COUNT; ++a) {
+        for (int b = a + 1; b < TARGET_CANDIDATE_COUNT; ++b) {
+            for (int c = b + 1; c < TARGET_CANDIDATE_COUNT; ++c) {
+                for (OpenReason first : {OPEN_IN_USE, OPEN_READ_ONLY, OPEN_ACCESS_DENIED, OPEN_FAILED}) {
+                    OpenReason reasons[TARGET_CANDIDATE_COUNT] = {OPEN_MISSING, OPEN_MISSING, OPEN_MISSING,
+                                                                  OPEN_MISSING, OPEN_MISSING, OPEN_MISSING};
+                    reasons[a] = first;
+                    reasons[b] = reasons[c] = OPEN_FAILED;  // "cannot be opened", the longest
+                    FormatNoTargetText(reasons, text);
+                    texts.push_back(text);
+                }
+            }
+        }
+    }
+    return texts;
+}
 
 // The result box holds six lines; a text of more would need a taller box.
 const int RESULT_LINES_MAX = 6;
-
-std::string WithName(const char* text, const char* name) {
-    std::string out;
-    for (const char* c = text; *c != '\0'; ++c) {
-        if (c[0] == '%' && c[1] == 's') {
-            out += name;
-            ++c;
-        } else {
-            out += *c;
-        }
-    }
-    return out;
-}
 
 int LineCount(const std::string& text) {
     int lines = 1;
@@ -153,12 +265,24 @@ TEST_F(TextFit, EveryResultTextIsWholeInTheResultBox) {
     EXPECT_LE(RESULT_LINES_MAX * oneLine.lineHeight, 120)
         << "six lines of " << oneLine.lineHeight << " px";
 
-    for (const char* text : RESULT_TEXTS) {
+    for (const std::string& text : NoTargetTexts()) {
         EXPECT_LE(LineCount(text), RESULT_LINES_MAX) << text;
-        for (const char* name : GAME_NAMES) {
-            ExpectFits(g_hResultText, WithName(text, name), "result text");
-            if (std::string(text).find("%s") == std::string::npos) break;
+        ExpectFits(g_hResultText, text, "result text");
+    }
+    // Each ending with each name the engine looks for; the longest of them counts.
+    std::map<std::string, std::set<std::string>> textsOfName;  // each ending its own text
+    for (const Ending& ending : ENDINGS) {
+        for (const char* name : TARGET_CANDIDATES) {
+            const std::string text = EngineResultText(ending, name);
+            textsOfName[name].insert(text);
+            EXPECT_FALSE(text.empty()) << ending.what << ", " << name;
+            EXPECT_NE(text.find(name), std::string::npos) << ending.what << ": " << text;
+            EXPECT_LE(LineCount(text), RESULT_LINES_MAX) << ending.what << ": " << text;
+            ExpectFits(g_hResultText, text, ending.what);
         }
+    }
+    for (const auto& [name, texts] : textsOfName) {
+        EXPECT_EQ(texts.size(), sizeof ENDINGS / sizeof ENDINGS[0]) << name << ": an ending was not reached";
     }
 }
 

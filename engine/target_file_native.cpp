@@ -1,0 +1,401 @@
+// The native half of the file operations (Linux and the other POSIX systems): descriptors,
+// an exclusive lock and a look at the other processes in place of sharing modes, fsync of
+// the file and of its folder.
+#ifndef _WIN32
+
+#include "target_file_system.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <linux/fs.h>
+#endif
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "bounded_text.h"
+
+namespace {
+
+// The immutable or append-only attribute: no one, root included, may write the file.
+bool HasUnwritableAttribute(const char* name) {
+#if defined(__linux__) && defined(FS_IOC_GETFLAGS)
+    const int descriptor = open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (descriptor < 0) return false;
+    int flags = 0;
+    const bool unwritable = ioctl(descriptor, FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0;
+    close(descriptor);
+    return unwritable;
+#else
+    (void)name;
+    return false;
+#endif
+}
+
+bool IsDecimal(const char* text) {
+    if (*text == '\0') return false;
+    for (; *text != '\0'; ++text) {
+        if (*text < '0' || *text > '9') return false;
+    }
+    return true;
+}
+
+// A process that ended meanwhile holds nothing; one whose folders are refused is unknown.
+bool Refused(int error) { return error == EACCES || error == EPERM; }
+
+using File = HolderSurvey::File;
+
+// Marks the files that the process has open. False when its descriptors cannot be looked
+// at (another user's process); a process that ended meanwhile holds nothing.
+bool MarkDescriptors(const char* process, File* files, int count) {
+    char folder[64];
+    if (sprintf_s(folder, "/proc/%s/fd", process) < 0) return false;
+    DIR* descriptors = opendir(folder);
+    if (descriptors == nullptr) return !Refused(errno);
+    while (const dirent* entry = readdir(descriptors)) {
+        if (!IsDecimal(entry->d_name)) continue;
+        char link[sizeof folder + sizeof entry->d_name + 1];
+        struct stat facts;
+        if (sprintf_s(link, "%s/%s", folder, entry->d_name) <= 0 || stat(link, &facts) != 0) continue;
+        for (int i = 0; i < count; ++i) {
+            if (facts.st_dev == files[i].volume && facts.st_ino == files[i].index) files[i].held = true;
+        }
+    }
+    closedir(descriptors);
+    return true;
+}
+
+// Marks the files that the process has mapped (a running program's own executable, for one).
+// Some file systems (overlays) show another device number in the maps than stat gives, so
+// a mapping also counts when its inode and its path are those of the file.
+bool MarkMappings(const char* process, File* files, int count) {
+    char name[64];
+    if (sprintf_s(name, "/proc/%s/maps", process) < 0) return false;
+    FILE* maps = std::fopen(name, "r");
+    if (maps == nullptr) return !Refused(errno);
+    char line[PATH_MAX + 128];
+    errno = 0;
+    while (std::fgets(line, sizeof line, maps) != nullptr) {
+        unsigned major = 0, minor = 0;
+        unsigned long long mappedInode = 0;
+        int pathAt = 0;
+        if (std::sscanf(line, "%*s %*s %*s %x:%x %llu %n", &major, &minor, &mappedInode, &pathAt) < 3) continue;
+        if (mappedInode == 0) continue;
+        char* mappedPath = line + pathAt;
+        mappedPath[strcspn(mappedPath, "\n")] = '\0';
+        for (int i = 0; i < count; ++i) {
+            if (mappedInode != files[i].index) continue;
+            if (makedev(major, minor) == files[i].volume || std::strcmp(mappedPath, files[i].path) == 0) files[i].held = true;
+        }
+    }
+    // Reading another user's maps is refused at the first read, not at the open.
+    const bool readable = !std::ferror(maps) || !Refused(errno);
+    std::fclose(maps);
+    return readable;
+}
+
+// A kernel thread maps and opens no file of a user's; its folders are root's alone, so it
+// must not count as a process that could not be checked.
+bool IsKernelThread(const char* process) {
+    char name[64];
+    if (sprintf_s(name, "/proc/%s/stat", process) < 0) return false;
+    FILE* stat = std::fopen(name, "r");
+    if (stat == nullptr) return false;
+    char line[1024];
+    const bool read = std::fgets(line, sizeof line, stat) != nullptr;
+    std::fclose(stat);
+    if (!read) return false;
+    const char* afterName = std::strrchr(line, ')');
+    unsigned long flags = 0;
+    if (afterName == nullptr || std::sscanf(afterName + 1, " %*c %*d %*d %*d %*d %*d %lu", &flags) != 1) return false;
+    const unsigned long KERNEL_THREAD = 0x00200000;  // PF_KTHREAD
+    return (flags & KERNEL_THREAD) != 0;
+}
+
+// The player is told of the processes that the system keeps from other users. One of the
+// user's own that cannot be looked at (one that made itself undumpable) is not counted.
+bool OfAnotherUser(const char* process) {
+    char name[64];
+    struct stat facts;
+    return sprintf_s(name, "/proc/%s", process) > 0 && stat(name, &facts) == 0 && facts.st_uid != geteuid();
+}
+
+// The one walk over the processes. The tool's own process is told by /proc/self, which
+// names it as this /proc knows it: in a PID namespace without a /proc of its own, getpid()
+// gives another number than the folder under which this process shows. Returns the number
+// of processes that could not be looked at, or -1 when /proc cannot be read.
+int MarkHolders(File* files, int count) {
+    char self[32] = {};
+    const ssize_t selfLength = readlink("/proc/self", self, sizeof self - 1);
+    if (selfLength <= 0) return -1;
+    self[selfLength] = '\0';
+    DIR* processes = opendir("/proc");
+    if (processes == nullptr) return -1;
+    int unchecked = 0;
+    while (const dirent* entry = readdir(processes)) {
+        if (!IsDecimal(entry->d_name) || std::strcmp(entry->d_name, self) == 0) continue;
+        const bool descriptors = MarkDescriptors(entry->d_name, files, count);
+        const bool mappings = MarkMappings(entry->d_name, files, count);
+        if ((!descriptors || !mappings) && OfAnotherUser(entry->d_name) && !IsKernelThread(entry->d_name)) ++unchecked;
+    }
+    closedir(processes);
+    return unchecked;
+}
+
+const HolderSurvey* g_survey = nullptr;
+
+bool FillFile(const struct stat& facts, const char* name, File* file) {
+    file->volume = static_cast<uint64_t>(facts.st_dev);
+    file->index = static_cast<uint64_t>(facts.st_ino);
+    file->held = false;
+    char path[PATH_MAX];
+    if (realpath(name, path) == nullptr || strcpy_s(file->path, path) != 0) file->path[0] = '\0';
+    return true;
+}
+
+// Whether a process other than this one has the file open or mapped, as fuser would see it:
+// from the survey when it covers the file, else from a look of its own.
+bool HeldByAnotherProcess(const struct stat& facts, const char* name) {
+    File file = {};
+    FillFile(facts, name, &file);
+    if (g_survey != nullptr) {
+        bool covered = false;
+        const bool held = g_survey->Holds(file.volume, file.index, &covered);
+        if (covered) return held;
+    }
+    MarkHolders(&file, 1);
+    return file.held;
+}
+
+bool HeldByAnotherProcess(const char* name) {
+    struct stat facts;
+    return stat(name, &facts) == 0 && HeldByAnotherProcess(facts, name);
+}
+
+}  // namespace
+
+HolderSurvey::~HolderSurvey() {
+    if (g_survey == this) g_survey = nullptr;
+}
+
+bool HolderSurvey::Add(const char* name) {
+    struct stat facts;
+    if (stat(name, &facts) != 0 || !S_ISREG(facts.st_mode)) return true;
+    for (int i = 0; i < count_; ++i) {
+        if (files_[i].volume == facts.st_dev && files_[i].index == facts.st_ino) return true;
+    }
+    if (count_ == MAX_FILES) return false;
+    return FillFile(facts, name, &files_[count_++]);
+}
+
+void HolderSurvey::Take() {
+    unchecked_ = MarkHolders(files_, count_);
+    taken_ = true;
+    g_survey = this;
+}
+
+bool HolderSurvey::Holds(uint64_t volume, uint64_t index, bool* covered) const {
+    *covered = false;
+    if (!taken_) return false;
+    for (int i = 0; i < count_; ++i) {
+        if (files_[i].volume == volume && files_[i].index == index) {
+            *covered = true;
+            return files_[i].held;
+        }
+    }
+    return false;
+}
+
+const HolderSurvey* CurrentHolderSurvey() { return g_survey; }
+
+namespace system_files {
+
+FileFacts Inspect(const char* name) {
+    struct stat facts;
+    if (stat(name, &facts) != 0) return {errno != ENOENT && errno != ENOTDIR, false, false, false, false};
+    // Whether the file may be written is left to the open, which tells why not in the
+    // system's own terms.
+    const bool regular = S_ISREG(facts.st_mode);
+    const bool owned = facts.st_uid == geteuid() || geteuid() == 0;
+    return {true, S_ISDIR(facts.st_mode), false, regular && HasUnwritableAttribute(name), owned};
+}
+
+NativeFile OpenNative(const char* name, OpenDisposition disposition, unsigned long* error) {
+    // A new file is made by this call or not at all: never through a link, never over a
+    // file that someone else put there.
+    const int flags = O_RDWR | O_CLOEXEC | (disposition == CREATE_NEW_ONLY ? O_CREAT | O_EXCL | O_NOFOLLOW : 0);
+    const int descriptor = open(name, flags, 0666);
+    if (descriptor < 0) {
+        int refusal = errno;
+        // A running game is named as such even where its file could not be written anyway.
+        const bool mayBeHeld = refusal == EACCES || refusal == EPERM || refusal == EROFS || refusal == ETXTBSY;
+        if (disposition == OPEN_EXISTING_ONLY && mayBeHeld && HeldByAnotherProcess(name)) refusal = EBUSY;
+        *error = static_cast<unsigned long>(refusal);
+        return NO_NATIVE_FILE;
+    }
+    int refusal = 0;
+    struct stat facts;
+    if (flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+        refusal = errno;
+    } else if (disposition == OPEN_EXISTING_ONLY) {
+        if (fstat(descriptor, &facts) != 0) {
+            refusal = errno;
+        } else if (HeldByAnotherProcess(facts, name)) {
+            refusal = EBUSY;
+        } else if ((facts.st_mode & 0222) == 0) {
+            // No write bit at all: root could still write it, but the player made it
+            // read-only for a reason.
+            refusal = EACCES;
+        }
+    }
+    if (refusal != 0) {
+        close(descriptor);
+        *error = static_cast<unsigned long>(refusal);
+        return NO_NATIVE_FILE;
+    }
+    return descriptor;
+}
+
+void CloseNative(NativeFile file) { close(static_cast<int>(file)); }
+int DescriptorOf(NativeFile file) { return static_cast<int>(file); }
+void CloseDescriptor(int descriptor) { close(descriptor); }
+FILE* StreamOf(int descriptor, const char* mode) { return fdopen(descriptor, mode); }
+int Commit(FILE* file) { return fsync(fileno(file)); }
+
+// The folder's own entry must reach the disk too, or a crash can undo the rename.
+static bool CommitFolderOf(const char* name) {
+    char folder[PATCH_TEXT_SIZE];
+    if (strcpy_s(folder, name) != 0) return false;
+    if (char* slash = std::strrchr(folder, '/')) {
+        slash[slash == folder ? 1 : 0] = '\0';  // "/x" lies in "/"
+    } else {
+        strcpy_s(folder, ".");
+    }
+    const int descriptor = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0) return false;
+    const bool committed = fsync(descriptor) == 0 || errno == EINVAL;  // some file systems cannot
+    const int error = errno;
+    close(descriptor);
+    errno = error;
+    return committed;
+}
+
+bool Move(const char* from, const char* to, bool replace) {
+    if (replace) {
+        if (rename(from, to) != 0) return false;
+    } else if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) != 0) {
+        // File systems without it (FAT on a memory card, for one) get a look first; no one
+        // else writes these names while the job holds the target.
+        if (errno != EINVAL && errno != ENOSYS) return false;
+        struct stat facts;
+        if (lstat(to, &facts) == 0) {
+            errno = EEXIST;
+            return false;
+        }
+        if (rename(from, to) != 0) return false;
+    }
+    return CommitFolderOf(to);
+}
+
+FileIdentity Identify(const char* name) {
+    FileIdentity identity = {};
+    struct stat facts;
+    if (stat(name, &facts) != 0) {
+        identity.exists = errno != ENOENT && errno != ENOTDIR;
+        return identity;
+    }
+    identity.exists = true;
+    identity.regular = S_ISREG(facts.st_mode);
+    identity.volume = static_cast<uint64_t>(facts.st_dev);
+    identity.index = static_cast<uint64_t>(facts.st_ino);
+    identity.size = static_cast<uint64_t>(facts.st_size);
+    return identity;
+}
+
+EntryKind EntryKindOf(const char* name) {
+    struct stat facts;
+    if (lstat(name, &facts) != 0) return errno == ENOENT || errno == ENOTDIR ? ENTRY_NONE : ENTRY_OTHER;
+    if (S_ISREG(facts.st_mode)) return ENTRY_FILE;
+    if (S_ISLNK(facts.st_mode)) return ENTRY_LINK;
+    return ENTRY_OTHER;
+}
+
+bool TellSize(FILE* file, uint64_t* size) {
+    if (fseeko(file, 0, SEEK_END) != 0) return false;
+    const long long end = ftello(file);
+    if (end < 0) return false;
+    *size = static_cast<uint64_t>(end);
+    return true;
+}
+
+const char* ReadOnlyHint() { return "Make it writable: chmod u+w \"<path>\""; }
+
+}  // namespace system_files
+
+bool HintPathOf(const char* name, char (&path)[PATCH_TEXT_SIZE]) {
+    if (name[0] == '/') return strcpy_s(path, name) == 0;
+    char folder[PATH_MAX];
+    if (getcwd(folder, sizeof folder) == nullptr) return false;
+    return sprintf_s(path, "%s%s%s", folder, folder[1] == '\0' ? "" : "/", name) > 0;
+}
+
+
+OpenReason ReasonOfOpenError(unsigned long error, const FileFacts& facts) {
+    switch (error) {
+    case EWOULDBLOCK:
+    case EBUSY:
+    case ETXTBSY: return OPEN_IN_USE;
+    case ENOENT:
+    case ENOTDIR: return OPEN_MISSING;
+    case EISDIR: return OPEN_NOT_A_FILE;
+    default: break;
+    }
+    if (error != EACCES && error != EPERM && error != EROFS) return OPEN_FAILED;
+    if (facts.immutable) return OPEN_IMMUTABLE;
+    if (error == EROFS) return OPEN_READ_ONLY_FS;
+    if (error == EACCES && facts.owned) return OPEN_READ_ONLY;
+    return OPEN_PERMISSION_DENIED;
+}
+
+unsigned long LastSystemError() { return static_cast<unsigned long>(errno); }
+void ClearSystemError() { errno = 0; }
+
+void FormatSystemErrorText(unsigned long error, char (&text)[PATCH_TEXT_SIZE]) {
+    if (strcpy_s(text, std::strerror(static_cast<int>(error))) != 0) text[0] = '\0';
+}
+
+void FormatSystemErrorCode(unsigned long error, char (&code)[32]) {
+    static const struct {
+        int number;
+        const char* name;
+    } NAMES[] = {
+        {EPERM, "EPERM"},         {ENOENT, "ENOENT"},   {EIO, "EIO"},         {ENXIO, "ENXIO"},
+        {EBADF, "EBADF"},         {EAGAIN, "EAGAIN"},   {ENOMEM, "ENOMEM"},   {EACCES, "EACCES"},
+        {EFAULT, "EFAULT"},       {EBUSY, "EBUSY"},     {EEXIST, "EEXIST"},   {EXDEV, "EXDEV"},
+        {ENODEV, "ENODEV"},       {ENOTDIR, "ENOTDIR"}, {EISDIR, "EISDIR"},   {EINVAL, "EINVAL"},
+        {ENFILE, "ENFILE"},       {EMFILE, "EMFILE"},   {ETXTBSY, "ETXTBSY"}, {EFBIG, "EFBIG"},
+        {ENOSPC, "ENOSPC"},       {ESPIPE, "ESPIPE"},   {EROFS, "EROFS"},     {EMLINK, "EMLINK"},
+        {ENAMETOOLONG, "ENAMETOOLONG"}, {ENOSYS, "ENOSYS"}, {ENOTEMPTY, "ENOTEMPTY"}, {ELOOP, "ELOOP"},
+        {EOVERFLOW, "EOVERFLOW"}, {EOPNOTSUPP, "EOPNOTSUPP"}, {EDQUOT, "EDQUOT"}, {ESTALE, "ESTALE"},
+        {EINTR, "EINTR"},
+    };
+    for (const auto& known : NAMES) {
+        if (static_cast<unsigned long>(known.number) == error) {
+            strcpy_s(code, known.name);
+            return;
+        }
+    }
+    sprintf_s(code, "E%lu", error);
+}
+
+#endif  // !_WIN32

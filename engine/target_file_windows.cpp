@@ -1,0 +1,142 @@
+// The Windows half of the file operations: handles with no sharing, the runtime's
+// descriptors over them, write-through moves.
+#ifdef _WIN32
+
+#include "target_file_system.h"
+
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+
+#include "bounded_text.h"
+
+namespace system_files {
+
+FileFacts Inspect(const char* name) {
+    const DWORD attributes = GetFileAttributesA(name);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        const bool absent = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+        return {!absent, false, false, false, false};
+    }
+    // Asked explicitly: Wine running as root opens read-only files for writing.
+    return {true, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0, (attributes & FILE_ATTRIBUTE_READONLY) != 0, false,
+            true};
+}
+
+NativeFile OpenNative(const char* name, OpenDisposition disposition, unsigned long* error) {
+    // CREATE_NEW fails on any name that is there already, a link included.
+    const DWORD creation = disposition == OPEN_EXISTING_ONLY ? OPEN_EXISTING : CREATE_NEW;
+    HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = GetLastError();
+        return NO_NATIVE_FILE;
+    }
+    return reinterpret_cast<NativeFile>(file);
+}
+
+void CloseNative(NativeFile file) { CloseHandle(reinterpret_cast<HANDLE>(file)); }
+int DescriptorOf(NativeFile file) { return _open_osfhandle(file, 0); }
+void CloseDescriptor(int descriptor) { _close(descriptor); }
+FILE* StreamOf(int descriptor, const char* mode) { return _fdopen(descriptor, mode); }
+int Commit(FILE* file) { return _commit(_fileno(file)); }
+
+bool Move(const char* from, const char* to, bool replace) {
+    const DWORD flags = (replace ? MOVEFILE_REPLACE_EXISTING : 0) | MOVEFILE_WRITE_THROUGH;
+    return MoveFileExA(from, to, flags) != 0;
+}
+
+FileIdentity Identify(const char* name) {
+    FileIdentity identity = {};
+    // No access asked for: this must work while the job holds the file with no sharing.
+    HANDLE file = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        identity.exists = error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+        return identity;
+    }
+    BY_HANDLE_FILE_INFORMATION facts;
+    if (GetFileInformationByHandle(file, &facts)) {
+        identity.exists = true;
+        identity.regular = (facts.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && GetFileType(file) == FILE_TYPE_DISK;
+        identity.volume = facts.dwVolumeSerialNumber;
+        identity.index = (static_cast<uint64_t>(facts.nFileIndexHigh) << 32) | facts.nFileIndexLow;
+        identity.size = (static_cast<uint64_t>(facts.nFileSizeHigh) << 32) | facts.nFileSizeLow;
+    } else {
+        identity.exists = true;  // there, but nothing can be told of it: not a file to rely on
+    }
+    CloseHandle(file);
+    return identity;
+}
+
+bool TellSize(FILE* file, uint64_t* size) {
+    // 64-bit positions: a plain ftell fails past 2 GiB in the 32-bit program.
+    if (_fseeki64(file, 0, SEEK_END) != 0) return false;
+    const long long end = _ftelli64(file);
+    if (end < 0) return false;
+    *size = static_cast<uint64_t>(end);
+    return true;
+}
+
+EntryKind EntryKindOf(const char* name) {
+    const DWORD attributes = GetFileAttributesA(name);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENTRY_NONE : ENTRY_OTHER;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return ENTRY_OTHER;
+    // DeleteFileA removes a link itself, not the file it leads to.
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return ENTRY_LINK;
+    return ENTRY_FILE;
+}
+
+const char* ReadOnlyHint() { return "Clear its read-only attribute."; }
+
+}  // namespace system_files
+
+// The Windows hints name no file.
+bool HintPathOf(const char* name, char (&path)[PATCH_TEXT_SIZE]) { return strcpy_s(path, name) == 0; }
+
+
+// Sharing modes do what the survey does natively.
+HolderSurvey::~HolderSurvey() {}
+bool HolderSurvey::Add(const char*) { return true; }
+void HolderSurvey::Take() { taken_ = true; }
+bool HolderSurvey::Holds(uint64_t, uint64_t, bool* covered) const {
+    *covered = false;
+    return false;
+}
+const HolderSurvey* CurrentHolderSurvey() { return nullptr; }
+
+unsigned long LastSystemError() { return GetLastError(); }
+void ClearSystemError() { SetLastError(0); }
+
+void FormatSystemErrorText(unsigned long error, char (&text)[PATCH_TEXT_SIZE]) {
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                        text, sizeof text, nullptr);
+    if (length == 0 || length >= sizeof text) {
+        sprintf_s(text, "error %lu", error);
+        return;
+    }
+    // The system's messages end with a line end, and sometimes a space before it.
+    size_t end = length;
+    while (end > 0 && (text[end - 1] == '\r' || text[end - 1] == '\n' || text[end - 1] == ' ')) --end;
+    text[end] = '\0';
+}
+
+void FormatSystemErrorCode(unsigned long error, char (&code)[32]) { sprintf_s(code, "WIN32_%lu", error); }
+
+OpenReason ReasonOfOpenError(unsigned long error, const FileFacts&) {
+    switch (error) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION: return OPEN_IN_USE;
+    case ERROR_WRITE_PROTECT: return OPEN_READ_ONLY;
+    case ERROR_ACCESS_DENIED: return OPEN_ACCESS_DENIED;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return OPEN_MISSING;
+    default: return OPEN_FAILED;
+    }
+}
+
+#endif  // _WIN32
