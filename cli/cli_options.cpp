@@ -5,33 +5,34 @@
 #include "console_text.h"
 #include "version.h"
 
-// The usage lines, once for the errors and once for --help.
-#define VELMORA_USAGE                                                          \
-    "  velmora-patch [--dir DIR] [--aspect W:H | --no-widescreen] [--camera N]\n" \
-    "                [--fov WIDTH] [--fps] [--dry-run] [--json]\n"               \
-    "  velmora-patch --restore [--dir DIR] [--force] [--json]\n"                 \
-    "  velmora-patch -h | --help | -V | --version\n"
+// The usage lines, once for the errors and once for --help, in the form help2man reads.
+#define VELMORA_USAGE                                                   \
+    "Usage: velmora-patch [--dir DIR] [FEATURE...] [--dry-run] [--json]\n" \
+    "  or:  velmora-patch --restore [--dir DIR] [--force] [--json]\n"       \
+    "  or:  velmora-patch -h | --help | -V | --version\n"
 
 const char USAGE_LINES[] = VELMORA_USAGE;
 
 // At most 79 columns a line: an 80-column terminal would otherwise break them itself.
 const char HELP_TEXT[] =
-    "velmora-patch " VELMORA_PATCH_VERSION " patches the executable of a Velmora 2345 game in place, as\n"
-    "the Widescreen Velmora 2345 window does, and says what it changed and why not.\n"
-    "\n"
-    "Usage:\n" VELMORA_USAGE
+    VELMORA_USAGE
+    "Patches the executable of a Velmora 2345 game in place, as the Widescreen\n"
+    "Velmora 2345 window does, and says what it changed and why not.\n"
     "\n"
     "With no option it does in the current folder what Apply does with the window's\n"
-    "defaults: widescreen 16:9 on, the other three features off.\n"
+    "defaults: widescreen 16:9 on, the other three features off. Each feature given\n"
+    "is switched on.\n"
     "\n"
-    "Options:\n"
-    "  --dir DIR        the game folder (default: the current folder)\n"
+    "Features:\n"
     "  --aspect W:H     display width and height, also as WxH (default 16:9)\n"
     "  --no-widescreen  leave the game's 4:3 aspect ratio alone\n"
     "  --camera N       camera distance from Siona, 1 to 65535 (the game's is 1536)\n"
     "  --fov WIDTH      the screen width set in the game's setup, 1 to 16777215;\n"
     "                   undef leaves the field of view alone\n"
     "  --fps            unlock 60 FPS (games 2 and 3 only)\n"
+    "\n"
+    "Options:\n"
+    "  --dir DIR        the game folder (default: the current folder)\n"
     "  --dry-run        read the game and report what a run would do; write nothing\n"
     "  --json           print one JSON object instead of the text, errors included\n"
     "  --restore        put <name>.orig, or else <name>.bak, back over the game's\n"

@@ -38,7 +38,7 @@ void Complain(const std::string& line) { std::fprintf(stderr, "velmora-patch: %s
 // A run refused before it began: the line on stderr, and with --json its one object.
 int Refuse(const CliOptions& options, const std::string& error, bool withUsage) {
     Complain(error);
-    if (withUsage) std::fprintf(stderr, "usage:\n%s", USAGE_LINES);
+    if (withUsage) std::fputs(USAGE_LINES, stderr);
     if (options.json) Print(ErrorJson(error, EXIT_USAGE));
     return EXIT_USAGE;
 }
