@@ -13,41 +13,53 @@
 #endif
 
 #include "cli_options.h"
+#include "console_text.h"
 #include "exit_codes.h"
 #include "find_command.h"
 #include "patch_command.h"
 #include "report_output.h"
 #include "restore.h"
+#include "restore_checks.h"
 #include "system_dlls.h"
 #include "version.h"
 
 namespace {
 
+// A write to stdout that failed (a full disk, a closed pipe): the run must not end as if
+// its report had been read.
+int g_outputError = 0;
+
 void Print(const std::string& text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+        if (g_outputError == 0) g_outputError = errno != 0 ? errno : EIO;
+    }
 }
 
 void Complain(const std::string& line) { std::fprintf(stderr, "velmora-patch: %s\n", line.c_str()); }
 
-bool EnterFolder(const std::string& dir) {
+// A run refused before it began: the line on stderr, and with --json its one object.
+int Refuse(const CliOptions& options, const std::string& error, bool withUsage) {
+    Complain(error);
+    if (withUsage) std::fputs(USAGE_LINES, stderr);
+    if (options.json) Print(ErrorJson(error, EXIT_USAGE));
+    return EXIT_USAGE;
+}
+
+bool EnterFolder(const std::string& dir, std::string* error) {
 #ifdef _WIN32
     if (SetCurrentDirectoryA(dir.c_str())) return true;
-    Complain("cannot enter the folder " + dir);
+    *error = "cannot enter the folder " + Quoted(dir);
 #else
     if (chdir(dir.c_str()) == 0) return true;
-    Complain("cannot enter the folder " + dir + ": " + std::strerror(errno));
+    *error = "cannot enter the folder " + Quoted(dir) + ": " + std::strerror(errno);
 #endif
     return false;
 }
 
 int Patch(const CliOptions& options) {
     PatchOutcome outcome;
-    char message[PATCH_TEXT_SIZE] = {};
-    if (!RunPatchCommand(options, &outcome, message)) {
-        Complain(message);
-        return EXIT_USAGE;
-    }
+    std::string refusal;
+    if (!RunPatchCommand(options, &outcome, &refusal)) return Refuse(options, refusal, false);
     Print(options.json ? PatchReportJson(outcome) : PatchReportText(outcome));
     if (outcome.exitCode == EXIT_NO_TARGET) Complain("no game executable could be opened; the reasons are above");
     if (outcome.exitCode == EXIT_FAILED) Complain("the patch failed; the reason is above");
@@ -55,10 +67,11 @@ int Patch(const CliOptions& options) {
 }
 
 int Restore(const CliOptions& options) {
+    const std::vector<CopyCheck> checked = options.json ? CheckKeptCopies() : std::vector<CopyCheck>();
     RestoreResult result;
     const char* exe = options.exe.empty() ? nullptr : options.exe.c_str();
     RunRestore(options.force, &result, exe);
-    Print(options.json ? RestoreReportJson(result, options.force) : RestoreReportText(result, exe));
+    Print(options.json ? RestoreReportJson(result, options.force, checked) : RestoreReportText(result, exe));
     const int code = RestoreExitCode(result);
     if (code == EXIT_NO_TARGET) Complain("no game executable could be opened; the reasons are above");
     if (code == EXIT_FAILED) Complain("the restore did not happen; the reason is above");
@@ -68,14 +81,12 @@ int Restore(const CliOptions& options) {
 int Run(int argc, char** argv) {
     CliOptions options;
     std::string error;
-    if (!ParseArguments(argc - 1, argv + 1, &options, &error)) {
-        Complain(error);
-        std::fprintf(stderr, "usage:\n%s", USAGE_LINES);
-        return EXIT_USAGE;
-    }
+    if (!ParseArguments(argc - 1, argv + 1, &options, &error)) return Refuse(options, error, true);
     switch (options.command) {
-        case CLI_HELP: Print(HELP_TEXT); return EXIT_DONE;
-        case CLI_VERSION: Print("velmora-patch " VELMORA_PATCH_VERSION "\n"); return EXIT_DONE;
+        case CLI_HELP: Print(options.json ? HelpJson(HELP_TEXT) : HELP_TEXT); return EXIT_DONE;
+        case CLI_VERSION:
+            Print(options.json ? VersionJson() : "velmora-patch " VELMORA_PATCH_VERSION "\n");
+            return EXIT_DONE;
         default: break;
     }
     if (options.command == CLI_FIND) {
@@ -84,23 +95,44 @@ int Run(int argc, char** argv) {
         Print(output);
         return code;
     }
-    if (!options.dir.empty() && !EnterFolder(options.dir)) return EXIT_USAGE;
+    if (!options.dir.empty() && !EnterFolder(options.dir, &error)) return Refuse(options, error, false);
     return options.command == CLI_RESTORE ? Restore(options) : Patch(options);
 }
+
+#ifdef _WIN32
+// Started by a double click, the program has a console of its own, which closes the moment
+// it ends: the player would not read a word. Started from a shell, it shares the shell's
+// console (two processes or more) and must not wait; with its input not a console (a
+// script's pipe or file) there is no one to press Enter either.
+bool OwnsItsConsole() {
+    DWORD processes[2];
+    DWORD mode = 0;
+    return GetConsoleProcessList(processes, 2) == 1 && GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode);
+}
+
+void WaitForEnter() {
+    std::fputs("\nPress Enter to close this window.", stderr);
+    std::fflush(stderr);
+    for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) {
+    }
+}
+#endif
 
 }  // namespace
 
 int main(int argc, char** argv) {
 #ifdef _WIN32
     RestrictDllSearch();
-    // The report's arrows and ellipsis are UTF-8; a console shows them only in that code
-    // page, which is put back for the shell afterwards.
-    const UINT previousCodePage = GetConsoleOutputCP();
-    if (previousCodePage != 0) SetConsoleOutputCP(CP_UTF8);
-    const int code = Run(argc, argv);
-    if (previousCodePage != 0) SetConsoleOutputCP(previousCodePage);
-    return code;
-#else
-    return Run(argc, argv);
 #endif
+    SetUtf8Output(LocaleIsUtf8());
+    int code = Run(argc, argv);
+    if (std::fflush(stdout) != 0 && g_outputError == 0) g_outputError = errno != 0 ? errno : EIO;
+    if (g_outputError != 0) {
+        Complain(std::string("the output could not be written: ") + std::strerror(g_outputError));
+        code = EXIT_FAILED;
+    }
+#ifdef _WIN32
+    if (OwnsItsConsole()) WaitForEnter();
+#endif
+    return code;
 }

@@ -1,6 +1,7 @@
 #include "patch_command.h"
 
 #include "apply_inputs.h"
+#include "cli_options.h"
 #include "exit_codes.h"
 #include "feature_toggles.h"
 #include "patch_worker.h"
@@ -13,7 +14,10 @@ int ExitCodeOf(const PatchOutcome& outcome) {
     if (outcome.job.failure_text[0] != '\0') return EXIT_FAILED;
     if (!RulesRan(outcome.job)) return EXIT_FAILED;
     for (int rule = 0; rule < RULE_COUNT; ++rule) {
-        if (outcome.asked[rule] && outcome.report.rules[rule].reason != RULE_USED) return EXIT_RULE_NOT_FOUND;
+        // "No value" is asked for: --fov undef leaves the field of view alone, as the window
+        // does; every other empty value is refused before the job.
+        const RuleReason reason = outcome.report.rules[rule].reason;
+        if (outcome.asked[rule] && reason != RULE_USED && reason != RULE_NO_VALUE) return EXIT_RULE_NOT_FOUND;
     }
     return EXIT_DONE;
 }
@@ -22,7 +26,7 @@ int ExitCodeOf(const PatchOutcome& outcome) {
 
 bool RulesRan(const PatchJob& job) { return job.target_name[0] != '\0' && job.widescreen_status[0] != '\0'; }
 
-bool RunPatchCommand(const CliOptions& options, PatchOutcome* outcome, char (&message)[PATCH_TEXT_SIZE]) {
+bool RunPatchCommand(const CliOptions& options, PatchOutcome* outcome, std::string* refusal) {
     g_bWidescreen = options.widescreen ? 1 : 0;
     g_bCameraDistance = options.camera ? 1 : 0;
     g_bFieldOfView = options.fieldOfView ? 1 : 0;
@@ -34,7 +38,14 @@ bool RunPatchCommand(const CliOptions& options, PatchOutcome* outcome, char (&me
 
     const InputTexts texts = {options.displayWidth.c_str(), options.displayHeight.c_str(),
                               options.cameraDistance.c_str(), options.fovWidth.c_str()};
-    if (FillJobValues(texts, &outcome->job, message) != INPUT_OK) return false;
+    char message[PATCH_TEXT_SIZE] = {};
+    switch (FillJobValues(texts, &outcome->job, message)) {
+        case INPUT_OK: break;
+        case INPUT_DISPLAY_WIDTH:
+        case INPUT_DISPLAY_HEIGHT: *refusal = RefusedValue("--aspect", options.aspect); return false;
+        case INPUT_CAMERA_DISTANCE: *refusal = RefusedValue("--camera", options.cameraDistance); return false;
+        case INPUT_FIELD_OF_VIEW: *refusal = RefusedValue("--fov", options.fovWidth); return false;
+    }
 
     outcome->report.dryRun = options.dryRun;
     outcome->report.exe = options.exe.empty() ? nullptr : options.exe.c_str();

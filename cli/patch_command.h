@@ -2,6 +2,8 @@
 // One patch run from the command line: the window's input checks, then the engine's job,
 // with the report of what it did.
 
+#include <string>
+
 #include "cli_options.h"
 #include "job_report.h"
 #include "patch_job.h"
@@ -20,6 +22,7 @@ struct PatchOutcome {
 bool RulesRan(const PatchJob& job);
 
 // Puts the feature toggles as the options say and checks the values as the window checks
-// its fields. A refused value: returns false with the window's message, and nothing ran.
-// Otherwise runs the job in the current folder (as a dry run if asked) and returns true.
-bool RunPatchCommand(const CliOptions& options, PatchOutcome* outcome, char (&message)[PATCH_TEXT_SIZE]);
+// its fields. A refused value: returns false with a line naming the option and its value,
+// and nothing ran. Otherwise runs the job in the current folder (as a dry run if asked)
+// and returns true.
+bool RunPatchCommand(const CliOptions& options, PatchOutcome* outcome, std::string* refusal);

@@ -2,8 +2,10 @@
 
 #include <cstdio>
 
+#include "console_text.h"
 #include "exit_codes.h"
 #include "no_target_report.h"
+#include "version.h"
 
 namespace {
 
@@ -30,16 +32,34 @@ std::string Hex(const uint8_t* bytes, unsigned count, const char* separator) {
     return hex;
 }
 
+}  // namespace
+
+// ASCII only: every other character as \uXXXX (a pair of them above U+FFFF), and a byte
+// that is not part of well-formed UTF-8 as U+FFFD, so that the object is valid JSON
+// whatever bytes a name holds.
 std::string JsonString(const std::string& text) {
     std::string quoted = "\"";
-    for (const char c : text) {
+    for (size_t at = 0; at < text.size(); ++at) {
+        const char c = text[at];
         const unsigned char u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
+        if (u >= 0x80) {
+            unsigned long code = 0xFFFD;
+            const size_t length = DecodeUtf8(text, at, &code);
+            if (length != 0) at += length - 1;
+            char escaped[32];
+            if (code > 0xFFFF) {
+                code -= 0x10000;
+                std::snprintf(escaped, sizeof escaped, "\\u%04lX\\u%04lX", 0xD800 + (code >> 10), 0xDC00 + (code & 0x3FF));
+            } else {
+                std::snprintf(escaped, sizeof escaped, "\\u%04lX", code);
+            }
+            quoted += escaped;
+        } else if (c == '"' || c == '\\') {
             quoted += '\\';
             quoted += c;
         } else if (c == '\n') {
             quoted += "\\n";
-        } else if (u < 0x20) {
+        } else if (u < 0x20 || u == 0x7F) {
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\u%04X", u);
             quoted += escaped;
@@ -49,6 +69,8 @@ std::string JsonString(const std::string& text) {
     }
     return quoted + "\"";
 }
+
+namespace {
 
 std::string JsonNameOrNull(const char* name) { return name[0] == '\0' ? "null" : JsonString(name); }
 const char* JsonBool(bool value) { return value ? "true" : "false"; }
@@ -99,6 +121,30 @@ std::string JsonError(const JobReport& report) {
     return "{\"code\": " + JsonString(code) + ", \"text\": " + JsonString(reason) + "}";
 }
 
+std::string JsonTextOrNull(const char* text) { return text[0] == '\0' ? "null" : JsonString(text); }
+
+// Every candidate that is there, with why it would not open; the ones that opened have no
+// reason. A name that is missing or a folder is not listed, as the window does not name it.
+std::string JsonCandidates(const CandidateFiles& files) {
+    std::string json = "[";
+    bool first = true;
+    for (int i = 0; i < files.count; ++i) {
+        const CandidateFile& file = files.files[i];
+        const OpenReason reason = file.reason;
+        if (reason != OPEN_OK && OpenReasonText(reason)[0] == '\0') continue;
+        char path[PATCH_TEXT_SIZE];
+        char hint[PATCH_TEXT_SIZE] = {};
+        if (HintPathOf(file.name, path)) FormatOpenReasonHint(reason, path, hint);
+        json += first ? "\n" : ",\n";
+        first = false;
+        json += std::string("    {\"name\": ") + JsonString(file.name) +
+                ", \"opened\": " + JsonBool(reason == OPEN_OK) + ", \"reason\": " + JsonTextOrNull(OpenReasonText(reason)) +
+                ", \"reason_code\": " + JsonTextOrNull(OpenReasonCode(reason)) +
+                ", \"hint\": " + JsonTextOrNull(hint) + "}";
+    }
+    return json + (first ? "]" : "\n  ]");
+}
+
 }  // namespace
 
 const char* RuleName(PatchRule rule) { return RULE_NAMES[rule]; }
@@ -132,11 +178,11 @@ std::string PatchReportText(const PatchOutcome& outcome) {
             if (listed == TEXT_HITS_PER_RULE) break;
             char offset[16];
             std::snprintf(offset, sizeof offset, "0x%08lX", static_cast<unsigned long>(hit.offset));
-            text += std::string("    ") + offset + "  " + Hex(hit.before, hit.length, " ") + " \xE2\x86\x92 " +
+            text += std::string("    ") + offset + "  " + Hex(hit.before, hit.length, " ") + " " + ArrowText() + " " +
                     Hex(hit.after, hit.length, " ") + "\n";
             ++listed;
         }
-        if (rr.hits.size() > listed) text += "    \xE2\x80\xA6 and " + std::to_string(rr.hits.size() - listed) + " more\n";
+        if (rr.hits.size() > listed) text += std::string("    ") + EllipsisText() + " and " + std::to_string(rr.hits.size() - listed) + " more\n";
     }
 
     return text + CopiesText(job, report);
@@ -145,8 +191,9 @@ std::string PatchReportText(const PatchOutcome& outcome) {
 std::string PatchReportJson(const PatchOutcome& outcome) {
     const PatchJob& job = outcome.job;
     const JobReport& report = outcome.report;
-    std::string json = "{\n";
+    std::string json = "{\n  \"schema\": " + std::to_string(JSON_SCHEMA_VERSION) + ",\n";
     json += "  \"target\": " + JsonNameOrNull(job.target_name) + ",\n";
+    json += "  \"candidates\": " + JsonCandidates(report.files) + ",\n";
     json += "  \"result_text\": " + JsonString(PlainLines(outcome.resultText)) + ",\n";
     json += "  \"rules\": [";
     if (RulesRan(job)) {
@@ -155,8 +202,8 @@ std::string PatchReportJson(const PatchOutcome& outcome) {
             json += rule == 0 ? "\n" : ",\n";
             json += std::string("    {\"rule\": \"") + RULE_NAMES[rule] + "\", \"line\": " +
                     JsonString(RuleStatusLine(job, static_cast<PatchRule>(rule))) + ", \"reason\": " +
-                    (rr.reason == RULE_USED ? std::string("null") : JsonString(RuleReasonText(rr.reason))) +
-                    ", \"hits\": [";
+                    JsonTextOrNull(RuleReasonText(rr.reason)) + ", \"reason_code\": " +
+                    JsonTextOrNull(RuleReasonCode(rr.reason)) + ", \"hits\": [";
             for (size_t i = 0; i < rr.hits.size(); ++i) {
                 const RuleHit& hit = rr.hits[i];
                 json += (i == 0 ? "" : ", ");
@@ -195,13 +242,40 @@ std::string RestoreReportText(const RestoreResult& result, const char* exe) {
     return text;
 }
 
-std::string RestoreReportJson(const RestoreResult& result, bool forced) {
-    std::string json = "{\n";
+std::string RestoreReportJson(const RestoreResult& result, bool forced, const std::vector<CopyCheck>& checked) {
+    std::string json = "{\n  \"schema\": " + std::to_string(JSON_SCHEMA_VERSION) + ",\n";
     json += "  \"target\": " + JsonNameOrNull(result.target_name) + ",\n";
+    json += "  \"candidates\": " + JsonCandidates(result.files) + ",\n";
     json += "  \"result_text\": " + JsonString(PlainLines(result.text)) + ",\n";
     json += "  \"copy\": " + JsonNameOrNull(result.copy_name) + ",\n";
     json += std::string("  \"restored\": ") + JsonBool(result.outcome == RESTORE_DONE) + ",\n";
     json += std::string("  \"forced\": ") + JsonBool(forced) + ",\n";
+    json += "  \"copies_checked\": [";
+    for (size_t i = 0; i < checked.size(); ++i) {
+        const CopyCheck& check = checked[i];
+        json += (i == 0 ? "\n    " : ",\n    ");
+        json += "{\"name\": " + JsonString(check.name) + ", \"fits\": " + JsonBool(check.fits) +
+                ", \"first_difference\": " + (check.fits ? std::string("null") : std::to_string(check.firstDifference)) +
+                "}";
+    }
+    json += checked.empty() ? "],\n" : "\n  ],\n";
+    // No copy of the game is taken before a restore.
+    json += "  \"before_restore\": null,\n";
     json += "  \"exit_code\": " + std::to_string(RestoreExitCode(result)) + "\n}\n";
     return json;
+}
+
+std::string ErrorJson(const std::string& error, int exitCode) {
+    return "{\n  \"schema\": " + std::to_string(JSON_SCHEMA_VERSION) + ",\n  \"error\": " + JsonString(error) +
+           ",\n  \"exit_code\": " + std::to_string(exitCode) + "\n}\n";
+}
+
+std::string VersionJson() {
+    return "{\n  \"schema\": " + std::to_string(JSON_SCHEMA_VERSION) + ",\n  \"version\": \"" VELMORA_PATCH_VERSION
+           "\",\n  \"exit_code\": 0\n}\n";
+}
+
+std::string HelpJson(const char* help) {
+    return "{\n  \"schema\": " + std::to_string(JSON_SCHEMA_VERSION) + ",\n  \"help\": " + JsonString(help) +
+           ",\n  \"exit_code\": 0\n}\n";
 }

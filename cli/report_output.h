@@ -2,10 +2,16 @@
 // What velmora-patch prints: the window's result text with plain line ends, then rule by
 // rule why it was not used or what it hit, then the copies; or the same as one JSON object.
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 #include "patch_command.h"
 #include "restore.h"
+
+// The "schema" of every JSON object; it changes only when a key changes its meaning or
+// goes away (docs/velmora-patch.schema.json).
+enum { JSON_SCHEMA_VERSION = 1 };
 
 // At most this many hits of a rule are listed in the text; JSON lists every one.
 enum { TEXT_HITS_PER_RULE = 20 };
@@ -16,7 +22,21 @@ std::string PatchReportJson(const PatchOutcome& outcome);
 int RestoreExitCode(const RestoreResult& result);
 // `exe`: the name given with --exe, or null.
 std::string RestoreReportText(const RestoreResult& result, const char* exe = nullptr);
-std::string RestoreReportJson(const RestoreResult& result, bool forced);
+// A kept copy as it stood against the target before the restore.
+struct CopyCheck {
+    std::string name;
+    bool fits;               // the target is a patched form of it
+    size_t firstDifference;  // when it does not fit: the first byte it differs in
+};
+std::string RestoreReportJson(const RestoreResult& result, bool forced, const std::vector<CopyCheck>& checked);
+
+// The one JSON object of a run that was refused before it began, and of --version and --help.
+std::string ErrorJson(const std::string& error, int exitCode);
+std::string VersionJson();
+std::string HelpJson(const char* help);
+
+// The text as a JSON string, quotes included.
+std::string JsonString(const std::string& text);
 
 // The rule's name in the report: "widescreen", "camera", "fov", "fps".
 const char* RuleName(PatchRule rule);

@@ -1,15 +1,17 @@
 #!/usr/bin/env python3
-"""Writes the release package: one zip with the program, the player's readme, the font's
-licence and the program's checksum.
+"""Writes the release package: one zip with the window program, the console patcher, the
+player's readme, the licences and the programs' checksums.
 
-Usage: make-package.py OUTPUT.zip PROGRAM.exe README.txt OFL.txt YYYY-MM-DD
+Usage: make-package.py OUTPUT.zip PROGRAM.exe CONSOLE.exe README.txt LICENSE OFL.txt YYYY-MM-DD
 
 The zip holds, in this order:
 
-  WidescreenVelmora2345.exe  the program, byte for byte
+  WidescreenVelmora2345.exe  the window program, byte for byte
+  velmora-patch.exe          the console patcher, byte for byte
   README.txt                 the player's readme, with CRLF line ends
+  LICENSE                    the programs' licence, with CRLF line ends
   OFL.txt                    the font's licence, with CRLF line ends
-  SHA256SUMS                 "<sha256>  WidescreenVelmora2345.exe", as sha256sum writes it
+  SHA256SUMS                 "<sha256>  <name>" for both programs, as sha256sum writes it
 
 The texts get CRLF line ends so that every Windows editor shows their lines (Notepad before
 Windows 10 shows a file with bare LF ends as one line); SHA256SUMS keeps sha256sum's own
@@ -25,6 +27,7 @@ import sys
 import zipfile
 
 PROGRAM_NAME = "WidescreenVelmora2345.exe"
+CONSOLE_NAME = "velmora-patch.exe"
 
 
 def crlf(path):
@@ -37,20 +40,25 @@ def crlf(path):
 
 
 def main(argv):
-    if len(argv) != 6:
+    if len(argv) != 8:
         sys.stderr.write(__doc__.split("\n\n")[1] + "\n")
         return 2
-    output, program, readme, licence, date = argv[1:]
+    output, program, console, readme, licence, font_licence, date = argv[1:]
     year, month, day = (int(part) for part in date.split("-"))
 
     with open(program, "rb") as f:
         program_bytes = f.read()
-    sums = ("%s  %s\n" % (hashlib.sha256(program_bytes).hexdigest(), PROGRAM_NAME)).encode("ascii")
+    with open(console, "rb") as f:
+        console_bytes = f.read()
+    sums = "".join("%s  %s\n" % (hashlib.sha256(data).hexdigest(), name)
+                   for name, data in ((PROGRAM_NAME, program_bytes), (CONSOLE_NAME, console_bytes)))
     entries = [
         (PROGRAM_NAME, program_bytes),
+        (CONSOLE_NAME, console_bytes),
         ("README.txt", crlf(readme)),
-        ("OFL.txt", crlf(licence)),
-        ("SHA256SUMS", sums),
+        ("LICENSE", crlf(licence)),
+        ("OFL.txt", crlf(font_licence)),
+        ("SHA256SUMS", sums.encode("ascii")),
     ]
 
     with zipfile.ZipFile(output, "w", zipfile.ZIP_STORED) as package:

@@ -24,6 +24,7 @@
 namespace fs = std::filesystem;
 
 std::string g_programPath;
+std::string g_jsonOutputFolder;
 
 namespace {
 
@@ -103,11 +104,27 @@ Bytes GameFolder::Read(const std::string& name) const {
 
 bool GameFolder::Exists(const std::string& name) const { return fs::exists(path_ / name); }
 
-CliRun GameFolder::Run(const std::vector<std::string>& args) const {
+namespace {
+
+void KeepJsonOutput(const std::vector<std::string>& args, const std::string& out) {
+    if (g_jsonOutputFolder.empty() || std::find(args.begin(), args.end(), "--json") == args.end()) return;
+    static unsigned counter = 0;
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string name = std::string(test != nullptr ? test->test_suite_name() : "none") + "." +
+                             (test != nullptr ? test->name() : "none") + "-" + std::to_string(counter++) + ".json";
+    std::ofstream kept(fs::path(g_jsonOutputFolder) / name, std::ios::binary | std::ios::trunc);
+    kept << out;
+    EXPECT_TRUE(kept.good()) << "cannot keep " << name << " in " << g_jsonOutputFolder;
+}
+
+}  // namespace
+
+CliRun GameFolder::Run(const std::vector<std::string>& args, const std::string& locale) const {
     CliRun run;
     const fs::path outPath = scratch_ / "stdout.txt";
     const fs::path errPath = scratch_ / "stderr.txt";
 #ifdef _WIN32
+    (void)locale;
     std::string commandLine = Quoted(g_programPath);
     for (const std::string& arg : args) commandLine += " " + Quoted(arg);
     HANDLE out = InheritableFile(outPath);
@@ -143,6 +160,9 @@ CliRun GameFolder::Run(const std::vector<std::string>& args) const {
         const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(path_.c_str()) != 0) _exit(127);
+        unsetenv("LC_CTYPE");
+        unsetenv("LANG");
+        setenv("LC_ALL", locale.c_str(), 1);
         execv(argv[0], argv.data());
         _exit(127);
     }
@@ -155,6 +175,7 @@ CliRun GameFolder::Run(const std::vector<std::string>& args) const {
 #endif
     run.out = ReadText(outPath);
     run.err = ReadText(errPath);
+    KeepJsonOutput(args, run.out);
     return run;
 }
 

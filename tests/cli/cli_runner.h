@@ -12,6 +12,8 @@ using Bytes = std::vector<unsigned char>;
 
 // The program under test, from the test's command line.
 extern std::string g_programPath;
+// Where every --json output of a run is kept for the schema check; empty: nowhere.
+extern std::string g_jsonOutputFolder;
 
 struct CliRun {
     int exitCode = -1;
@@ -33,8 +35,10 @@ public:
     Bytes Read(const std::string& name) const;
     bool Exists(const std::string& name) const;
 
-    // Runs the program with `args` and this folder as its current folder.
-    CliRun Run(const std::vector<std::string>& args) const;
+    // Runs the program with `args` and this folder as its current folder, natively with
+    // LC_ALL=C unless another locale is given (on Windows the console decides). What a run
+    // with --json prints is kept in g_jsonOutputFolder.
+    CliRun Run(const std::vector<std::string>& args, const std::string& locale = "C") const;
 
 private:
     std::filesystem::path path_;

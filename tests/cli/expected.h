@@ -19,8 +19,8 @@ const char FULL_RUN_RESULT[] =
 
 // The four hits of that run: offset, bytes before and after, as the text lists them.
 const char* const FULL_RUN_HIT_LINES[] = {
-    "    0x00000100  AB AA AA 3F \xE2\x86\x92 39 8E E3 3F",
-    "    0x00000200  C7 05 10 20 40 00 00 06 \xE2\x86\x92 C7 05 10 20 40 00 D0 07",
-    "    0x00000300  A1 18 20 40 00 99 \xE2\x86\x92 B8 A0 05 00 00 99",
-    "    0x00000400  8B F8 83 FF 02 \xE2\x86\x92 8B F8 83 FF 00",
+    "    0x00000100  AB AA AA 3F -> 39 8E E3 3F",
+    "    0x00000200  C7 05 10 20 40 00 00 06 -> C7 05 10 20 40 00 D0 07",
+    "    0x00000300  A1 18 20 40 00 99 -> B8 A0 05 00 00 99",
+    "    0x00000400  8B F8 83 FF 02 -> 8B F8 83 FF 00",
 };

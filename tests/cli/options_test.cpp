@@ -14,6 +14,7 @@
 
 #include "cli_runner.h"
 #include "expected.h"
+#include "json_value.h"
 #include "report_agreement.h"
 
 namespace {
@@ -34,73 +35,116 @@ CliRun InFolderOfItsOwn(CliRun run, const GameFolder& folder) {
     return run;
 }
 
+// Each refusal names the option and the value, touches nothing, and with --json is the one
+// object on stdout.
+void ExpectRefused(const std::vector<std::string>& args, const std::string& complaint, bool withUsage) {
+    std::string label;
+    for (const std::string& arg : args) label += (label.empty() ? "" : " ") + arg;
+    SCOPED_TRACE(label);
+    for (const bool json : {false, true}) {
+        GameFolder folder;
+        folder.Write("vlmr3.exe", FixtureImage());
+        const FolderState before = Snapshot(folder.path());
+        std::vector<std::string> line = args;
+        if (json) line.insert(line.begin(), "--json");
+        const CliRun run = folder.Run(line);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_EQ(Lines(run.err).at(0), "velmora-patch: " + complaint) << run.err;
+        EXPECT_EQ(Contains(run.err, "  or:  velmora-patch --restore [--dir DIR] [--force] [--json]\n"), withUsage) << run.err;
+        EXPECT_EQ(Snapshot(folder.path()), before);
+        if (!json) {
+            EXPECT_EQ(run.out, "");
+            continue;
+        }
+        JsonValue value;
+        std::string error;
+        ASSERT_TRUE(ParseJson(run.out, &value, &error)) << error << "\n" << run.out;
+        ASSERT_EQ(value.kind, JsonValue::OBJECT);
+        EXPECT_EQ(value.members.size(), 3u) << run.out;
+        EXPECT_EQ(value["schema"].number, 1);
+        EXPECT_EQ(value["error"].text, complaint);
+        EXPECT_EQ(value["exit_code"].number, 2);
+    }
+}
+
 TEST(CliUsage, RefusedCommandLinesTouchNothing) {
     const struct {
         std::vector<std::string> args;
         std::string complaint;
     } cases[] = {
-        {{"--bogus"}, "unknown option --bogus"},
-        {{"vlmr3.exe"}, "unexpected argument vlmr3.exe"},
-        {{"--camera"}, "--camera needs a value"},
-        {{"--dir"}, "--dir needs a value"},
-        {{"--dir="}, "--dir needs a folder"},
+        {{"--bogus"}, "unknown option \"--bogus\""},
+        {{"-x"}, "unknown option \"-x\""},
+        {{"--bo\x1B[2Jgus"}, "unknown option \"--bo\\x1B[2Jgus\""},
+        {{"vlmr3.exe"}, "unexpected argument \"vlmr3.exe\""},
+        {{"--", "--fps"}, "unexpected argument \"--fps\""},
+        {{"--camera"}, "--camera needs a value: a whole number from 1 to 65535"},
+        {{"--dir"}, "--dir needs a value: a folder"},
+        {{"--camera", "--fps"}, "--camera: \"--fps\" is not a whole number from 1 to 65535"},
+        {{"--dir", "--fps"}, "--dir: \"--fps\" is not a folder"},
+        {{"--fov", "--fps", "1920"}, "--fov: \"--fps\" is not undef or a whole number from 1 to 16777215"},
+        {{"--dir="}, "--dir: \"\" is not a folder"},
+        {{"--camera", ""}, "--camera: \"\" is not a whole number from 1 to 65535"},
+        {{"--fov", ""}, "--fov: \"\" is not undef or a whole number from 1 to 16777215"},
+        {{"--fov= "}, "--fov: \" \" is not undef or a whole number from 1 to 16777215"},
+        {{"--aspect", "16:"}, "--aspect: \"16:\" is not W:H or WxH, two whole numbers from 1 up"},
+        {{"--aspect", ":9"}, "--aspect: \":9\" is not W:H or WxH, two whole numbers from 1 up"},
+        {{"--aspect", "16x\t"}, "--aspect: \"16x\\t\" is not W:H or WxH, two whole numbers from 1 up"},
+        {{"--aspect", "16-9"}, "--aspect: \"16-9\" is not W:H or WxH, two whole numbers from 1 up"},
+        {{"--aspect", "16:9:1"}, "--aspect: \"16:9:1\" is not W:H or WxH, two whole numbers from 1 up"},
         {{"--fps", "--fps"}, "--fps given twice"},
+        {{"-h", "--help"}, "--help given twice"},
         {{"--fps=1"}, "--fps takes no value"},
         {{"--force"}, "--force goes only with --restore"},
         {{"--restore", "--camera", "2000"}, "--camera does not go with --restore"},
         {{"--restore", "--dry-run"}, "--dry-run does not go with --restore"},
         {{"--restore", "--no-widescreen"}, "--no-widescreen does not go with --restore"},
-        {{"--aspect", "16-9"}, "--aspect takes W:H or WxH, for example 16:9, not 16-9"},
-        {{"--aspect", "16:9:1"}, "--aspect takes W:H or WxH"},
         {{"--aspect", "16:9", "--no-widescreen"}, "--aspect and --no-widescreen exclude each other"},
     };
-    for (const auto& c : cases) {
-        GameFolder folder;
-        folder.Write("vlmr3.exe", FixtureImage());
-        const FolderState before = Snapshot(folder.path());
-        const CliRun run = folder.Run(c.args);
-        const std::string label = c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : "");
-        EXPECT_EQ(run.exitCode, 2) << label;
-        EXPECT_EQ(run.out, "") << label;
-        EXPECT_TRUE(Contains(run.err, "velmora-patch: " + c.complaint)) << label << ": " << run.err;
-        EXPECT_TRUE(Contains(run.err, "velmora-patch --restore [--dir DIR] [--force] [--json]")) << label;
-        EXPECT_EQ(Snapshot(folder.path()), before) << label;
-    }
+    for (const auto& c : cases) ExpectRefused(c.args, c.complaint, true);
 }
 
-TEST(CliUsage, AFolderThatCannotBeEnteredIsAUsageError) {
+TEST(CliUsage, AFolderThatCannotBeEnteredIsAUsageErrorWithItsNameQuoted) {
     GameFolder folder;
-    const CliRun run = folder.Run({"--dir", folder.PathOf("no such folder")});
+    const std::string name = "no such\nfolder";
+    const CliRun run = folder.Run({"--dir", folder.PathOf(name)});
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_EQ(run.out, "");
-    EXPECT_TRUE(Contains(run.err, "cannot enter the folder")) << run.err;
+    ASSERT_EQ(Lines(run.err).size(), 1u) << run.err;
+    EXPECT_TRUE(Contains(run.err, "velmora-patch: cannot enter the folder \"")) << run.err;
+    EXPECT_TRUE(Contains(run.err, "no such\\nfolder\"")) << run.err;
+    const CliRun json = folder.Run({"--json", "--dir", folder.PathOf(name)});
+    EXPECT_EQ(json.exitCode, 2);
+    JsonValue value;
+    std::string error;
+    ASSERT_TRUE(ParseJson(json.out, &value, &error)) << error << "\n" << json.out;
+    EXPECT_EQ(value["exit_code"].number, 2);
+    EXPECT_TRUE(Contains(value["error"].text, "cannot enter the folder")) << json.out;
 }
 
-// The values go through the window's own input checks and are refused with its messages.
-TEST(CliUsage, RefusedValuesGetTheWindowsMessages) {
-    const std::string CAMERA = "Camera distance must be a whole number from 1 to 65535.";
-    const std::string FOV = "FOV must be \"undef\" or a whole number from 1 to 16777215.";
-    const std::string WIDTH = "Display width must be a whole number from 1 upwards.";
-    const std::string HEIGHT = "Display height must be a whole number from 1 upwards.";
+// The values go through the window's own input checks; a refusal names the option and the
+// value as they were given.
+TEST(CliUsage, RefusedValuesNameTheOptionAndTheValue) {
+    const std::string CAMERA = "\" is not a whole number from 1 to 65535";
+    const std::string FOV = "\" is not undef or a whole number from 1 to 16777215";
+    const std::string ASPECT = "\" is not W:H or WxH, two whole numbers from 1 up";
     const struct {
         std::vector<std::string> args;
-        std::string message;
+        std::string complaint;
     } cases[] = {
-        {{"--camera", "0"}, CAMERA},       {{"--camera", "65536"}, CAMERA},   {{"--camera", "-5"}, CAMERA},
-        {{"--camera", "12ab"}, CAMERA},    {{"--fov", "0"}, FOV},             {{"--fov", "16777216"}, FOV},
-        {{"--fov", "-1280"}, FOV},         {{"--fov", "undefined"}, FOV},     {{"--aspect", "0:9"}, WIDTH},
-        {{"--aspect", "a:9"}, WIDTH},      {{"--aspect", "16:-9"}, HEIGHT},   {{"--aspect=16:9.5"}, HEIGHT},
+        {{"--camera", "0"}, "--camera: \"0" + CAMERA},
+        {{"--camera", "65536"}, "--camera: \"65536" + CAMERA},
+        {{"--camera", "-5"}, "--camera: \"-5" + CAMERA},
+        {{"--camera", "12ab"}, "--camera: \"12ab" + CAMERA},
+        {{"--fov", "0"}, "--fov: \"0" + FOV},
+        {{"--fov", "16777216"}, "--fov: \"16777216" + FOV},
+        {{"--fov", "-1280"}, "--fov: \"-1280" + FOV},
+        {{"--fov", "undefined"}, "--fov: \"undefined" + FOV},
+        {{"--aspect", "0:9"}, "--aspect: \"0:9" + ASPECT},
+        {{"--aspect", "a:9"}, "--aspect: \"a:9" + ASPECT},
+        {{"--aspect", "16:-9"}, "--aspect: \"16:-9" + ASPECT},
+        {{"--aspect=16:9.5"}, "--aspect: \"16:9.5" + ASPECT},
     };
-    for (const auto& c : cases) {
-        GameFolder folder;
-        folder.Write("vlmr3.exe", FixtureImage());
-        const FolderState before = Snapshot(folder.path());
-        const CliRun run = folder.Run(c.args);
-        EXPECT_EQ(run.exitCode, 2) << c.args[0];
-        EXPECT_EQ(run.out, "");
-        EXPECT_EQ(run.err, "velmora-patch: " + c.message + "\n") << c.args[0];
-        EXPECT_EQ(Snapshot(folder.path()), before) << c.args[0];
-    }
+    for (const auto& c : cases) ExpectRefused(c.args, c.complaint, false);
 }
 
 TEST(CliUsage, ValueFormsTheWindowAccepts) {
@@ -149,10 +193,9 @@ TEST(CliExitCodes, EachCodeAsTheTableSaysInTextAndJson) {
         {"not for this game", [](const GameFolder& f) { f.Write("vlmr4.exe", FixtureImage()); }, {"--fps"}, 1,
          "Done vlmr4.exe!\n\nWidescreen correction OK\nCamera dist correction not used\nFOV correction not "
          "used\nUnlock 60 FPS not used"},
-        {"no value", [](const GameFolder& f) { f.Write("vlmr3.exe", FixtureImage()); }, {"--fov", "undef"}, 1,
+        // As the window does, undef leaves the field of view alone: asked for, and done.
+        {"fov undef", [](const GameFolder& f) { f.Write("vlmr3.exe", FixtureImage()); }, {"--fov", "undef"}, 0,
          "Done vlmr3.exe!\n\nWidescreen correction OK\nCamera dist correction not used\nFOV correction not used"},
-        {"aspect without height", [](const GameFolder& f) { f.Write("vlmr3.exe", FixtureImage()); },
-         {"--aspect", "16:"}, 1, "Done vlmr3.exe!\n\nWidescreen correction not used"},
         {"refused value", [](const GameFolder& f) { f.Write("vlmr3.exe", FixtureImage()); }, {"--camera", "0"}, 2,
          ""},
         {"empty folder", [](const GameFolder&) {}, {}, 3, "No Velmora 2345 files\nMaybe file is busy"},
@@ -182,7 +225,13 @@ TEST(CliExitCodes, EachCodeAsTheTableSaysInTextAndJson) {
         const CliRun json = jsonFolder.Run(jsonArgs);
         EXPECT_EQ(text.exitCode, c.exitCode) << c.label << "\n" << text.out << text.err;
         EXPECT_EQ(json.exitCode, c.exitCode) << c.label;
-        if (c.exitCode == 2) continue;
+        if (c.exitCode == 2) {
+            JsonValue value;
+            std::string error;
+            EXPECT_TRUE(ParseJson(json.out, &value, &error)) << c.label << ": " << error << "\n" << json.out;
+            EXPECT_EQ(value["exit_code"].number, 2) << c.label;
+            continue;
+        }
         EXPECT_EQ(text.out.compare(0, c.resultStart.size(), c.resultStart), 0) << c.label << "\n" << text.out;
         ExpectReportsAgree(InFolderOfItsOwn(text, textFolder), InFolderOfItsOwn(json, jsonFolder), c.label);
         // Errors go to stderr; a run that did its job has nothing to say there.

@@ -25,15 +25,16 @@ TEST(CliPass, HelpShowsTheUsageAndTheExitCodes) {
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_EQ(help.err, "");
     for (const char* line : {
-             "velmora-patch [--dir DIR] [--aspect W:H | --no-widescreen] [--camera N] [--fov WIDTH] [--fps] "
-             "[--dry-run] [--json]",
-             "velmora-patch --restore [--dir DIR] [--force] [--json]",
-             "velmora-patch --help | --version",
+             "Usage: velmora-patch [--dir DIR] [FEATURE...] [--dry-run] [--json]",
+             "  or:  velmora-patch --restore [--dir DIR] [--force] [--json]",
+             "  or:  velmora-patch -h | --help | -V | --version",
+             "  --aspect W:H     display width and height, also as WxH (default 16:9)",
              "  0  done, and every rule that was asked for found its pattern",
              "  1  done, but a rule that was asked for found nothing",
              "  2  usage error or refused value; nothing touched",
              "  3  no target, with the reasons",
-             "  4  failure: nothing changed, a refused restore, or a failed write-back (then the .bak message)",
+             "  4  failure: nothing changed, a refused restore, a failed write-back (then\n"
+             "     the .bak message), or the output could not be written",
          }) {
         EXPECT_TRUE(Contains(help.out, std::string(line) + "\n")) << line;
     }

@@ -7,6 +7,67 @@
 #include "json_value.h"
 #include "text_report.h"
 
+namespace {
+
+// The stable names scripts read, beside the texts people read.
+std::string CodeOf(const std::string& reason) {
+    static const char* const CODES[][2] = {
+        {"in use", "in_use"},
+        {"immutable", "immutable"},
+        {"read-only", "read_only"},
+        {"read-only file system", "read_only_fs"},
+        {"permission denied", "permission_denied"},
+        {"access denied", "access_denied"},
+        {"cannot be opened", "cannot_open"},
+        {"switched off", "switched_off"},
+        {"no value", "no_value"},
+        {"pattern not found", "pattern_not_found"},
+        {"already patched", "already_patched"},
+        {"not for this game", "not_for_this_game"},
+    };
+    for (const auto& code : CODES) {
+        if (reason == code[0]) return code[1];
+    }
+    return "(no code for \"" + reason + "\")";
+}
+
+}  // namespace
+
+// Each "<name>: <reason>" line of the result text is a candidate in the JSON with that
+// reason and its code, and the target is the one candidate listed as opened last.
+void ExpectCandidatesAsTheTextNamesThem(const JsonValue& value, const std::string& resultText) {
+    const JsonValue& candidates = value["candidates"];
+    ASSERT_EQ(candidates.kind, JsonValue::ARRAY);
+    for (const std::string& line : Lines(resultText)) {
+        const size_t colon = line.find(": ");
+        if (colon == std::string::npos || line.find(' ') < colon) continue;
+        const std::string name = line.substr(0, colon), reason = line.substr(colon + 2);
+        bool listed = false;
+        for (const JsonValue& candidate : candidates.items) {
+            if (candidate["name"].text != name) continue;
+            listed = true;
+            EXPECT_FALSE(candidate["opened"].boolean) << name;
+            EXPECT_EQ(candidate["reason"].text, reason) << name;
+            EXPECT_EQ(candidate["reason_code"].text, CodeOf(reason)) << name;
+        }
+        EXPECT_TRUE(listed) << name << " is not among the candidates";
+    }
+    std::string lastOpened;
+    for (const JsonValue& candidate : candidates.items) {
+        if (candidate["opened"].boolean) {
+            lastOpened = candidate["name"].text;
+            EXPECT_EQ(candidate["reason"].kind, JsonValue::NUL) << lastOpened;
+        } else {
+            EXPECT_EQ(candidate["reason_code"].text, CodeOf(candidate["reason"].text));
+        }
+    }
+    if (value["target"].kind == JsonValue::NUL) {
+        EXPECT_EQ(lastOpened, "");
+    } else {
+        EXPECT_EQ(lastOpened, value["target"].text);
+    }
+}
+
 void ExpectReportsAgree(const CliRun& text, const CliRun& json, const std::string& label) {
     SCOPED_TRACE(label);
     TextReport report;
@@ -15,9 +76,12 @@ void ExpectReportsAgree(const CliRun& text, const CliRun& json, const std::strin
     JsonValue value;
     ASSERT_TRUE(ParseJson(json.out, &value, &error)) << error << "\n" << json.out;
     ASSERT_EQ(value.kind, JsonValue::OBJECT);
-    for (const char* key : {"target", "result_text", "rules", "copies", "orig_existed", "dry_run", "exit_code"}) {
+    for (const char* key :
+         {"schema", "target", "candidates", "result_text", "rules", "copies", "orig_existed", "dry_run", "exit_code"}) {
         EXPECT_TRUE(value.Has(key)) << key;
     }
+    EXPECT_EQ(value["schema"].number, 1);
+    ExpectCandidatesAsTheTextNamesThem(value, report.resultText);
 
     EXPECT_EQ(value["exit_code"].number, json.exitCode);
     EXPECT_EQ(json.exitCode, text.exitCode);
@@ -41,8 +105,10 @@ void ExpectReportsAgree(const CliRun& text, const CliRun& json, const std::strin
         const TextRule& told = report.rules[NAMES[i]];
         if (told.reason.empty()) {
             EXPECT_EQ(rule["reason"].kind, JsonValue::NUL) << NAMES[i];
+            EXPECT_EQ(rule["reason_code"].kind, JsonValue::NUL) << NAMES[i];
         } else {
             EXPECT_EQ(rule["reason"].text, told.reason) << NAMES[i];
+            EXPECT_EQ(rule["reason_code"].text, CodeOf(told.reason)) << NAMES[i];
         }
         // The rule's line is one of the four result lines.
         EXPECT_NE(report.resultText.find("\n" + rule["line"].text), std::string::npos) << rule["line"].text;

@@ -7,3 +7,7 @@
 #include "cli_runner.h"
 
 void ExpectReportsAgree(const CliRun& text, const CliRun& json, const std::string& label);
+
+struct JsonValue;
+// The report's "candidates" against the "<name>: <reason>" lines of its result text.
+void ExpectCandidatesAsTheTextNamesThem(const JsonValue& value, const std::string& resultText);

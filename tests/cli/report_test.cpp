@@ -111,8 +111,8 @@ TEST(CliReport, TheTextListsTwentyHitsOfARuleAndCountsTheRest) {
     const CliRun json = jsonFolder.Run({"--camera", "2000", "--no-widescreen", "--json"});
     EXPECT_EQ(text.exitCode, 0) << text.out << text.err;
     EXPECT_TRUE(Contains(text.out, "  camera: 25 hits\n")) << text.out;
-    EXPECT_TRUE(Contains(text.out, "    0x000000DE  C7 05 13 20 40 00 00 06 \xE2\x86\x92 C7 05 13 20 40 00 D0 07\n"
-                                   "    \xE2\x80\xA6 and 5 more\n"))
+    EXPECT_TRUE(Contains(text.out, "    0x000000DE  C7 05 13 20 40 00 00 06 -> C7 05 13 20 40 00 D0 07\n"
+                                   "    ... and 5 more\n"))
         << text.out;
     EXPECT_FALSE(Contains(text.out, "0x000000E8")) << "the 21st hit is listed";
     ExpectReportsAgree(text, json, "25 hits");
@@ -175,8 +175,8 @@ TEST(CliReport, AFailedWriteBackStillReportsTheRulesTheCopiesAndTheSystemsReason
     options.camera = true;
     options.cameraDistance = "2000";
     PatchOutcome outcome;
-    char message[PATCH_TEXT_SIZE] = {};
-    const bool ran = RunPatchCommand(options, &outcome, message);
+    std::string message;
+    const bool ran = RunPatchCommand(options, &outcome, &message);
     g_fileOps = DEFAULT_FILE_OPS;
     std::filesystem::current_path(previous);
     ASSERT_TRUE(ran) << message;

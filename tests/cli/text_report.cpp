@@ -8,8 +8,8 @@
 namespace {
 
 const char DRY_RUN_NOTE[] = "Dry run: nothing was written. A real run would show:";
-const char ARROW[] = " \xE2\x86\x92 ";
-const char MORE[] = "    \xE2\x80\xA6 and ";
+const char ARROW[] = " -> ";
+const char MORE[] = "    ... and ";
 
 std::string WithoutBlanks(const std::string& text) {
     std::string packed;
@@ -22,7 +22,7 @@ std::string WithoutBlanks(const std::string& text) {
 bool StartsWith(const std::string& text, const std::string& start) { return text.compare(0, start.size(), start) == 0; }
 
 bool ParseHit(const std::string& line, TextHit* hit) {
-    // "    0x00000100  AB AA AA 3F → 39 8E E3 3F"
+    // "    0x00000100  AB AA AA 3F -> 39 8E E3 3F"
     if (!StartsWith(line, "    0x") || line.size() < 16 || line.compare(14, 2, "  ") != 0) return false;
     char* end = nullptr;
     hit->offset = std::strtoul(line.c_str() + 6, &end, 16);

@@ -15,7 +15,7 @@ struct TextRule {
     std::string reason;  // empty when it was used
     size_t hitCount = 0;  // as the rule's line says
     std::vector<TextHit> hits;  // the listed ones
-    size_t more = 0;  // from "… and N more"
+    size_t more = 0;  // from "... and N more"
 };
 
 struct TextReport {

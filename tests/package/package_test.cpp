@@ -1,7 +1,8 @@
 // The release package as a player gets it: unpacked, each file is the one it claims to be,
 // readable on every Windows, and the checksum in it is the program's.
 //
-// Arguments after gtest's own: PACKAGE.zip PROGRAM.exe OFL.txt (the licence in the sources).
+// Arguments after gtest's own: PACKAGE.zip PROGRAM.exe CONSOLE.exe OFL.txt LICENSE (the
+// licences in the sources).
 
 #include <cstdio>
 #include <cstring>
@@ -17,7 +18,7 @@
 
 namespace {
 
-std::string g_packagePath, g_programPath, g_licencePath;
+std::string g_packagePath, g_programPath, g_consolePath, g_licencePath, g_ownLicencePath;
 
 using Bytes = std::vector<unsigned char>;
 
@@ -46,9 +47,10 @@ protected:
     std::vector<ZipEntry> entries_;
 };
 
-TEST_F(Package, HoldsTheFourFilesInOrderWithOneFixedTimeAndPlainAttributes) {
-    const char* const names[] = {"WidescreenVelmora2345.exe", "README.txt", "OFL.txt", "SHA256SUMS"};
-    ASSERT_EQ(entries_.size(), 4u);
+TEST_F(Package, HoldsTheSixFilesInOrderWithOneFixedTimeAndPlainAttributes) {
+    const char* const names[] = {"WidescreenVelmora2345.exe", "velmora-patch.exe", "README.txt",
+                                 "LICENSE",                   "OFL.txt",           "SHA256SUMS"};
+    ASSERT_EQ(entries_.size(), 6u);
     for (size_t i = 0; i < entries_.size(); ++i) {
         const ZipEntry& entry = entries_[i];
         SCOPED_TRACE(entry.name);
@@ -65,16 +67,22 @@ TEST_F(Package, HoldsTheFourFilesInOrderWithOneFixedTimeAndPlainAttributes) {
     }
 }
 
-TEST_F(Package, ProgramIsTheTestedBuildAndSha256SumsHoldsItsChecksum) {
+TEST_F(Package, ProgramsAreTheTestedBuildsAndSha256SumsHoldsTheirChecksums) {
     const ZipEntry* program = Find("WidescreenVelmora2345.exe");
+    const ZipEntry* console = Find("velmora-patch.exe");
     const ZipEntry* sums = Find("SHA256SUMS");
     ASSERT_NE(program, nullptr);
+    ASSERT_NE(console, nullptr);
     ASSERT_NE(sums, nullptr);
     const Bytes built = ReadAll(g_programPath);
+    const Bytes consoleBuilt = ReadAll(g_consolePath);
     ASSERT_FALSE(built.empty()) << "cannot read " << g_programPath;
+    ASSERT_FALSE(consoleBuilt.empty()) << "cannot read " << g_consolePath;
     EXPECT_TRUE(program->data == built) << "the packed program is not " << g_programPath;
-    // The line sha256sum writes and "sha256sum -c" reads: digest, two spaces, name, LF.
-    EXPECT_EQ(Text(sums->data), Sha256Hex(built) + "  WidescreenVelmora2345.exe\n");
+    EXPECT_TRUE(console->data == consoleBuilt) << "the packed console patcher is not " << g_consolePath;
+    // The lines sha256sum writes and "sha256sum -c" reads: digest, two spaces, name, LF.
+    EXPECT_EQ(Text(sums->data), Sha256Hex(built) + "  WidescreenVelmora2345.exe\n" + Sha256Hex(consoleBuilt) +
+                                    "  velmora-patch.exe\n");
 }
 
 // Known digests, so that a wrong hash cannot agree with itself in the test above.
@@ -124,38 +132,52 @@ TEST_F(Package, ReadmeIsPlainCrlfTextThatTellsHowToUseUndoRunOnLinuxAndCheck) {
         "Steam Deck",
         "certutil -hashfile WidescreenVelmora2345.exe SHA256",   // the checks
         "sha256sum -c SHA256SUMS",
+        "velmora-patch.exe",                                     // the console patcher
         "OFL.txt",
+        "LICENSE",
     };
     for (const char* must : musts) {
         EXPECT_NE(text.find(must), std::string::npos) << "README.txt does not say \"" << must << "\"";
     }
 }
 
-TEST_F(Package, LicenceIsTheFontsOflWithCrlf) {
-    const ZipEntry* licence = Find("OFL.txt");
-    ASSERT_NE(licence, nullptr);
-    ExpectPlainCrlfText(licence->data);
-    std::string source = Text(ReadAll(g_licencePath));
-    ASSERT_FALSE(source.empty()) << "cannot read " << g_licencePath;
-    std::string expected;
-    for (char c : source) {
-        if (c == '\r') continue;
-        if (c == '\n') expected += '\r';
-        expected += c;
+TEST_F(Package, LicencesAreTheSourcesOnesWithCrlf) {
+    const struct {
+        const char* name;
+        const std::string& source;
+    } licences[] = {{"OFL.txt", g_licencePath}, {"LICENSE", g_ownLicencePath}};
+    for (const auto& l : licences) {
+        SCOPED_TRACE(l.name);
+        const ZipEntry* licence = Find(l.name);
+        ASSERT_NE(licence, nullptr);
+        ExpectPlainCrlfText(licence->data);
+        std::string source = Text(ReadAll(l.source));
+        ASSERT_FALSE(source.empty()) << "cannot read " << l.source;
+        std::string expected;
+        for (char c : source) {
+            if (c == '\r') continue;
+            if (c == '\n') expected += '\r';
+            expected += c;
+        }
+        EXPECT_TRUE(Text(licence->data) == expected) << l.name << " differs from " << l.source;
     }
-    EXPECT_TRUE(Text(licence->data) == expected) << "OFL.txt differs from " << g_licencePath;
+    const ZipEntry* own = Find("LICENSE");
+    ASSERT_NE(own, nullptr);
+    EXPECT_EQ(Text(own->data).compare(0, 11, "MIT License"), 0);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: %s [gtest options] PACKAGE.zip PROGRAM.exe OFL.txt\n", argv[0]);
+    if (argc != 6) {
+        std::fprintf(stderr, "usage: %s [gtest options] PACKAGE.zip PROGRAM.exe CONSOLE.exe OFL.txt LICENSE\n", argv[0]);
         return 2;
     }
     g_packagePath = argv[1];
     g_programPath = argv[2];
-    g_licencePath = argv[3];
+    g_consolePath = argv[3];
+    g_licencePath = argv[4];
+    g_ownLicencePath = argv[5];
     return RUN_ALL_TESTS();
 }

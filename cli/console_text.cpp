@@ -1,0 +1,99 @@
+#include "console_text.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+
+bool g_utf8 = false;
+
+#ifndef _WIN32
+// "en_US.UTF-8", "C.utf8", "de_DE.UTF-8@euro": the charset is what follows the dot.
+bool NamesUtf8(const char* locale) {
+    const char* dot = std::strchr(locale, '.');
+    if (dot == nullptr) return false;
+    std::string charset;
+    for (const char* c = dot + 1; *c != '\0' && *c != '@'; ++c) {
+        if (*c == '-' || *c == '_') continue;
+        charset += static_cast<char>(*c >= 'A' && *c <= 'Z' ? *c - 'A' + 'a' : *c);
+    }
+    return charset == "utf8";
+}
+#endif
+
+}  // namespace
+
+bool LocaleIsUtf8() {
+#ifdef _WIN32
+    return GetConsoleOutputCP() == CP_UTF8;
+#else
+    // The first of these that is set and not empty decides, as setlocale(LC_CTYPE, "") does.
+    // Read directly: a static program cannot count on the system's locale files.
+    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && value[0] != '\0') return NamesUtf8(value);
+    }
+    return false;
+#endif
+}
+
+void SetUtf8Output(bool utf8) { g_utf8 = utf8; }
+bool Utf8Output() { return g_utf8; }
+
+const char* ArrowText() { return g_utf8 ? "\xE2\x86\x92" : "->"; }
+const char* EllipsisText() { return g_utf8 ? "\xE2\x80\xA6" : "..."; }
+
+size_t DecodeUtf8(const std::string& text, size_t at, unsigned long* code) {
+    const unsigned char lead = static_cast<unsigned char>(text[at]);
+    const size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 && lead < 0xF0 ? 3 : lead >= 0xC2 && lead < 0xE0 ? 2 : 0;
+    if (length == 0 || at + length > text.size()) return 0;
+    unsigned long value = lead & (0x7Fu >> length);
+    for (size_t i = 1; i < length; ++i) {
+        const unsigned char next = static_cast<unsigned char>(text[at + i]);
+        if ((next & 0xC0) != 0x80) return 0;
+        value = value << 6 | (next & 0x3F);
+    }
+    const unsigned long smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (value < smallest[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+    *code = value;
+    return length;
+}
+
+std::string Quoted(const std::string& text) {
+    std::string quoted = "\"";
+    for (size_t at = 0; at < text.size(); ++at) {
+        const char c = text[at];
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u >= 0x80 && g_utf8) {
+            // The C1 controls (U+0080 to U+009F) move terminals too.
+            unsigned long code = 0;
+            const size_t length = DecodeUtf8(text, at, &code);
+            if (length != 0 && code >= 0xA0) {
+                quoted.append(text, at, length);
+                at += length - 1;
+                continue;
+            }
+        }
+        switch (c) {
+            case '"': quoted += "\\\""; continue;
+            case '\\': quoted += "\\\\"; continue;
+            case '\n': quoted += "\\n"; continue;
+            case '\r': quoted += "\\r"; continue;
+            case '\t': quoted += "\\t"; continue;
+            default: break;
+        }
+        if (u < 0x20 || u >= 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", u);
+            quoted += escaped;
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "\"";
+}
