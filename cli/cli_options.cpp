@@ -8,6 +8,7 @@ const char USAGE_LINES[] =
     "velmora-patch [--dir DIR] [--aspect W:H | --no-widescreen] [--camera N] [--fov WIDTH] [--fps] [--dry-run] "
     "[--json]\n"
     "velmora-patch --restore [--dir DIR] [--force] [--json]\n"
+    "velmora-patch --status [--dir DIR] [--json]\n"
     "velmora-patch --help | --version\n";
 
 const char HELP_TEXT[] =
@@ -19,6 +20,7 @@ const char HELP_TEXT[] =
     "  velmora-patch [--dir DIR] [--aspect W:H | --no-widescreen] [--camera N] [--fov WIDTH] [--fps] [--dry-run] "
     "[--json]\n"
     "  velmora-patch --restore [--dir DIR] [--force] [--json]\n"
+    "  velmora-patch --status [--dir DIR] [--json]\n"
     "  velmora-patch --help | --version\n"
     "\n"
     "With no option it does in the current folder what Apply does with the window's defaults:\n"
@@ -32,15 +34,17 @@ const char HELP_TEXT[] =
     "  --fps            unlock 60 FPS (games 2 and 3 only)\n"
     "  --dry-run        read the game and report what a run would do; write nothing at all\n"
     "  --json           print one JSON object instead of the text\n"
-    "  --restore        put <name>.orig, or else <name>.bak, back over the game's executable;\n"
-    "                   refused when the executable is not a patched form of that copy\n"
-    "  --force          restore even then (a copy from before a game update included)\n"
+    "  --restore        put back <name>.orig, or else <name>.bak, whichever the executable\n"
+    "                   is a patched form of; refused when it is neither (a game update)\n"
+    "  --force          restore even then; the executable is first kept as\n"
+    "                   <name>.before-restore\n"
+    "  --status         show whether the game is patched, and how; write nothing\n"
     "\n"
     "The first run keeps the original as <name>.orig, which undoes every change; each run\n"
     "keeps the contents it found as <name>.bak, which undoes the last run.\n"
     "\n"
     "Exit codes:\n"
-    "  0  done, and every rule that was asked for found its pattern\n"
+    "  0  done, and every rule that was asked for found its pattern (or was already patched)\n"
     "  1  done, but a rule that was asked for found nothing\n"
     "  2  usage error or refused value; nothing touched\n"
     "  3  no target, with the reasons\n"
@@ -61,6 +65,7 @@ enum OptionId {
     OPT_FORCE,
     OPT_HELP,
     OPT_VERSION,
+    OPT_STATUS,
     OPT_COUNT,
 };
 
@@ -76,7 +81,11 @@ const OptionSpec OPTIONS[OPT_COUNT] = {
     {"--camera", true, true, false},    {"--fov", true, true, false},    {"--fps", false, true, false},
     {"--dry-run", false, true, false},  {"--json", false, true, true},   {"--restore", false, false, true},
     {"--force", false, false, true},    {"--help", false, false, false}, {"--version", false, false, false},
+    {"--status", false, false, false},
 };
+
+// --status reads the game where a patch run would, and may print JSON; nothing else goes with it.
+bool AllowedWithStatus(int id) { return id == OPT_STATUS || id == OPT_DIR || id == OPT_JSON; }
 
 // "16:9" or "16x9" into its two fields; either may be empty, as a field of the window may.
 bool SplitAspect(const std::string& text, std::string* width, std::string* height) {
@@ -144,7 +153,16 @@ bool ParseArguments(int argc, const char* const* argv, CliOptions* options, std:
     }
 
     options->command = seen[OPT_RESTORE] ? CLI_RESTORE : CLI_PATCH;
-    for (int id = 0; id < OPT_COUNT; ++id) {
+    if (seen[OPT_STATUS]) {
+        for (int id = 0; id < OPT_COUNT; ++id) {
+            if (seen[id] && !AllowedWithStatus(id)) {
+                *error = std::string(OPTIONS[id].name) + " does not go with --status";
+                return false;
+            }
+        }
+        options->command = CLI_STATUS;
+    }
+    for (int id = 0; id < OPT_COUNT && options->command != CLI_STATUS; ++id) {
         if (!seen[id]) continue;
         const bool allowed = options->command == CLI_RESTORE ? OPTIONS[id].forRestore : OPTIONS[id].forPatch;
         if (!allowed) {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-enum CliCommand { CLI_PATCH, CLI_RESTORE, CLI_HELP, CLI_VERSION };
+enum CliCommand { CLI_PATCH, CLI_RESTORE, CLI_STATUS, CLI_HELP, CLI_VERSION };
 
 struct CliOptions {
     CliCommand command = CLI_PATCH;

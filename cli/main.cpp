@@ -15,6 +15,7 @@
 #include "cli_options.h"
 #include "exit_codes.h"
 #include "patch_command.h"
+#include "patch_worker.h"
 #include "report_output.h"
 #include "restore.h"
 #include "version.h"
@@ -62,6 +63,16 @@ int Restore(const CliOptions& options) {
     return code;
 }
 
+int Status(const CliOptions& options) {
+    StatusOutcome outcome;
+    ProbeCandidates(outcome.targetName, outcome.candidates);
+    if (outcome.targetName[0] != '\0') ReadGameStatus(outcome.targetName, outcome.targetName, &outcome.status);
+    Print(options.json ? StatusReportJson(outcome) : StatusReportText(outcome));
+    const int code = StatusExitCode(outcome);
+    if (code == EXIT_NO_TARGET) Complain("no game executable could be opened; the reasons are above");
+    return code;
+}
+
 int Run(int argc, char** argv) {
     CliOptions options;
     std::string error;
@@ -76,6 +87,7 @@ int Run(int argc, char** argv) {
         default: break;
     }
     if (!options.dir.empty() && !EnterFolder(options.dir)) return EXIT_USAGE;
+    if (options.command == CLI_STATUS) return Status(options);
     return options.command == CLI_RESTORE ? Restore(options) : Patch(options);
 }
 

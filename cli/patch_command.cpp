@@ -13,7 +13,9 @@ int ExitCodeOf(const PatchOutcome& outcome) {
     if (outcome.job.failure_text[0] != '\0') return EXIT_FAILED;
     if (!RulesRan(outcome.job)) return EXIT_FAILED;
     for (int rule = 0; rule < RULE_COUNT; ++rule) {
-        if (outcome.asked[rule] && outcome.report.rules[rule].reason != RULE_USED) return EXIT_RULE_NOT_FOUND;
+        const RuleReason reason = outcome.report.rules[rule].reason;
+        // A rule the game already holds a value of has nothing left to find.
+        if (outcome.asked[rule] && reason != RULE_USED && reason != RULE_ALREADY_PATCHED) return EXIT_RULE_NOT_FOUND;
     }
     return EXIT_DONE;
 }

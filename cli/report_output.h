@@ -5,6 +5,7 @@
 #include <string>
 
 #include "patch_command.h"
+#include "patch_state.h"
 #include "restore.h"
 
 // At most this many hits of a rule are listed in the text; JSON lists every one.
@@ -16,6 +17,20 @@ std::string PatchReportJson(const PatchOutcome& outcome);
 int RestoreExitCode(const RestoreResult& result);
 std::string RestoreReportText(const RestoreResult& result);
 std::string RestoreReportJson(const RestoreResult& result, bool forced);
+
+// --status: the target chosen as a patch run chooses it (empty: none opened, with the
+// candidates' reasons) and what its state is.
+struct StatusOutcome {
+    char targetName[PATCH_TEXT_SIZE] = {};
+    OpenReason candidates[TARGET_CANDIDATE_COUNT] = {};
+    GameStatus status;
+};
+int StatusExitCode(const StatusOutcome& outcome);
+std::string StatusReportText(const StatusOutcome& outcome);
+std::string StatusReportJson(const StatusOutcome& outcome);
+
+// The line a patch report ends with when a rule was already patched.
+extern const char RESTORE_FIRST_LINE[];
 
 // The rule's name in the report: "widescreen", "camera", "fov", "fps".
 const char* RuleName(PatchRule rule);

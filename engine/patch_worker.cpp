@@ -3,6 +3,7 @@
 #include "bounded_text.h"
 #include "job_report.h"
 #include "patch_rules.h"
+#include "patch_state.h"
 #include "result_text.h"
 #include "target_file.h"
 
@@ -144,6 +145,14 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
         return;
     }
 
+    // Judged before this run's backup replaces the last one; only the console report tells it.
+    bool alreadyPatched[RULE_COUNT] = {};
+    if (report != nullptr) {
+        KeptCopies kept;
+        CheckKeptCopies(job->target_name, job->target_name, image, size, &kept);
+        RulesAlreadyPatched(kept, alreadyPatched);
+    }
+
     if (!WriteBackup(backupName, image, size, dryRun, job) ||
         !KeepOriginal(originalName, image, size, dryRun, job, &r)) {
         g_fileOps.close(target);
@@ -153,6 +162,11 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
     r.backupWritten = true;
 
     ApplyPatchRules(image, size, values, job, applied, SCAN_FAST, r.rules);
+    for (int rule = 0; rule < RULE_COUNT; ++rule) {
+        if (r.rules[rule].reason == RULE_PATTERN_NOT_FOUND && alreadyPatched[rule]) {
+            r.rules[rule].reason = RULE_ALREADY_PATCHED;
+        }
+    }
 
     bool writtenBack = true;
     if (dryRun) {
