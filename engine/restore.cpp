@@ -111,6 +111,14 @@ void RunRestore(bool force, RestoreResult* result) {
                   OpenReasonText(reason));
         return Fail(result, RESTORE_NOT_READ);
     }
+    // A restore that was cut off leaves at most its temporary files; they are never a good copy.
+    char keptName[PATCH_TEXT_SIZE];
+    const bool keptNamed = strcpy_s(keptName, name) == 0 && strcat_s(keptName, ".before-restore") == 0;
+    for (const char* written : {name, static_cast<const char*>(keptName)}) {
+        char temporary[PATCH_TEXT_SIZE];
+        if ((written == name || keptNamed) && TemporaryNameOf(written, temporary)) RemoveTemporary(temporary);
+    }
+
     Image current;
     if (ReadWholeFile(target, &current.bytes, &current.size) != READ_WHOLE) {
         g_fileOps.close(target);
@@ -177,9 +185,7 @@ void RunRestore(bool force, RestoreResult* result) {
 
     if (force) {
         // The game as it is now may be the only copy of an update: it is kept first.
-        char keptName[PATCH_TEXT_SIZE];
-        if (strcpy_s(keptName, name) != 0 || strcat_s(keptName, ".before-restore") != 0 ||
-            !WriteFileAtomically(keptName, current.bytes, current.size, true)) {
+        if (!keptNamed || !WriteFileAtomically(keptName, current.bytes, current.size, true)) {
             g_fileOps.close(target);
             sprintf_s(result->text, "Nothing was changed!\r\n\r\n%s.before-restore\r\ncould not be written.", name);
             return Fail(result, RESTORE_WRITE_FAILED);

@@ -4,6 +4,7 @@
 
 #include "feature_toggles.h"
 #include "patch_worker.h"
+#include "restore.h"
 #include "target_file.h"
 
 namespace {
@@ -69,4 +70,11 @@ int RunCutOffJob(int step) {
     PatchJob job = CutOffJob();
     RunPatchJob(&job);
     return job.failure_text[0] == '\0' ? CUT_OFF_FINISHED : CUT_OFF_FAILED;
+}
+
+int RunCutOffRestore(int step, bool force) {
+    CutOffAfterStep(step);
+    RestoreResult result;
+    RunRestore(force, &result);
+    return result.outcome == RESTORE_DONE ? CUT_OFF_FINISHED : CUT_OFF_FAILED;
 }

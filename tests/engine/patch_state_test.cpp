@@ -275,3 +275,63 @@ TEST(PatchedForm, SameSizeUpdateOfAnAddressDoesNotFit) {
 }
 
 }  // namespace
+
+namespace {
+
+// The state a folder's game is in, as a search over many folders asks it.
+TEST(StateOfGame, FromTheGameAndItsCopies) {
+    const Bytes original = FourRuleImage();
+    Bytes patched = original;
+    patched[WS_AT] = 0x39;
+    patched[FPS_AT + 4] = 0x00;
+    Bytes fpsWritten = original;  // only the 60 FPS rule's written form tells, without a copy
+    fpsWritten[FPS_AT + 4] = 0x00;
+    Bytes otherVersion = original;
+    otherVersion[0] = 0xCC;
+    const struct {
+        const char* label;
+        Bytes game;
+        Bytes orig, bak;  // empty: none
+        bool origIsFolder;
+        GameState state;
+    } cases[] = {
+        {"no copy, every pattern there", original, {}, {}, false, GAME_ORIGINAL},
+        {"no copy, 60 FPS written", fpsWritten, {}, {}, false, GAME_UNKNOWN},
+        {"no copy, a pattern missing", patched, {}, {}, false, GAME_UNKNOWN},
+        {"the original's bytes", original, original, original, false, GAME_ORIGINAL},
+        {"a patched form of the original", patched, original, original, false, GAME_PATCHED},
+        {"a patched form of the backup only", patched, otherVersion, original, false, GAME_PATCHED},
+        {"the backup's bytes, no original", original, {}, original, false, GAME_ORIGINAL},
+        {"copies of another version", patched, otherVersion, otherVersion, false, GAME_UNKNOWN},
+        {"a folder named as the original is no copy", original, {}, {}, true, GAME_ORIGINAL},
+        {"a folder named as the original, patched game", patched, {}, {}, true, GAME_UNKNOWN},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        TestFolder folder;
+        std::filesystem::create_directory("game");
+        WriteFile("game/vlmr3.exe", c.game);
+        if (!c.orig.empty()) WriteFile("game/vlmr3.exe.orig", c.orig);
+        if (!c.bak.empty()) WriteFile("game/vlmr3.exe.bak", c.bak);
+        if (c.origIsFolder) std::filesystem::create_directory("game/vlmr3.exe.orig");
+        EXPECT_STREQ(GameStateWord(StateOfGame("game", "vlmr3.exe")), GameStateWord(c.state));
+        EXPECT_EQ(StateOfGame((folder.path() / "game/").string().c_str(), "vlmr3.exe"), c.state);
+        EXPECT_EQ(ReadFile("game/vlmr3.exe"), c.game) << "the check wrote to the game";
+    }
+    TestFolder empty;
+    EXPECT_EQ(StateOfGame(".", "vlmr3.exe"), GAME_UNKNOWN);
+}
+
+TEST(StateOfGame, ALinkToTheGameIsNoCopy) {
+    TestFolder folder;
+    Bytes patched = FourRuleImage();
+    patched[WS_AT] = 0x39;
+    WriteFile("vlmr3.exe", patched);
+    std::error_code error;
+    std::filesystem::create_hard_link("vlmr3.exe", "vlmr3.exe.orig", error);
+    if (error) GTEST_SKIP() << "no hard links here: " << error.message();
+    // Seen as a copy, the game would hold the original's bytes.
+    EXPECT_EQ(StateOfGame(".", "vlmr3.exe"), GAME_UNKNOWN);
+}
+
+}  // namespace
