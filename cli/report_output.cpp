@@ -253,7 +253,7 @@ std::string StatusReportText(const StatusOutcome& outcome) {
     std::string text = std::string(name) + ": " + GameStateWord(status.state) + "\n";
     text += "\ncopies:\n";
     for (const CopyCheck& copy : status.copies.copies) {
-        text += "  " + copy.name + ": " + CopyStateText(copy, name, status.targetSize) + "\n";
+        text += std::string("  ") + copy.name + ": " + CopyStateText(copy, name, status.targetSize) + "\n";
     }
     text += "\nrules:\n";
     for (int i = 0; i < RULE_COUNT; ++i) {

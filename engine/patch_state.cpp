@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "bounded_text.h"
 #include "byte_scan.h"
 #include "target_file.h"
 
@@ -150,8 +151,10 @@ void CheckKeptCopies(const char* targetPath, const char* targetName, const uint8
     const FileIdentity targetIdentity = g_fileOps.identify(targetPath);
     for (int kind = 0; kind < COPY_KINDS; ++kind) {
         CopyCheck& copy = kept->copies[kind];
-        copy.name = std::string(targetPath) + KeptCopySuffix(static_cast<KeptCopy>(kind));
-        const FileIdentity identity = g_fileOps.identify(copy.name.c_str());
+        // A path too long for the name leaves it empty, which names nothing: no copy.
+        if (strcpy_s(copy.name, targetPath) == 0) strcat_s(copy.name, KeptCopySuffix(static_cast<KeptCopy>(kind)));
+        if (copy.name[0] == '\0') continue;
+        const FileIdentity identity = g_fileOps.identify(copy.name);
         copy.exists = identity.exists;
         if (!identity.exists) continue;
         if (!identity.regular) {
@@ -162,7 +165,7 @@ void CheckKeptCopies(const char* targetPath, const char* targetName, const uint8
             copy.sameFile = true;
             continue;
         }
-        if (!ReadFileWhole(copy.name.c_str(), &copy.bytes, &copy.size)) {
+        if (!ReadFileWhole(copy.name, &copy.bytes, &copy.size)) {
             copy.unreadable = true;
             continue;
         }
@@ -275,10 +278,15 @@ void ReadGameStatus(const char* targetPath, const char* targetName, GameStatus* 
 }
 
 GameState StateOfGame(const char* folder, const char* exeName) {
-    std::string path = folder != nullptr ? folder : "";
-    if (!path.empty() && path.back() != '/' && path.back() != '\\') path += '/';
-    path += exeName;
+    char path[STATE_PATH_SIZE] = {};
+    if (folder != nullptr && folder[0] != '\0') {
+        strcpy_s(path, folder);
+        const size_t length = std::strlen(path);
+        if (length != 0 && path[length - 1] != '/' && path[length - 1] != '\\') strcat_s(path, "/");
+        if (path[0] == '\0') return GAME_UNKNOWN;  // too long
+    }
+    if (strcat_s(path, exeName) != 0) return GAME_UNKNOWN;
     GameStatus status;
-    ReadGameStatus(path.c_str(), exeName, &status);
+    ReadGameStatus(path, exeName, &status);
     return status.state;
 }

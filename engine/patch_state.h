@@ -14,9 +14,11 @@
 // Nothing is guessed: a byte the rules would not have written that way is a difference.
 
 #include <cstdint>
-#include <string>
 
 #include "patch_rules.h"
+
+// Room for a game's path with a copy's suffix: searches name games deep in Steam libraries.
+enum { STATE_PATH_SIZE = 4096 };
 
 // What the check found of one rule.
 struct RuleFinding {
@@ -55,7 +57,7 @@ const char* KeptCopySuffix(KeptCopy copy);  // ".orig", ".bak"
 // One kept copy of a target, read and checked against it. A name that leads to no regular
 // file, or to the target itself (a hard or symbolic link), is no copy: it counts as absent.
 struct CopyCheck {
-    std::string name;
+    char name[STATE_PATH_SIZE] = {};
     bool exists = false;    // the name is there at all
     bool notAFile = false;  // a folder or another non-file: no copy
     bool sameFile = false;  // the target itself under another name: no copy

@@ -134,7 +134,7 @@ void RunRestore(bool force, RestoreResult* result) {
     for (int kind = 0; kind < COPY_KINDS; ++kind) {
         const CopyCheck& check = kept.copies[kind];
         RestoreCopy& copy = result->copies[kind];
-        strcpy_s(copy.name, check.name.c_str());
+        strcpy_s(copy.name, check.name);
         copy.notAFile = check.notAFile;
         copy.sameFile = check.sameFile;
         copy.checked = check.present;
@@ -144,7 +144,7 @@ void RunRestore(bool force, RestoreResult* result) {
         copy.firstDifference = check.form.firstDifference;
         if (check.unreadable || (check.present && check.form.noMemory)) {
             g_fileOps.close(target);
-            sprintf_s(result->text, "Nothing was changed!\r\n\r\n%s could not\r\nbe read whole.", check.name.c_str());
+            sprintf_s(result->text, "Nothing was changed!\r\n\r\n%s could not\r\nbe read whole.", check.name);
             return Fail(result, RESTORE_NOT_READ);
         }
         if (check.present && usable == nullptr) usable = &check;
@@ -172,7 +172,7 @@ void RunRestore(bool force, RestoreResult* result) {
         return Fail(result, RESTORE_REFUSED);
     }
     if (chosen == nullptr) chosen = usable;
-    strcpy_s(result->copy_name, chosen->name.c_str());
+    strcpy_s(result->copy_name, chosen->name);
     const char* copyName = result->copy_name;
 
     if (chosen->present && chosen->form.identical) {
@@ -215,7 +215,7 @@ void RunRestore(bool force, RestoreResult* result) {
     if (againToOriginal) {
         sprintf_s(result->text,
                   "Restored %s\r\nfrom %s.\r\n\r\n%s is kept. It is\r\npatched too: restore again\r\nfor %s.", name,
-                  copyName, copyName, original.name.c_str());
+                  copyName, copyName, original.name);
     } else if (result->kept_name[0] != '\0') {
         sprintf_s(result->text, "Restored %s\r\nfrom %s.\r\n\r\n%s is kept.\r\nThe game as it was is\r\nkept as %s.", name,
                   copyName, copyName, result->kept_name);
