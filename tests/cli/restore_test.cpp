@@ -314,9 +314,12 @@ TEST(CliRestore, ACopyThatIsAFolderOrTheTargetItselfIsSkipped) {
             EXPECT_EQ(run.exitCode, 0) << run.out;
             const JsonValue json = Json(run);
             EXPECT_EQ(json["copy"].text, "vlmr3.exe.bak");
-            ASSERT_EQ(json["copies_checked"].items.size(), 1u);
-            EXPECT_EQ(json["copies_checked"].items[0]["name"].text, "vlmr3.exe.bak");
             EXPECT_EQ(folder.Read("vlmr3.exe"), original);
+            // A check that stops here would skip the other kinds of name.
+            EXPECT_EQ(json["copies_checked"].items.size(), 1u);
+            if (json["copies_checked"].items.size() == 1) {
+                EXPECT_EQ(json["copies_checked"].items[0]["name"].text, "vlmr3.exe.bak");
+            }
         }
     }
 }

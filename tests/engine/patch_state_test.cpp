@@ -56,6 +56,7 @@ const FormCase FORM_CASES[] = {
     {"widescreen_last_byte_of_span", {{11, 0x40}}, "vlmr3.exe", true, NONE, {1, 0, 0, 0}},
     {"widescreen_byte_before_span", {{7, 0x00}}, "vlmr3.exe", false, 7, {0, 0, 0, 0}},
     {"widescreen_byte_after_span", {{8, 0x39}, {12, 0x00}}, "vlmr3.exe", false, 12, {1, 0, 0, 0}},
+    {"widescreen_only_the_byte_after_span", {{12, 0x00}}, "vlmr3.exe", false, 12, {0, 0, 0, 0}},
     {"widescreen_zero_is_no_value", {{8, 0}, {9, 0}, {10, 0}, {11, 0}}, "vlmr3.exe", false, 8, {0, 0, 0, 0}},
 
     // Camera: bytes 22..23 are the rule's; the address (18..21) and byte 24 are not.
@@ -64,6 +65,7 @@ const FormCase FORM_CASES[] = {
     {"camera_high_byte", {{23, 0x08}}, "vlmr3.exe", true, NONE, {0, 1, 0, 0}},
     {"camera_address_byte_before_span", {{21, 0x45}}, "vlmr3.exe", false, 21, {0, 0, 0, 0}},
     {"camera_byte_after_span", {{23, 0x08}, {24, 0x00}}, "vlmr3.exe", false, 24, {0, 1, 0, 0}},
+    {"camera_only_the_byte_after_span", {{24, 0x01}}, "vlmr3.exe", false, 24, {0, 0, 0, 0}},
     {"camera_zero_is_no_value", {{23, 0}}, "vlmr3.exe", false, 23, {0, 0, 0, 0}},
 
     // FOV: mov eax, imm32 over bytes 32..35; byte 36 (kept top byte) and 37 (cdq) are not the rule's.
@@ -73,6 +75,8 @@ const FormCase FORM_CASES[] = {
     {"fov_byte_before_span", {{31, 0x00}}, "vlmr3.exe", false, 31, {0, 0, 0, 0}},
     {"fov_byte_after_span", {{32, 0xB8}, {33, 0xA0}, {34, 0x05}, {35, 0x00}, {36, 0x00}}, "vlmr3.exe", false, 36,
      {0, 0, 1, 0}},
+    // Alone, a byte next to the span does not make the rule count as run.
+    {"fov_only_the_byte_after_span", {{36, 0x00}}, "vlmr3.exe", false, 36, {0, 0, 0, 0}},
     {"fov_cdq_changed", {{37, 0x90}}, "vlmr3.exe", false, 37, {0, 0, 0, 0}},
 
     // 60 FPS: only byte 52, and only to 0, and only on games 2 and 3.
@@ -80,6 +84,7 @@ const FormCase FORM_CASES[] = {
     {"fps_compare_one", {{52, 0x01}}, "vlmr3.exe", false, 52, {0, 0, 0, 1}},
     {"fps_byte_before_span", {{51, 0xFE}}, "vlmr3.exe", false, 51, {0, 0, 0, 0}},
     {"fps_byte_after_span", {{52, 0x00}, {53, 0x00}}, "vlmr3.exe", false, 53, {0, 0, 0, 1}},
+    {"fps_only_the_byte_after_span", {{53, 0x00}}, "vlmr3.exe", false, 53, {0, 0, 0, 0}},
     {"fps_not_for_game_four", {{52, 0x00}}, "vlmr4.exe", false, 52, {0, 0, 0, 0}},
 
     {"all_four_rules",
