@@ -30,7 +30,7 @@ TEST(CliPass, HelpShowsTheUsageAndTheExitCodes) {
              "velmora-patch --restore [--dir DIR] [--force] [--json]",
              "velmora-patch --status [--dir DIR] [--json]",
              "velmora-patch --help | --version",
-             "  0  done, and every rule that was asked for found its pattern (or was already patched)",
+             "  0  done, and every rule asked for found its pattern or was already patched",
              "  1  done, but a rule that was asked for found nothing",
              "  2  usage error or refused value; nothing touched",
              "  3  no target, with the reasons",
