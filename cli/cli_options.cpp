@@ -10,6 +10,7 @@
 #define VELMORA_USAGE                                                   \
     "Usage: velmora-patch [--dir DIR] [FEATURE...] [--dry-run] [--json]\n" \
     "  or:  velmora-patch --restore [--dir DIR] [--force] [--json]\n"       \
+    "  or:  velmora-patch --status [--dir DIR] [--exe NAME] [--json]\n"      \
     "  or:  velmora-patch --find [DIR] [--json]\n"                           \
     "  or:  velmora-patch -h | --help | -V | --version\n"
 
@@ -38,10 +39,11 @@ const char HELP_TEXT[] =
     "  --exe NAME       open only this one of the game's executables (any case)\n"
     "  --dry-run        read the game and report what a run would do; write nothing\n"
     "  --json           print one JSON object instead of the text, errors included\n"
-    "  --restore        put <name>.orig, or else <name>.bak, back over the game's\n"
-    "                   executable; refused when the executable is not a patched\n"
-    "                   form of that copy\n"
-    "  --force          restore even then (a copy from before a game update too)\n"
+    "  --restore        put back <name>.orig, or else <name>.bak, whichever the game\n"
+    "                   is a patched form of; refused when it is neither (an update)\n"
+    "  --force          restore even then; the executable is first kept as\n"
+    "                   <name>.before-restore\n"
+    "  --status         show whether the game is patched, and how; write nothing\n"
     "  --find [DIR]     list the game folders of the Steam libraries and Wine\n"
     "                   prefixes, or below DIR, with executable and state\n"
     "  -h, --help       show this help\n"
@@ -52,7 +54,7 @@ const char HELP_TEXT[] =
     "each run keeps the contents it found as <name>.bak, which undoes the last run.\n"
     "\n"
     "Exit codes:\n"
-    "  0  done, and every rule that was asked for found its pattern\n"
+    "  0  done, and every rule asked for found its pattern or was already patched\n"
     "  1  done, but a rule that was asked for found nothing\n"
     "  2  usage error or refused value; nothing touched\n"
     "  3  no target, with the reasons\n"
@@ -74,6 +76,7 @@ enum OptionId {
     OPT_RESTORE,
     OPT_FORCE,
     OPT_FIND,
+    OPT_STATUS,
     OPT_HELP,
     OPT_VERSION,
     OPT_COUNT,
@@ -90,6 +93,7 @@ enum : unsigned {
     WITH_PATCH = 1u << CLI_PATCH,
     WITH_RESTORE = 1u << CLI_RESTORE,
     WITH_FIND = 1u << CLI_FIND,
+    WITH_STATUS = 1u << CLI_STATUS,
     WITH_ANY = ~0u,
 };
 
@@ -103,19 +107,20 @@ struct OptionSpec {
 };
 
 const OptionSpec OPTIONS[OPT_COUNT] = {
-    {"--dir", 0, NEEDS_VALUE, "a folder", CLI_PATCH, WITH_PATCH | WITH_RESTORE},
+    {"--dir", 0, NEEDS_VALUE, "a folder", CLI_PATCH, WITH_PATCH | WITH_RESTORE | WITH_STATUS},
     {"--exe", 0, NEEDS_VALUE, "one of Vlmr2.exe, v2plus.exe, vlmr3.exe, vm3plus.exe, vlmr4.exe, PCVlmr5.exe",
-     CLI_PATCH, WITH_PATCH | WITH_RESTORE},
+     CLI_PATCH, WITH_PATCH | WITH_RESTORE | WITH_STATUS},
     {"--aspect", 0, NEEDS_VALUE, "W:H or WxH, two whole numbers from 1 up", CLI_PATCH, WITH_PATCH},
     {"--no-widescreen", 0, NO_VALUE, nullptr, CLI_PATCH, WITH_PATCH},
     {"--camera", 0, NEEDS_VALUE, "a whole number from 1 to 65535", CLI_PATCH, WITH_PATCH},
     {"--fov", 0, NEEDS_VALUE, "undef or a whole number from 1 to 16777215", CLI_PATCH, WITH_PATCH},
     {"--fps", 0, NO_VALUE, nullptr, CLI_PATCH, WITH_PATCH},
     {"--dry-run", 0, NO_VALUE, nullptr, CLI_PATCH, WITH_PATCH},
-    {"--json", 0, NO_VALUE, nullptr, CLI_PATCH, WITH_PATCH | WITH_RESTORE | WITH_FIND},
+    {"--json", 0, NO_VALUE, nullptr, CLI_PATCH, WITH_PATCH | WITH_RESTORE | WITH_FIND | WITH_STATUS},
     {"--restore", 0, NO_VALUE, nullptr, CLI_RESTORE, WITH_RESTORE},
     {"--force", 0, NO_VALUE, nullptr, CLI_PATCH, WITH_RESTORE},
     {"--find", 0, OPTIONAL_VALUE, "a folder", CLI_FIND, WITH_FIND},
+    {"--status", 0, NO_VALUE, nullptr, CLI_STATUS, WITH_STATUS},
     {"--help", 'h', NO_VALUE, nullptr, CLI_HELP, WITH_ANY},
     {"--version", 'V', NO_VALUE, nullptr, CLI_VERSION, WITH_ANY},
 };

@@ -8,7 +8,7 @@
 
 #include <string>
 
-enum CliCommand { CLI_PATCH, CLI_RESTORE, CLI_FIND, CLI_HELP, CLI_VERSION, CLI_COMMAND_COUNT };
+enum CliCommand { CLI_PATCH, CLI_RESTORE, CLI_FIND, CLI_STATUS, CLI_HELP, CLI_VERSION, CLI_COMMAND_COUNT };
 
 struct CliOptions {
     CliCommand command = CLI_PATCH;

@@ -17,9 +17,9 @@
 #include "exit_codes.h"
 #include "find_command.h"
 #include "patch_command.h"
+#include "patch_worker.h"
 #include "report_output.h"
 #include "restore.h"
-#include "restore_checks.h"
 #include "system_dlls.h"
 #include "version.h"
 
@@ -67,14 +67,26 @@ int Patch(const CliOptions& options) {
 }
 
 int Restore(const CliOptions& options) {
-    const std::vector<CopyCheck> checked = options.json ? CheckKeptCopies() : std::vector<CopyCheck>();
     RestoreResult result;
     const char* exe = options.exe.empty() ? nullptr : options.exe.c_str();
     RunRestore(options.force, &result, exe);
-    Print(options.json ? RestoreReportJson(result, options.force, checked) : RestoreReportText(result, exe));
+    Print(options.json ? RestoreReportJson(result, options.force) : RestoreReportText(result, exe));
     const int code = RestoreExitCode(result);
     if (code == EXIT_NO_TARGET) Complain("no game executable could be opened; the reasons are above");
     if (code == EXIT_FAILED) Complain("the restore did not happen; the reason is above");
+    return code;
+}
+
+int Status(const CliOptions& options) {
+    StatusOutcome outcome;
+    outcome.exe = options.exe.empty() ? nullptr : options.exe.c_str();
+    HolderSurvey survey;
+    SurveyCandidates(outcome.exe, &survey);
+    ProbeCandidates(outcome.exe, outcome.targetName, outcome.candidates, &outcome.files);
+    if (outcome.targetName[0] != '\0') ReadGameStatus(outcome.targetName, outcome.targetName, &outcome.status);
+    Print(options.json ? StatusReportJson(outcome) : StatusReportText(outcome));
+    const int code = StatusExitCode(outcome);
+    if (code == EXIT_NO_TARGET) Complain("no game executable could be opened; the reasons are above");
     return code;
 }
 
@@ -96,6 +108,7 @@ int Run(int argc, char** argv) {
         return code;
     }
     if (!options.dir.empty() && !EnterFolder(options.dir, &error)) return Refuse(options, error, false);
+    if (options.command == CLI_STATUS) return Status(options);
     return options.command == CLI_RESTORE ? Restore(options) : Patch(options);
 }
 

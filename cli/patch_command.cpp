@@ -15,9 +15,12 @@ int ExitCodeOf(const PatchOutcome& outcome) {
     if (!RulesRan(outcome.job)) return EXIT_FAILED;
     for (int rule = 0; rule < RULE_COUNT; ++rule) {
         // "No value" is asked for: --fov undef leaves the field of view alone, as the window
-        // does; every other empty value is refused before the job.
+        // does; every other empty value is refused before the job. A rule the game already
+        // holds a value of has nothing left to find.
         const RuleReason reason = outcome.report.rules[rule].reason;
-        if (outcome.asked[rule] && reason != RULE_USED && reason != RULE_NO_VALUE) return EXIT_RULE_NOT_FOUND;
+        if (outcome.asked[rule] && reason != RULE_USED && reason != RULE_NO_VALUE && reason != RULE_ALREADY_PATCHED) {
+            return EXIT_RULE_NOT_FOUND;
+        }
     }
     return EXIT_DONE;
 }

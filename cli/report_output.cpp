@@ -6,6 +6,7 @@
 #include "exit_codes.h"
 #include "no_target_report.h"
 #include "version.h"
+#include "result_text.h"
 
 namespace {
 
@@ -184,6 +185,12 @@ std::string PatchReportText(const PatchOutcome& outcome) {
         }
         if (rr.hits.size() > listed) text += std::string("    ") + EllipsisText() + " and " + std::to_string(rr.hits.size() - listed) + " more\n";
     }
+    for (const RuleReport& rr : report.rules) {
+        if (rr.reason == RULE_ALREADY_PATCHED) {
+            text += std::string("\n") + RESTORE_FIRST_LINE + "\n";
+            break;
+        }
+    }
 
     return text + CopiesText(job, report);
 }
@@ -228,9 +235,12 @@ std::string PatchReportJson(const PatchOutcome& outcome) {
     return json;
 }
 
+const char RESTORE_FIRST_LINE[] = "To patch with other values, restore first: velmora-patch --restore";
+
 int RestoreExitCode(const RestoreResult& result) {
     switch (result.outcome) {
-        case RESTORE_DONE: return EXIT_DONE;
+        case RESTORE_DONE:
+        case RESTORE_ALREADY: return EXIT_DONE;
         case RESTORE_NO_TARGET: return EXIT_NO_TARGET;
         default: return EXIT_FAILED;
     }
@@ -242,25 +252,27 @@ std::string RestoreReportText(const RestoreResult& result, const char* exe) {
     return text;
 }
 
-std::string RestoreReportJson(const RestoreResult& result, bool forced, const std::vector<CopyCheck>& checked) {
+std::string RestoreReportJson(const RestoreResult& result, bool forced) {
     std::string json = "{\n  \"schema\": " + std::to_string(JSON_SCHEMA_VERSION) + ",\n";
     json += "  \"target\": " + JsonNameOrNull(result.target_name) + ",\n";
     json += "  \"candidates\": " + JsonCandidates(result.files) + ",\n";
     json += "  \"result_text\": " + JsonString(PlainLines(result.text)) + ",\n";
     json += "  \"copy\": " + JsonNameOrNull(result.copy_name) + ",\n";
-    json += std::string("  \"restored\": ") + JsonBool(result.outcome == RESTORE_DONE) + ",\n";
-    json += std::string("  \"forced\": ") + JsonBool(forced) + ",\n";
+    // Every kept copy that was read and compared with the target.
     json += "  \"copies_checked\": [";
-    for (size_t i = 0; i < checked.size(); ++i) {
-        const CopyCheck& check = checked[i];
-        json += (i == 0 ? "\n    " : ",\n    ");
-        json += "{\"name\": " + JsonString(check.name) + ", \"fits\": " + JsonBool(check.fits) +
-                ", \"first_difference\": " + (check.fits ? std::string("null") : std::to_string(check.firstDifference)) +
+    bool first = true;
+    for (const RestoreCopy& copy : result.copies) {
+        if (!copy.checked) continue;
+        json += first ? "\n" : ",\n";
+        first = false;
+        json += "    {\"name\": " + JsonString(copy.name) + ", \"fits\": " + JsonBool(copy.fits) +
+                ", \"first_difference\": " + (copy.fits ? std::string("null") : std::to_string(copy.firstDifference)) +
                 "}";
     }
-    json += checked.empty() ? "],\n" : "\n  ],\n";
-    // No copy of the game is taken before a restore.
-    json += "  \"before_restore\": null,\n";
+    json += first ? "],\n" : "\n  ],\n";
+    json += std::string("  \"restored\": ") + JsonBool(result.outcome == RESTORE_DONE) + ",\n";
+    json += std::string("  \"forced\": ") + JsonBool(forced) + ",\n";
+    json += "  \"before_restore\": " + JsonNameOrNull(result.kept_name) + ",\n";
     json += "  \"exit_code\": " + std::to_string(RestoreExitCode(result)) + "\n}\n";
     return json;
 }
@@ -278,4 +290,142 @@ std::string VersionJson() {
 std::string HelpJson(const char* help) {
     return "{\n  \"schema\": " + std::to_string(JSON_SCHEMA_VERSION) + ",\n  \"help\": " + JsonString(help) +
            ",\n  \"exit_code\": 0\n}\n";
+}
+
+namespace {
+
+const char* const RULE_STATE_WORDS[] = {"original", "patched", "not found", "unknown"};
+const char* const RULE_STATE_CODES[] = {"original", "patched", "not_found", "unknown"};
+
+// The value a patched rule holds, as a person reads it.
+std::string RuleValueText(PatchRule rule, const RuleFinding& finding) {
+    char text[64];
+    switch (rule) {
+    case RULE_WIDESCREEN:
+        std::snprintf(text, sizeof text, "aspect ratio %.4f", static_cast<double>(AspectOfBits(finding.aspectBits)));
+        return text;
+    case RULE_CAMERA: return "camera distance " + std::to_string(finding.cameraDistance);
+    case RULE_FOV: return "FOV constant " + std::to_string(finding.fovConstant);
+    case RULE_FPS: return "60 FPS on";
+    case RULE_COUNT: break;
+    }
+    return "";
+}
+
+std::string RuleValueJson(PatchRule rule, const RuleFinding& finding) {
+    char text[64];
+    switch (rule) {
+    case RULE_WIDESCREEN:
+        std::snprintf(text, sizeof text, "%.4f", static_cast<double>(AspectOfBits(finding.aspectBits)));
+        return text;
+    case RULE_CAMERA: return std::to_string(finding.cameraDistance);
+    case RULE_FOV: return std::to_string(finding.fovConstant);
+    case RULE_FPS: return "true";
+    case RULE_COUNT: break;
+    }
+    return "null";
+}
+
+std::string CopyStateText(const CopyCheck& copy, const char* target, uint32_t targetSize) {
+    char text[PATCH_TEXT_SIZE * 2];
+    if (!copy.exists) return "not there";
+    if (copy.notAFile) return "not a file, no copy";
+    if (copy.sameFile) return std::string("the same file as ") + target + ", no copy";
+    if (copy.unreadable) return "could not be read";
+    if (copy.form.identical) return "the game holds its bytes";
+    if (copy.form.fits) return "the game is a patched form of it";
+    if (copy.form.sizesDiffer) {
+        std::snprintf(text, sizeof text, "the game is not a patched form of it: the sizes differ (%lu and %lu bytes)",
+                      static_cast<unsigned long>(targetSize), static_cast<unsigned long>(copy.size));
+    } else {
+        std::snprintf(text, sizeof text, "the game is not a patched form of it: byte 0x%lX differs",
+                      static_cast<unsigned long>(copy.form.firstDifference));
+    }
+    return text;
+}
+
+}  // namespace
+
+int StatusExitCode(const StatusOutcome& outcome) {
+    if (outcome.targetName[0] == '\0') return EXIT_NO_TARGET;
+    return outcome.status.targetRead ? EXIT_DONE : EXIT_FAILED;
+}
+
+std::string StatusReportText(const StatusOutcome& outcome) {
+    const GameStatus& status = outcome.status;
+    const char* name = outcome.targetName;
+    if (name[0] == '\0') {
+        char text[PATCH_TEXT_SIZE];
+        FormatNoTargetText(outcome.candidates, text);
+        return PlainLines(text) + "\n\n" + NoTargetReport(outcome.files, outcome.exe);
+    }
+    if (!status.targetRead) return std::string(name) + " could not be read whole.\n";
+    std::string text = std::string(name) + ": " + GameStateWord(status.state) + "\n";
+    text += "\ncopies:\n";
+    for (const CopyCheck& copy : status.copies.copies) {
+        text += std::string("  ") + copy.name + ": " + CopyStateText(copy, name, status.targetSize) + "\n";
+    }
+    text += "\nrules:\n";
+    for (int i = 0; i < RULE_COUNT; ++i) {
+        const PatchRule rule = static_cast<PatchRule>(i);
+        const RuleStatus& rs = status.rules[rule];
+        text += std::string("  ") + RULE_NAMES[rule] + ": " + RULE_STATE_WORDS[rs.state];
+        switch (rs.state) {
+        case RULE_STATE_ORIGINAL:
+            text += ", " + std::to_string(rs.occurrences) + (rs.occurrences == 1 ? " occurrence" : " occurrences");
+            break;
+        case RULE_STATE_PATCHED: text += ", " + RuleValueText(rule, rs.finding); break;
+        case RULE_STATE_UNKNOWN: text += " (no kept copy fits to compare with)"; break;
+        case RULE_STATE_NOT_FOUND: break;
+        }
+        text += "\n";
+    }
+    return text;
+}
+
+std::string StatusReportJson(const StatusOutcome& outcome) {
+    const GameStatus& status = outcome.status;
+    const bool read = outcome.targetName[0] != '\0' && status.targetRead;
+    std::string json = "{\n  \"schema\": " + std::to_string(JSON_SCHEMA_VERSION) + ",\n";
+    json += "  \"target\": " + JsonNameOrNull(outcome.targetName) + ",\n";
+    json += "  \"candidates\": " + JsonCandidates(outcome.files) + ",\n";
+    if (outcome.targetName[0] == '\0') {
+        char text[PATCH_TEXT_SIZE];
+        FormatNoTargetText(outcome.candidates, text);
+        json += "  \"result_text\": " + JsonString(PlainLines(text)) + ",\n";
+    } else if (!read) {
+        json += "  \"result_text\": " + JsonString(std::string(outcome.targetName) + " could not be read whole.") +
+                ",\n";
+    }
+    json += "  \"state\": " + (read ? JsonString(GameStateWord(status.state)) : std::string("null")) + ",\n";
+    json += "  \"copies\": [";
+    if (read) {
+        for (int kind = 0; kind < COPY_KINDS; ++kind) {
+            const CopyCheck& copy = status.copies.copies[kind];
+            json += kind == 0 ? "\n" : ",\n";
+            json += "    {\"name\": " + JsonString(copy.name) + ", \"exists\": " + JsonBool(copy.exists) +
+                    ", \"fits\": " + JsonBool(copy.present && copy.form.fits) + ", \"usable\": " + JsonBool(copy.present) + ", \"patched_form\": " +
+                    JsonBool(copy.present && copy.form.fits) + ", \"identical\": " +
+                    JsonBool(copy.present && copy.form.identical) + ", \"first_difference\": " +
+                    (copy.present && !copy.form.fits ? std::to_string(copy.form.firstDifference) : std::string("null")) +
+                    "}";
+        }
+        json += "\n  ";
+    }
+    json += "],\n";
+    json += "  \"rules\": [";
+    if (read) {
+        for (int i = 0; i < RULE_COUNT; ++i) {
+            const PatchRule rule = static_cast<PatchRule>(i);
+            const RuleStatus& rs = status.rules[rule];
+            json += i == 0 ? "\n" : ",\n";
+            json += std::string("    {\"rule\": \"") + RULE_NAMES[rule] + "\", \"state\": \"" + RULE_STATE_CODES[rs.state] +
+                    "\", \"occurrences\": " + std::to_string(rs.occurrences) + ", \"value\": " +
+                    (rs.state == RULE_STATE_PATCHED ? RuleValueJson(rule, rs.finding) : std::string("null")) + "}";
+        }
+        json += "\n  ";
+    }
+    json += "],\n";
+    json += "  \"exit_code\": " + std::to_string(StatusExitCode(outcome)) + "\n}\n";
+    return json;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "patch_command.h"
+#include "patch_state.h"
 #include "restore.h"
 
 // The "schema" of every JSON object; it changes only when a key changes its meaning or
@@ -22,13 +23,7 @@ std::string PatchReportJson(const PatchOutcome& outcome);
 int RestoreExitCode(const RestoreResult& result);
 // `exe`: the name given with --exe, or null.
 std::string RestoreReportText(const RestoreResult& result, const char* exe = nullptr);
-// A kept copy as it stood against the target before the restore.
-struct CopyCheck {
-    std::string name;
-    bool fits;               // the target is a patched form of it
-    size_t firstDifference;  // when it does not fit: the first byte it differs in
-};
-std::string RestoreReportJson(const RestoreResult& result, bool forced, const std::vector<CopyCheck>& checked);
+std::string RestoreReportJson(const RestoreResult& result, bool forced);
 
 // The one JSON object of a run that was refused before it began, and of --version and --help.
 std::string ErrorJson(const std::string& error, int exitCode);
@@ -37,6 +32,22 @@ std::string HelpJson(const char* help);
 
 // The text as a JSON string, quotes included.
 std::string JsonString(const std::string& text);
+
+// --status: the target chosen as a patch run chooses it (empty: none opened, with the
+// candidates' reasons) and what its state is.
+struct StatusOutcome {
+    char targetName[PATCH_TEXT_SIZE] = {};
+    OpenReason candidates[TARGET_CANDIDATE_COUNT] = {};
+    CandidateFiles files;  // each candidate's name as on the disk, with its reason
+    const char* exe = nullptr;  // --exe, or null
+    GameStatus status;
+};
+int StatusExitCode(const StatusOutcome& outcome);
+std::string StatusReportText(const StatusOutcome& outcome);
+std::string StatusReportJson(const StatusOutcome& outcome);
+
+// The line a patch report ends with when a rule was already patched.
+extern const char RESTORE_FIRST_LINE[];
 
 // The rule's name in the report: "widescreen", "camera", "fov", "fps".
 const char* RuleName(PatchRule rule);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "bounded_text.h"
 #include "byte_scan.h"
 #include "target_file.h"
 
@@ -150,8 +151,10 @@ void CheckKeptCopies(const char* targetPath, const char* targetName, const uint8
     const FileIdentity targetIdentity = g_fileOps.identify(targetPath);
     for (int kind = 0; kind < COPY_KINDS; ++kind) {
         CopyCheck& copy = kept->copies[kind];
-        copy.name = std::string(targetPath) + KeptCopySuffix(static_cast<KeptCopy>(kind));
-        const FileIdentity identity = g_fileOps.identify(copy.name.c_str());
+        // A path too long for the name leaves it empty, which names nothing: no copy.
+        if (strcpy_s(copy.name, targetPath) == 0) strcat_s(copy.name, KeptCopySuffix(static_cast<KeptCopy>(kind)));
+        if (copy.name[0] == '\0') continue;
+        const FileIdentity identity = g_fileOps.identify(copy.name);
         copy.exists = identity.exists;
         if (!identity.exists) continue;
         if (!identity.regular) {
@@ -162,20 +165,43 @@ void CheckKeptCopies(const char* targetPath, const char* targetName, const uint8
             copy.sameFile = true;
             continue;
         }
-        if (!ReadFileWhole(copy.name.c_str(), &copy.bytes, &copy.size)) {
+        if (!ReadFileWhole(copy.name, &copy.bytes, &copy.size)) {
             copy.unreadable = true;
             continue;
         }
         copy.present = true;
         CheckPatchedForm(target, targetSize, copy.bytes, copy.size, targetName, &copy.form);
     }
+    const CopyCheck& original = kept->copies[COPY_ORIG];
+    const CopyCheck& backup = kept->copies[COPY_BAK];
+    if (original.present && backup.present && backup.form.fits) {
+        kept->backupFromOriginal = CheckPatchedForm(backup.bytes, backup.size, original.bytes, original.size,
+                                                    targetName, &kept->backupForm) &&
+                                   !kept->backupForm.identical;
+    }
 }
+
+namespace {
+
+// What is known of a rule through the copies: the fitting copy's own check, or where the
+// rule wrote nothing since the backup, what it wrote into the backup.
+RuleFinding FindingOf(const KeptCopies& kept, const CopyCheck& fitting, PatchRule rule) {
+    const RuleFinding& own = fitting.form.rules[rule];
+    if (!own.on && &fitting == &kept.copies[COPY_BAK] && kept.backupFromOriginal && kept.backupForm.rules[rule].on) {
+        return kept.backupForm.rules[rule];
+    }
+    return own;
+}
+
+}  // namespace
 
 void RulesAlreadyPatched(const KeptCopies& kept, bool (&patched)[RULE_COUNT]) {
     for (int rule = 0; rule < RULE_COUNT; ++rule) {
         patched[rule] = false;
         for (const CopyCheck& copy : kept.copies) {
-            if (copy.present && copy.form.fits && copy.form.rules[rule].on) patched[rule] = true;
+            if (copy.present && copy.form.fits && FindingOf(kept, copy, static_cast<PatchRule>(rule)).on) {
+                patched[rule] = true;
+            }
         }
     }
 }
@@ -209,7 +235,7 @@ void ReadGameStatus(const char* targetPath, const char* targetName, GameStatus* 
         RuleStatus& rs = status->rules[rule];
         rs.occurrences = CountOccurrences(target, size, RulePattern(rule));
         if (status->fitting != nullptr) {
-            rs.finding = status->fitting->form.rules[rule];
+            rs.finding = FindingOf(status->copies, *status->fitting, rule);
             rs.state = rs.finding.on ? RULE_STATE_PATCHED
                        : rs.finding.found || rs.occurrences != 0 ? RULE_STATE_ORIGINAL
                                                                  : RULE_STATE_NOT_FOUND;
@@ -227,9 +253,16 @@ void ReadGameStatus(const char* targetPath, const char* targetName, GameStatus* 
         if (copy.present || copy.unreadable) anyCopy = true;
         if (copy.present && copy.form.fits && !copy.form.identical) status->state = GAME_PATCHED;
     }
+    // A run that found nothing more to patch leaves a backup equal to the game, which is
+    // then as patched as that backup is.
+    const CopyCheck& backup = status->copies.copies[COPY_BAK];
+    if (backup.present && backup.form.identical && status->copies.backupFromOriginal) status->state = GAME_PATCHED;
+    // A backup is the original only where no original says otherwise.
+    const CopyCheck& original = status->copies.copies[COPY_ORIG];
     if (status->state != GAME_PATCHED) {
-        for (const CopyCheck& copy : status->copies.copies) {
-            if (copy.present && copy.form.identical) status->state = GAME_ORIGINAL;
+        if (original.present && original.form.identical) status->state = GAME_ORIGINAL;
+        if (backup.present && backup.form.identical && !original.present && !original.unreadable) {
+            status->state = GAME_ORIGINAL;
         }
     }
     if (status->state == GAME_UNKNOWN && !anyCopy) {
@@ -245,10 +278,15 @@ void ReadGameStatus(const char* targetPath, const char* targetName, GameStatus* 
 }
 
 GameState StateOfGame(const char* folder, const char* exeName) {
-    std::string path = folder != nullptr ? folder : "";
-    if (!path.empty() && path.back() != '/' && path.back() != '\\') path += '/';
-    path += exeName;
+    char path[STATE_PATH_SIZE] = {};
+    if (folder != nullptr && folder[0] != '\0') {
+        strcpy_s(path, folder);
+        const size_t length = std::strlen(path);
+        if (length != 0 && path[length - 1] != '/' && path[length - 1] != '\\') strcat_s(path, "/");
+        if (path[0] == '\0') return GAME_UNKNOWN;  // too long
+    }
+    if (strcat_s(path, exeName) != 0) return GAME_UNKNOWN;
     GameStatus status;
-    ReadGameStatus(path.c_str(), exeName, &status);
+    ReadGameStatus(path, exeName, &status);
     return status.state;
 }

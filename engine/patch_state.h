@@ -14,9 +14,11 @@
 // Nothing is guessed: a byte the rules would not have written that way is a difference.
 
 #include <cstdint>
-#include <string>
 
 #include "patch_rules.h"
+
+// Room for a game's path with a copy's suffix: searches name games deep in Steam libraries.
+enum { STATE_PATH_SIZE = 4096 };
 
 // What the check found of one rule.
 struct RuleFinding {
@@ -55,7 +57,7 @@ const char* KeptCopySuffix(KeptCopy copy);  // ".orig", ".bak"
 // One kept copy of a target, read and checked against it. A name that leads to no regular
 // file, or to the target itself (a hard or symbolic link), is no copy: it counts as absent.
 struct CopyCheck {
-    std::string name;
+    char name[STATE_PATH_SIZE] = {};
     bool exists = false;    // the name is there at all
     bool notAFile = false;  // a folder or another non-file: no copy
     bool sameFile = false;  // the target itself under another name: no copy
@@ -68,6 +70,11 @@ struct CopyCheck {
 
 struct KeptCopies {
     CopyCheck copies[COPY_KINDS];
+    // The backup is itself a patched form of the original, other than the original: the
+    // last run patched a game that an earlier run had patched already. What the earlier
+    // run wrote is then found here rather than in the backup's own check.
+    bool backupFromOriginal = false;
+    PatchedForm backupForm;
     KeptCopies() = default;
     KeptCopies(const KeptCopies&) = delete;
     KeptCopies& operator=(const KeptCopies&) = delete;
@@ -81,8 +88,9 @@ struct KeptCopies {
 void CheckKeptCopies(const char* targetPath, const char* targetName, const uint8_t* target, uint32_t targetSize,
                      KeptCopies* copies);
 
-// The rules the target already holds a value of, by a copy that it is a patched form of. A
-// patch run tells such a rule, whose pattern is gone, as already patched.
+// The rules the target already holds a value of, by a copy that it is a patched form of
+// (also through a backup that is a patched form of the original). A patch run tells such a
+// rule, whose pattern is gone, as already patched.
 void RulesAlreadyPatched(const KeptCopies& copies, bool (&patched)[RULE_COUNT]);
 
 // What can be told of one rule in a game.
@@ -104,8 +112,10 @@ const char* GameStateWord(GameState state);  // "original", "patched", "unknown"
 
 // The whole state of one game, from its executable and its copies.
 //
-// - patched: the target is a patched form of .orig or .bak and differs from it;
-// - original: the target holds the bytes of a copy; or, with no copy at all, every rule
+// - patched: the target is a patched form of .orig or .bak and differs from it, or it
+//   holds the bytes of a .bak that is such a form of .orig (a run that found nothing more);
+// - original: the target holds the bytes of .orig, or of .bak where there is no .orig; or,
+//   with no copy at all, every rule
 //   that may run on this game finds its pattern and the 60 FPS rule's written form is not
 //   there;
 // - unknown: anything else: the target could not be read, or there are copies and none

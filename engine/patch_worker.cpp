@@ -4,6 +4,7 @@
 #include "candidate_names.h"
 #include "job_report.h"
 #include "patch_rules.h"
+#include "patch_state.h"
 #include "result_text.h"
 #include "target_file.h"
 
@@ -198,6 +199,14 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
         return Stop(target, image);
     }
 
+    // Judged before this run's backup replaces the last one; only the console report tells it.
+    bool alreadyPatched[RULE_COUNT] = {};
+    if (report != nullptr) {
+        KeptCopies kept;
+        CheckKeptCopies(job->target_name, job->target_name, image, size, &kept);
+        RulesAlreadyPatched(kept, alreadyPatched);
+    }
+
     // The original first: if it cannot be written, the old backup is still the old one. An
     // empty file is no original: none is kept of it, and an empty one is no kept original.
     if (!dryRun) RemoveLeftovers({backupName, originalName});
@@ -221,6 +230,11 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
     r.backupWritten = true;
 
     ApplyPatchRules(image, size, values, job, applied, SCAN_FAST, r.rules);
+    for (int rule = 0; rule < RULE_COUNT; ++rule) {
+        if (r.rules[rule].reason == RULE_PATTERN_NOT_FOUND && alreadyPatched[rule]) {
+            r.rules[rule].reason = RULE_ALREADY_PATCHED;
+        }
+    }
 
     bool writtenBack = true;
     if (dryRun) {

@@ -1,16 +1,14 @@
 #include "restore.h"
 
 #include <cstring>
+#include <string>
 
-#ifdef _WIN32
-#include <io.h>
-#else
+#ifndef _WIN32
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 #include "bounded_text.h"
-#include "byte_scan.h"
-#include "patch_rules.h"
 #include "patch_worker.h"
 #include "result_text.h"
 
@@ -19,7 +17,7 @@ namespace {
 // A whole file in memory, released with the table's own release.
 struct Image {
     uint8_t* bytes = nullptr;
-    size_t size = 0;
+    uint32_t size = 0;
     Image() = default;
     Image(const Image&) = delete;
     Image& operator=(const Image&) = delete;
@@ -28,160 +26,203 @@ struct Image {
     }
 };
 
-bool ReadWhole(FILE* file, Image* image) {
-    uint8_t* bytes = nullptr;
-    uint32_t size = 0;
-    if (ReadWholeFile(file, &bytes, &size) != READ_WHOLE) return false;
-    image->bytes = bytes;
-    image->size = size;
-    return true;
-}
-
-bool IsFile(const char* name) {
-    const FileFacts facts = g_fileOps.inspect(name);
-    return facts.exists && !facts.directory;
-}
-
-// The copy to put back: the original as first found, or else the last run's backup.
-bool ChooseCopy(const char* target, char (&copy)[PATCH_TEXT_SIZE]) {
-    static const char* const SUFFIXES[] = {".orig", ".bak"};
-    for (const char* suffix : SUFFIXES) {
-        strcpy_s(copy, target);
-        strcat_s(copy, suffix);
-        if (copy[0] != '\0' && IsFile(copy)) return true;
-    }
-    copy[0] = '\0';
-    return false;
-}
-
-// Reads the copy with no write access: it is only ever read here, and stays as it is.
-bool ReadCopy(const char* name, Image* image) {
-    FILE* file = std::fopen(name, "rb");
-    if (file == nullptr) return false;
-    const bool read = ReadWhole(file, image);
-    g_fileOps.close(file);
-    return read;
-}
-
-// A shorter copy leaves the target's tail behind its end, which must go too.
-bool CutTo(FILE* file, size_t size) {
-    if (g_fileOps.flush(file) != 0) return false;
-#ifdef _WIN32
-    return _chsize_s(_fileno(file), static_cast<long long>(size)) == 0;
-#else
-    return ftruncate(fileno(file), static_cast<off_t>(size)) == 0;
+// Who owns the game and who may run it: the replacement is a new file, which must be
+// given the same, or the game would stop starting (no execute bit) or belong to root.
+struct Permissions {
+#ifndef _WIN32
+    bool known = false;
+    struct stat facts;
 #endif
+};
+
+Permissions PermissionsOf(FILE* file) {
+    Permissions permissions;
+#ifndef _WIN32
+    permissions.known = fstat(fileno(file), &permissions.facts) == 0;
+#else
+    (void)file;
+#endif
+    return permissions;
 }
 
-// Whether the byte at `at` lies in what `rule` writes at some occurrence of its pattern in
-// either image. Only the few positions whose writes can reach `at` are looked at.
-bool RuleMayHaveWritten(PatchRule rule, size_t at, const uint8_t* target, const uint8_t* copy, size_t size) {
-    const BytePattern& pattern = RulePattern(rule);
-    const RuleWriteSpan span = RuleWrites(rule);
-    if (pattern.length == 0 || size < pattern.length) return false;
-    const size_t lastStart = size - pattern.length;
-    for (size_t k = span.offset; k < static_cast<size_t>(span.offset) + span.length; ++k) {
-        if (at < k) break;
-        const size_t start = at - k;
-        if (start > lastStart) continue;
-        if (MatchesAt(copy + start, pattern) || MatchesAt(target + start, pattern)) return true;
+void GivePermissions(const char* name, const Permissions& permissions) {
+#ifndef _WIN32
+    if (!permissions.known) return;
+    // Only root can give a file away; anyone else keeps what they own, which is the same.
+    if (chown(name, permissions.facts.st_uid, permissions.facts.st_gid) != 0) {
+        // Not an error: the file is the caller's own then.
     }
-    return false;
+    chmod(name, permissions.facts.st_mode & 07777);
+#else
+    (void)name;
+    (void)permissions;
+#endif
 }
 
 void Fail(RestoreResult* result, RestoreOutcome outcome) { result->outcome = outcome; }
 
-}  // namespace
-
-bool IsPatchedFormOf(const uint8_t* target, size_t targetSize, const uint8_t* copy, size_t copySize,
-                     size_t* firstForeign) {
-    if (targetSize != copySize) {
-        if (firstForeign != nullptr) *firstForeign = targetSize < copySize ? targetSize : copySize;
-        return false;
+// One line of the refusal for each copy: why it is not the game's original.
+std::string WhyNot(const RestoreCopy& copy, const char* target, uint32_t targetSize) {
+    char line[PATCH_TEXT_SIZE * 2];
+    if (copy.notAFile) {
+        sprintf_s(line, "%s is not a file", copy.name);
+    } else if (copy.sameFile) {
+        sprintf_s(line, "%s is the same file as %s", copy.name, target);
+    } else if (!copy.checked) {
+        sprintf_s(line, "no %s", copy.name);
+    } else if (copy.sizesDiffer) {
+        // Both sizes are under 4 GiB, so they fit an unsigned long on every build: the
+        // msvcrt of Windows XP formats no %ll.
+        sprintf_s(line, "%s: the sizes differ\r\n(%lu and %lu bytes)", copy.name, static_cast<unsigned long>(targetSize),
+                  static_cast<unsigned long>(copy.size));
+    } else {
+        sprintf_s(line, "%s: byte 0x%lX differs", copy.name, static_cast<unsigned long>(copy.firstDifference));
     }
-    for (size_t at = 0; at < targetSize; ++at) {
-        if (target[at] == copy[at]) continue;
-        bool explained = false;
-        for (int rule = 0; rule < RULE_COUNT && !explained; ++rule) {
-            explained = RuleMayHaveWritten(static_cast<PatchRule>(rule), at, target, copy, targetSize);
-        }
-        if (!explained) {
-            if (firstForeign != nullptr) *firstForeign = at;
-            return false;
-        }
-    }
-    return true;
+    return line;
 }
+
+void PutText(RestoreResult* result, const std::string& text) {
+    if (strcpy_s(result->text, text.c_str()) != 0) {
+        // Names are short enough that this never happens; a cut text would mislead.
+        strcpy_s(result->text, "The result is too long to show.");
+    }
+}
+
+}  // namespace
 
 void RunRestore(bool force, RestoreResult* result, const char* exe) {
     *result = RestoreResult();
+    result->forced = force;
+    HolderSurvey survey;
+    SurveyCandidates(exe, &survey);
     ProbeCandidates(exe, result->target_name, result->candidates, &result->files);
     const char* name = result->target_name;
     if (name[0] == '\0') {
-        FormatNoTargetText(result->candidates, result->text);
+        char text[PATCH_TEXT_SIZE];
+        FormatNoTargetText(result->candidates, text);
+        strcpy_s(result->text, text);
         return Fail(result, RESTORE_NO_TARGET);
     }
 
-    if (!ChooseCopy(name, result->copy_name)) {
-        sprintf_s(result->text, "Nothing was changed!\r\n\r\n%s has no copy to\r\nrestore: no %s.orig\r\nand no %s.bak.",
-                  name, name, name);
-        return Fail(result, RESTORE_NO_COPY);
-    }
-    const char* copyName = result->copy_name;
-
+    // Held with no sharing while it is read and judged: no one else writes it meanwhile.
     OpenReason reason = OPEN_FAILED;
     FILE* target = OpenForUpdate(name, &reason);
     if (target == nullptr) {
+        if (OpenReasonText(reason)[0] == '\0') reason = OPEN_FAILED;
         sprintf_s(result->text, "Nothing was changed!\r\n\r\n%s could not be\r\nopened again: %s.", name,
-                  OpenReasonText(reason)[0] != '\0' ? OpenReasonText(reason) : "cannot be opened");
+                  OpenReasonText(reason));
         return Fail(result, RESTORE_NOT_READ);
     }
-    Image current, copy;
-    if (!ReadWhole(target, &current)) {
+    // A restore that was cut off leaves at most its temporary files; they are never a good copy.
+    char keptName[PATCH_TEXT_SIZE];
+    const bool keptNamed = strcpy_s(keptName, name) == 0 && strcat_s(keptName, ".before-restore") == 0;
+    for (const char* written : {name, static_cast<const char*>(keptName)}) {
+        char temporary[PATCH_TEXT_SIZE];
+        if ((written == name || keptNamed) && TemporaryNameOf(written, temporary)) RemoveTemporary(temporary);
+    }
+
+    Image current;
+    if (ReadWholeFile(target, &current.bytes, &current.size) != READ_WHOLE) {
         g_fileOps.close(target);
         sprintf_s(result->text, "Nothing was changed!\r\n\r\n%s could not\r\nbe read whole.", name);
         return Fail(result, RESTORE_NOT_READ);
     }
-    if (!ReadCopy(copyName, &copy)) {
-        g_fileOps.close(target);
-        sprintf_s(result->text, "Nothing was changed!\r\n\r\n%s could not\r\nbe read whole.", copyName);
-        return Fail(result, RESTORE_NOT_READ);
+    result->targetSize = current.size;
+    const Permissions permissions = PermissionsOf(target);
+
+    KeptCopies kept;
+    CheckKeptCopies(name, name, current.bytes, current.size, &kept);
+    const CopyCheck* usable = nullptr;  // the first copy there is, for --force
+    for (int kind = 0; kind < COPY_KINDS; ++kind) {
+        const CopyCheck& check = kept.copies[kind];
+        RestoreCopy& copy = result->copies[kind];
+        strcpy_s(copy.name, check.name);
+        copy.notAFile = check.notAFile;
+        copy.sameFile = check.sameFile;
+        copy.checked = check.present;
+        copy.fits = check.present && check.form.fits;
+        copy.sizesDiffer = check.form.sizesDiffer;
+        copy.size = check.size;
+        copy.firstDifference = check.form.firstDifference;
+        if (check.unreadable || (check.present && check.form.noMemory)) {
+            g_fileOps.close(target);
+            sprintf_s(result->text, "Nothing was changed!\r\n\r\n%s could not\r\nbe read whole.", check.name);
+            return Fail(result, RESTORE_NOT_READ);
+        }
+        if (check.present && usable == nullptr) usable = &check;
     }
 
-    size_t foreign = 0;
-    if (!force && !IsPatchedFormOf(current.bytes, current.size, copy.bytes, copy.size, &foreign)) {
+    if (usable == nullptr) {
         g_fileOps.close(target);
-        // Both images are under 4 GiB (ReadWhole refuses more), so sizes and offsets fit an
-        // unsigned long on every build: the msvcrt of Windows XP formats no %ll.
-        if (current.size != copy.size) {
-            sprintf_s(result->text,
-                      "Nothing was changed!\r\n\r\n%s is not a patched\r\nform of %s:\r\nthe sizes differ (%lu and %lu bytes).",
-                      name, copyName, static_cast<unsigned long>(current.size), static_cast<unsigned long>(copy.size));
-        } else {
-            sprintf_s(result->text,
-                      "Nothing was changed!\r\n\r\n%s is not a patched\r\nform of %s:\r\nbyte 0x%lX differs outside the patches.",
-                      name, copyName, static_cast<unsigned long>(foreign));
+        std::string text = std::string("Nothing was changed!\r\n\r\n") + name + " has no copy to\r\nrestore: no " + name +
+                           ".orig\r\nand no " + name + ".bak.";
+        for (const RestoreCopy& copy : result->copies) {
+            if (copy.notAFile || copy.sameFile) text += "\r\n" + WhyNot(copy, name, current.size) + ".";
         }
+        PutText(result, text);
+        return Fail(result, RESTORE_NO_COPY);
+    }
+
+    const CopyCheck* chosen = kept.Fitting();
+    if (chosen == nullptr && !force) {
+        g_fileOps.close(target);
+        std::string text = std::string("Nothing was changed!\r\n\r\n") + name +
+                           " is not a patched form\r\nof a kept copy:\r\n";
+        for (const RestoreCopy& copy : result->copies) text += WhyNot(copy, name, current.size) + "\r\n";
+        text += "\r\nThe store's \"verify files\" also\r\nrestores the game; --force\r\nrestores anyway.";
+        PutText(result, text);
         return Fail(result, RESTORE_REFUSED);
     }
+    if (chosen == nullptr) chosen = usable;
+    strcpy_s(result->copy_name, chosen->name);
+    const char* copyName = result->copy_name;
 
-    if (current.size == copy.size && (copy.size == 0 || std::memcmp(current.bytes, copy.bytes, copy.size) == 0)) {
-        // Already the copy's bytes: writing them again would only change the file's time.
+    if (chosen->present && chosen->form.identical) {
+        // Writing the same bytes again would only change the file's times.
         g_fileOps.close(target);
-        sprintf_s(result->text, "Restored %s\r\nfrom %s.\r\n\r\nIt held those bytes already.", name, copyName);
-        result->outcome = RESTORE_DONE;
+        sprintf_s(result->text, "Nothing was changed!\r\n\r\n%s already holds\r\nthe bytes of %s.", name, copyName);
+        result->outcome = RESTORE_ALREADY;
         return;
     }
 
-    bool written = g_fileOps.rewind(target) && WriteWhole(target, copy.bytes, copy.size);
-    if (written && copy.size < current.size) written = CutTo(target, copy.size);
-    written = written && CommitFile(target);
-    written = (g_fileOps.close(target) == 0) && written;
-    if (!written) {
-        sprintf_s(result->text, "Writing %s failed!\r\n\r\n%s is kept:\r\nrestore again, or copy it\r\nover %s.", name,
-                  copyName, name);
+    if (force) {
+        // The game as it is now may be the only copy of an update: it is kept first.
+        if (!keptNamed || !WriteFileAtomically(keptName, current.bytes, current.size, true)) {
+            g_fileOps.close(target);
+            sprintf_s(result->text, "Nothing was changed!\r\n\r\n%s.before-restore\r\ncould not be written.", name);
+            return Fail(result, RESTORE_WRITE_FAILED);
+        }
+        strcpy_s(result->kept_name, keptName);
+    }
+
+    // Released before the move: Windows replaces no file that a handle holds unshared.
+    g_fileOps.close(target);
+    if (!WriteFileAtomically(name, chosen->bytes, chosen->size, true)) {
+        if (result->kept_name[0] != '\0') {
+            sprintf_s(result->text, "Restoring %s failed!\r\n\r\n%s is as it was;\r\n%s\r\nholds a copy of it.", name, name,
+                      result->kept_name);
+        } else {
+            sprintf_s(result->text, "Nothing was changed!\r\n\r\n%s could not be\r\nreplaced with %s.", name, copyName);
+        }
         return Fail(result, RESTORE_WRITE_FAILED);
     }
-    sprintf_s(result->text, "Restored %s\r\nfrom %s.\r\n\r\n%s is kept.", name, copyName, copyName);
+    GivePermissions(name, permissions);
+    // After two runs that patched different places (a rule that rewrites its first hit only),
+    // the backup is the first run's game: one more restore takes it back to the original.
+    const CopyCheck& original = kept.copies[COPY_ORIG];
+    PatchedForm next;
+    const bool againToOriginal = chosen != &original && original.present && !original.form.fits &&
+                                 CheckPatchedForm(chosen->bytes, chosen->size, original.bytes, original.size, name, &next) &&
+                                 !next.identical;
+    if (againToOriginal) {
+        sprintf_s(result->text,
+                  "Restored %s\r\nfrom %s.\r\n\r\n%s is kept. It is\r\npatched too: restore again\r\nfor %s.", name,
+                  copyName, copyName, original.name);
+    } else if (result->kept_name[0] != '\0') {
+        sprintf_s(result->text, "Restored %s\r\nfrom %s.\r\n\r\n%s is kept.\r\nThe game as it was is\r\nkept as %s.", name,
+                  copyName, copyName, result->kept_name);
+    } else {
+        sprintf_s(result->text, "Restored %s\r\nfrom %s.\r\n\r\n%s is kept.", name, copyName, copyName);
+    }
     result->outcome = RESTORE_DONE;
 }

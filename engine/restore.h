@@ -1,24 +1,46 @@
 #pragma once
-// Puts a kept copy of the game back over its executable: <name>.orig, or else <name>.bak.
+// Puts a kept copy of the game back over its executable: <name>.orig when the game is a
+// patched form of it, else <name>.bak when the game is a patched form of that (as after a
+// game update, when the next run kept the new version), else nothing.
 //
-// A copy is put back only over a patched form of itself: the same size, and no byte
-// different outside what the four rules write. A copy taken before a game update would
-// otherwise replace the updated game with the old one. `force` puts it back regardless.
+// "Patched form" is the exact check of patch_state.h: the rules re-run over the copy give
+// the game byte for byte. A copy from before an update thus never replaces the updated
+// game. `force` restores anyway, and first keeps the game as <name>.before-restore.
+//
+// The game is replaced as the copies are written: whole into a temporary file, forced to
+// the disk and moved over it in one step, so that at every moment it is either as it was
+// or fully restored, and no copy is ever touched.
 
 #include <cstddef>
 #include <cstdint>
 
 #include "candidate_names.h"
 #include "patch_job.h"
+#include "patch_state.h"
 #include "target_file.h"
 
 enum RestoreOutcome {
     RESTORE_DONE,            // the copy is back over the target and on the disk
+    RESTORE_ALREADY,         // the target holds the copy's bytes already; nothing written
     RESTORE_NO_TARGET,       // no candidate could be opened; nothing touched
-    RESTORE_NO_COPY,         // neither <name>.orig nor <name>.bak is there; nothing touched
-    RESTORE_REFUSED,         // the target is not a patched form of the copy; nothing touched
-    RESTORE_NOT_READ,        // the target or the copy could not be read whole; nothing touched
-    RESTORE_WRITE_FAILED,    // writing the target failed part-way; the copy is still there
+    RESTORE_NO_COPY,         // no usable <name>.orig or <name>.bak; nothing touched
+    RESTORE_REFUSED,         // the target is a patched form of neither copy; nothing touched
+    RESTORE_NOT_READ,        // the target or a copy could not be read whole; nothing touched
+    RESTORE_WRITE_FAILED,    // the target could not be replaced; it is as it was
+};
+
+enum { RESTORE_TEXT_SIZE = 640 };
+
+// What was found of one kept copy.
+struct RestoreCopy {
+    char name[PATCH_TEXT_SIZE] = {};
+    bool checked = false;   // a copy that was read and compared
+    bool notAFile = false;  // there, but a folder or another non-file: skipped
+    bool sameFile = false;  // the target itself under another name: skipped
+    bool fits = false;
+    bool sizesDiffer = false;
+    uint32_t size = 0;
+    uint32_t firstDifference = 0;  // when checked and not fits
 };
 
 struct RestoreResult {
@@ -26,19 +48,17 @@ struct RestoreResult {
     OpenReason candidates[TARGET_CANDIDATE_COUNT] = {};  // as the patch job probes them
     CandidateFiles files;                                // likewise, each name as on the disk
     char target_name[PATCH_TEXT_SIZE] = {};              // empty: no candidate opened
-    char copy_name[PATCH_TEXT_SIZE] = {};                // the copy used, or the one refused
+    char copy_name[PATCH_TEXT_SIZE] = {};                // the copy put back (or that would be); empty: none
+    RestoreCopy copies[COPY_KINDS];                      // .orig, .bak
+    uint32_t targetSize = 0;
+    bool forced = false;
+    // <name>.before-restore, when --force kept the game there; empty otherwise.
+    char kept_name[PATCH_TEXT_SIZE] = {};
     // The text for the player, in the manner of the window's result texts (CRLF line ends).
-    char text[PATCH_TEXT_SIZE] = {};
+    char text[RESTORE_TEXT_SIZE] = {};
 };
 
 // Chooses the target as the patch job does, against the current working folder, and puts
-// its copy back over it through the same exclusive open, committed to the disk. The copy
-// itself is kept. `exe`, unless null or empty, names the one candidate to open.
+// the fitting copy back over it. The copies themselves are kept. `exe`, unless null or
+// empty, names the one candidate to open.
 void RunRestore(bool force, RestoreResult* result, const char* exe = nullptr);
-
-// Whether `target` can have come from `copy` through any number of patch runs: the same
-// size, and every differing byte inside the bytes a rule writes at an occurrence of its
-// pattern in either image. On false, *firstForeign (may be null) is the offset of the first
-// byte that differs outside them, or the smaller size when the sizes differ.
-bool IsPatchedFormOf(const uint8_t* target, size_t targetSize, const uint8_t* copy, size_t copySize,
-                     size_t* firstForeign);

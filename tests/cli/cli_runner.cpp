@@ -110,8 +110,10 @@ void KeepJsonOutput(const std::vector<std::string>& args, const std::string& out
     if (g_jsonOutputFolder.empty() || std::find(args.begin(), args.end(), "--json") == args.end()) return;
     static unsigned counter = 0;
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::string name = std::string(test != nullptr ? test->test_suite_name() : "none") + "." +
-                             (test != nullptr ? test->name() : "none") + "-" + std::to_string(counter++) + ".json";
+    std::string name = std::string(test != nullptr ? test->test_suite_name() : "none") + "." +
+                       (test != nullptr ? test->name() : "none") + "-" + std::to_string(counter++) + ".json";
+    // Parameterised cases have slashes in their names.
+    std::replace(name.begin(), name.end(), '/', '_');
     std::ofstream kept(fs::path(g_jsonOutputFolder) / name, std::ios::binary | std::ios::trunc);
     kept << out;
     EXPECT_TRUE(kept.good()) << "cannot keep " << name << " in " << g_jsonOutputFolder;

@@ -27,9 +27,10 @@ TEST(CliPass, HelpShowsTheUsageAndTheExitCodes) {
     for (const char* line : {
              "Usage: velmora-patch [--dir DIR] [FEATURE...] [--dry-run] [--json]",
              "  or:  velmora-patch --restore [--dir DIR] [--force] [--json]",
+             "  or:  velmora-patch --status [--dir DIR] [--exe NAME] [--json]",
              "  or:  velmora-patch -h | --help | -V | --version",
              "  --aspect W:H     display width and height, also as WxH (default 16:9)",
-             "  0  done, and every rule that was asked for found its pattern",
+             "  0  done, and every rule asked for found its pattern or was already patched",
              "  1  done, but a rule that was asked for found nothing",
              "  2  usage error or refused value; nothing touched",
              "  3  no target, with the reasons",

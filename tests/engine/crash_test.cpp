@@ -10,6 +10,8 @@
 
 #include "cut_off.h"
 #include "patch_worker.h"
+#include "restore.h"
+#include "target_file.h"
 #include "test_folder.h"
 
 #ifdef _WIN32
@@ -40,8 +42,9 @@ std::string CutOffProgram() {
 }
 
 // Windows has no fork: a child program carries out the job in this folder.
-int RunCutOffAt(int cutAt) {
+int RunCutOffAt(int cutAt, const char* restore = nullptr) {
     std::string commandLine = "\"" + CutOffProgram() + "\" " + std::to_string(cutAt);
+    if (restore != nullptr) commandLine += std::string(" ") + restore;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
@@ -59,9 +62,12 @@ int RunCutOffAt(int cutAt) {
 
 #else
 
-int RunCutOffAt(int cutAt) {
+int RunCutOffAt(int cutAt, const char* restore = nullptr) {
     const pid_t child = fork();
-    if (child == 0) _exit(RunCutOffJob(cutAt));
+    if (child == 0) {
+        if (restore != nullptr) _exit(RunCutOffRestore(cutAt, std::string(restore) == "force"));
+        _exit(RunCutOffJob(cutAt));
+    }
     int status = 0;
     waitpid(child, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -119,6 +125,72 @@ TEST(CutOffJob, LosesNothingAtAnyStep) {
     }
     // Probes, the old backup's check, two copies of three steps each, the write-back.
     EXPECT_GE(cutAt, 15) << "fewer file steps than the job has";
+}
+
+std::string TemporaryOf(const char* name) {
+    char temporary[PATCH_TEXT_SIZE];
+    return TemporaryNameOf(name, temporary) ? temporary : "";
+}
+
+// A restore cut off at any file step leaves the game as it was or fully restored, never
+// short, and every kept copy as it was; forced, the kept game is absent or whole.
+TEST(CutOffRestore, LeavesTheGameWholeAtAnyStep) {
+    // Forced: a game that fits no copy (an update of one byte more), so that it is kept first.
+    Bytes updated = GAME_ALL_RULES;
+    updated.push_back(0xCC);
+    const struct {
+        const char* mode;
+        Bytes game;
+    } modes[] = {{"restore", GAME_ALL_RULES}, {"force", updated}};
+    for (const auto& m : modes) {
+        SCOPED_TRACE(m.mode);
+        const bool forced = std::string(m.mode) == "force";
+        int cutAt = 1;
+        for (;; ++cutAt) {
+            ASSERT_LT(cutAt, 100) << "the restore never finished";
+            TestFolder folder;
+            WriteFile("vlmr3.exe", m.game);
+            WriteFile("vlmr3.exe.orig", GAME);
+            WriteFile("vlmr3.exe.bak", OLD_BACKUP);
+            const int exitCode = RunCutOffAt(cutAt, m.mode);
+            ASSERT_TRUE(exitCode == CUT_OFF_EXIT_CODE || exitCode == CUT_OFF_FINISHED)
+                << "step " << cutAt << ": exit " << exitCode;
+            const Bytes target = ReadFile("vlmr3.exe");
+            EXPECT_TRUE(target == m.game || target == GAME) << "step " << cutAt << ": game neither as it was nor restored";
+            EXPECT_EQ(ReadFile("vlmr3.exe.orig"), GAME) << "step " << cutAt;
+            EXPECT_EQ(ReadFile("vlmr3.exe.bak"), OLD_BACKUP) << "step " << cutAt;
+            if (FileExists("vlmr3.exe.before-restore")) {
+                EXPECT_EQ(ReadFile("vlmr3.exe.before-restore"), m.game) << "step " << cutAt;
+            }
+            if (forced && target == GAME) {
+                EXPECT_TRUE(FileExists("vlmr3.exe.before-restore")) << "step " << cutAt << ": the game was not kept";
+            }
+            std::set<std::string> extra = Names();
+            for (const char* known : {"vlmr3.exe", "vlmr3.exe.orig", "vlmr3.exe.bak", "vlmr3.exe.before-restore"}) {
+                extra.erase(known);
+            }
+            EXPECT_LE(extra.size(), 1u) << "step " << cutAt;
+            for (const auto& name : extra) {
+                EXPECT_TRUE(name == TemporaryOf("vlmr3.exe") || name == TemporaryOf("vlmr3.exe.before-restore"))
+                    << "step " << cutAt << ": " << name;
+            }
+
+            // The next restore clears up and ends with the original back.
+            RestoreResult next;
+            RunRestore(forced, &next);
+            EXPECT_TRUE(next.outcome == RESTORE_DONE || next.outcome == RESTORE_ALREADY)
+                << "step " << cutAt << ": " << next.text;
+            EXPECT_EQ(ReadFile("vlmr3.exe"), GAME) << "step " << cutAt;
+            extra = Names();
+            for (const char* known : {"vlmr3.exe", "vlmr3.exe.orig", "vlmr3.exe.bak", "vlmr3.exe.before-restore"}) {
+                extra.erase(known);
+            }
+            EXPECT_TRUE(extra.empty()) << "step " << cutAt << ": " << *extra.begin();
+            if (exitCode == CUT_OFF_FINISHED) break;
+        }
+        // Probes, the reopen, then three steps for each file written.
+        EXPECT_GE(cutAt, forced ? 12 : 9) << "fewer file steps than the restore has";
+    }
 }
 
 }  // namespace

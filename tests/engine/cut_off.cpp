@@ -4,12 +4,14 @@
 
 #include "feature_toggles.h"
 #include "patch_worker.h"
+#include "restore.h"
 #include "target_file.h"
 
 namespace {
 
 int g_steps;
 int g_cutAt;
+bool g_tornWrite;  // a cut at a write ends the process half-way through it
 
 void Step() {
     // No cleanup of any kind: the files must be safe as the system holds them right now.
@@ -22,6 +24,12 @@ NativeFile Open(const char* name, OpenDisposition disposition, unsigned long* er
     return file;
 }
 size_t Write(const void* buffer, size_t size, FILE* file) {
+    if (g_tornWrite && g_steps + 1 == g_cutAt) {
+        // Half the bytes reach the file, as when the process is killed in the write.
+        DEFAULT_FILE_OPS.write(buffer, size / 2, file);
+        DEFAULT_FILE_OPS.flush(file);
+        std::_Exit(CUT_OFF_EXIT_CODE);
+    }
     const size_t written = DEFAULT_FILE_OPS.write(buffer, size, file);
     Step();
     return written;
@@ -54,6 +62,7 @@ PatchJob CutOffJob() {
 
 void CutOffAfterStep(int step) {
     g_steps = 0;
+    g_tornWrite = false;
     g_cutAt = step;
     g_fileOps = DEFAULT_FILE_OPS;
     g_fileOps.openNative = Open;
@@ -69,4 +78,12 @@ int RunCutOffJob(int step) {
     PatchJob job = CutOffJob();
     RunPatchJob(&job);
     return job.failure_text[0] == '\0' ? CUT_OFF_FINISHED : CUT_OFF_FAILED;
+}
+
+int RunCutOffRestore(int step, bool force) {
+    CutOffAfterStep(step);
+    g_tornWrite = true;
+    RestoreResult result;
+    RunRestore(force, &result);
+    return result.outcome == RESTORE_DONE ? CUT_OFF_FINISHED : CUT_OFF_FAILED;
 }

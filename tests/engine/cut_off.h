@@ -14,6 +14,11 @@ PatchJob CutOffJob();
 // and end the process with CUT_OFF_EXIT_CODE right after step `step`, counting from 1.
 void CutOffAfterStep(int step);
 
+// Runs the restore (forced or not) in this process, where a cut at a write lets only half
+// of its bytes reach the file, and returns CUT_OFF_FINISHED or
+// CUT_OFF_FAILED, unless the process ended at the cut first.
+int RunCutOffRestore(int step, bool force);
+
 // Runs the job in this process and returns CUT_OFF_FINISHED or CUT_OFF_FAILED, unless the
 // process ended at the cut first.
 int RunCutOffJob(int step);

@@ -56,6 +56,7 @@ const FormCase FORM_CASES[] = {
     {"widescreen_last_byte_of_span", {{11, 0x40}}, "vlmr3.exe", true, NONE, {1, 0, 0, 0}},
     {"widescreen_byte_before_span", {{7, 0x00}}, "vlmr3.exe", false, 7, {0, 0, 0, 0}},
     {"widescreen_byte_after_span", {{8, 0x39}, {12, 0x00}}, "vlmr3.exe", false, 12, {1, 0, 0, 0}},
+    {"widescreen_only_the_byte_after_span", {{12, 0x00}}, "vlmr3.exe", false, 12, {0, 0, 0, 0}},
     {"widescreen_zero_is_no_value", {{8, 0}, {9, 0}, {10, 0}, {11, 0}}, "vlmr3.exe", false, 8, {0, 0, 0, 0}},
 
     // Camera: bytes 22..23 are the rule's; the address (18..21) and byte 24 are not.
@@ -64,6 +65,7 @@ const FormCase FORM_CASES[] = {
     {"camera_high_byte", {{23, 0x08}}, "vlmr3.exe", true, NONE, {0, 1, 0, 0}},
     {"camera_address_byte_before_span", {{21, 0x45}}, "vlmr3.exe", false, 21, {0, 0, 0, 0}},
     {"camera_byte_after_span", {{23, 0x08}, {24, 0x00}}, "vlmr3.exe", false, 24, {0, 1, 0, 0}},
+    {"camera_only_the_byte_after_span", {{24, 0x01}}, "vlmr3.exe", false, 24, {0, 0, 0, 0}},
     {"camera_zero_is_no_value", {{23, 0}}, "vlmr3.exe", false, 23, {0, 0, 0, 0}},
 
     // FOV: mov eax, imm32 over bytes 32..35; byte 36 (kept top byte) and 37 (cdq) are not the rule's.
@@ -73,6 +75,8 @@ const FormCase FORM_CASES[] = {
     {"fov_byte_before_span", {{31, 0x00}}, "vlmr3.exe", false, 31, {0, 0, 0, 0}},
     {"fov_byte_after_span", {{32, 0xB8}, {33, 0xA0}, {34, 0x05}, {35, 0x00}, {36, 0x00}}, "vlmr3.exe", false, 36,
      {0, 0, 1, 0}},
+    // Alone, a byte next to the span does not make the rule count as run.
+    {"fov_only_the_byte_after_span", {{36, 0x00}}, "vlmr3.exe", false, 36, {0, 0, 0, 0}},
     {"fov_cdq_changed", {{37, 0x90}}, "vlmr3.exe", false, 37, {0, 0, 0, 0}},
 
     // 60 FPS: only byte 52, and only to 0, and only on games 2 and 3.
@@ -80,6 +84,7 @@ const FormCase FORM_CASES[] = {
     {"fps_compare_one", {{52, 0x01}}, "vlmr3.exe", false, 52, {0, 0, 0, 1}},
     {"fps_byte_before_span", {{51, 0xFE}}, "vlmr3.exe", false, 51, {0, 0, 0, 0}},
     {"fps_byte_after_span", {{52, 0x00}, {53, 0x00}}, "vlmr3.exe", false, 53, {0, 0, 0, 1}},
+    {"fps_only_the_byte_after_span", {{53, 0x00}}, "vlmr3.exe", false, 53, {0, 0, 0, 0}},
     {"fps_not_for_game_four", {{52, 0x00}}, "vlmr4.exe", false, 52, {0, 0, 0, 0}},
 
     {"all_four_rules",
@@ -272,6 +277,66 @@ TEST(PatchedForm, SameSizeUpdateOfAnAddressDoesNotFit) {
     EXPECT_FALSE(form.fits);
     // Bytes 33..34 read as a FOV constant, which the rule would have written after B8.
     EXPECT_EQ(form.firstDifference, static_cast<uint32_t>(FOV_AT));
+}
+
+}  // namespace
+
+namespace {
+
+// The state a folder's game is in, as a search over many folders asks it.
+TEST(StateOfGame, FromTheGameAndItsCopies) {
+    const Bytes original = FourRuleImage();
+    Bytes patched = original;
+    patched[WS_AT] = 0x39;
+    patched[FPS_AT + 4] = 0x00;
+    Bytes fpsWritten = original;  // only the 60 FPS rule's written form tells, without a copy
+    fpsWritten[FPS_AT + 4] = 0x00;
+    Bytes otherVersion = original;
+    otherVersion[0] = 0xCC;
+    const struct {
+        const char* label;
+        Bytes game;
+        Bytes orig, bak;  // empty: none
+        bool origIsFolder;
+        GameState state;
+    } cases[] = {
+        {"no copy, every pattern there", original, {}, {}, false, GAME_ORIGINAL},
+        {"no copy, 60 FPS written", fpsWritten, {}, {}, false, GAME_UNKNOWN},
+        {"no copy, a pattern missing", patched, {}, {}, false, GAME_UNKNOWN},
+        {"the original's bytes", original, original, original, false, GAME_ORIGINAL},
+        {"a patched form of the original", patched, original, original, false, GAME_PATCHED},
+        {"a patched form of the backup only", patched, otherVersion, original, false, GAME_PATCHED},
+        {"the backup's bytes, no original", original, {}, original, false, GAME_ORIGINAL},
+        {"copies of another version", patched, otherVersion, otherVersion, false, GAME_UNKNOWN},
+        {"a folder named as the original is no copy", original, {}, {}, true, GAME_ORIGINAL},
+        {"a folder named as the original, patched game", patched, {}, {}, true, GAME_UNKNOWN},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        TestFolder folder;
+        std::filesystem::create_directory("game");
+        WriteFile("game/vlmr3.exe", c.game);
+        if (!c.orig.empty()) WriteFile("game/vlmr3.exe.orig", c.orig);
+        if (!c.bak.empty()) WriteFile("game/vlmr3.exe.bak", c.bak);
+        if (c.origIsFolder) std::filesystem::create_directory("game/vlmr3.exe.orig");
+        EXPECT_STREQ(GameStateWord(StateOfGame("game", "vlmr3.exe")), GameStateWord(c.state));
+        EXPECT_EQ(StateOfGame((folder.path() / "game/").string().c_str(), "vlmr3.exe"), c.state);
+        EXPECT_EQ(ReadFile("game/vlmr3.exe"), c.game) << "the check wrote to the game";
+    }
+    TestFolder empty;
+    EXPECT_EQ(StateOfGame(".", "vlmr3.exe"), GAME_UNKNOWN);
+}
+
+TEST(StateOfGame, ALinkToTheGameIsNoCopy) {
+    TestFolder folder;
+    Bytes patched = FourRuleImage();
+    patched[WS_AT] = 0x39;
+    WriteFile("vlmr3.exe", patched);
+    std::error_code error;
+    std::filesystem::create_hard_link("vlmr3.exe", "vlmr3.exe.orig", error);
+    if (error) GTEST_SKIP() << "no hard links here: " << error.message();
+    // Seen as a copy, the game would hold the original's bytes.
+    EXPECT_EQ(StateOfGame(".", "vlmr3.exe"), GAME_UNKNOWN);
 }
 
 }  // namespace
