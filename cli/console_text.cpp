@@ -1,3 +1,4 @@
+#include "bounded_text.h"
 #include "console_text.h"
 
 #include <cstdio>
@@ -89,7 +90,7 @@ std::string Quoted(const std::string& text) {
         }
         if (u < 0x20 || u >= 0x7F) {
             char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", u);
+            sprintf_s(escaped, "\\x%02X", u);
             quoted += escaped;
         } else {
             quoted += c;

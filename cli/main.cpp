@@ -35,7 +35,8 @@ void Print(const std::string& text) {
     }
 }
 
-void Complain(const std::string& line) { std::fprintf(stderr, "velmora-patch: %s\n", line.c_str()); }
+// fputs, not fprintf: MinGW's own formatter would add about 28 KB to velmora-patch.exe.
+void Complain(const std::string& line) { std::fputs(("velmora-patch: " + line + "\n").c_str(), stderr); }
 
 // A run refused before it began: the line on stderr, and with --json its one object.
 int Refuse(const CliOptions& options, const std::string& error, bool withUsage) {

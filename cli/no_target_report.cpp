@@ -1,3 +1,4 @@
+#include "bounded_text.h"
 #include "no_target_report.h"
 
 #include <cstdio>
@@ -54,7 +55,7 @@ std::string QuotedPath(const std::string& text) {
             quoted += "\\\"";
         } else if (u < 0x20 || u == 0x7F) {
             char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", u);
+            sprintf_s(escaped, "\\x%02X", u);
             quoted += escaped;
         } else {
             quoted += c;

@@ -1,3 +1,4 @@
+#include "bounded_text.h"
 #include "report_output.h"
 
 #include <cstdio>
@@ -50,9 +51,9 @@ std::string JsonString(const std::string& text) {
             char escaped[32];
             if (code > 0xFFFF) {
                 code -= 0x10000;
-                std::snprintf(escaped, sizeof escaped, "\\u%04lX\\u%04lX", 0xD800 + (code >> 10), 0xDC00 + (code & 0x3FF));
+                sprintf_s(escaped, "\\u%04lX\\u%04lX", 0xD800 + (code >> 10), 0xDC00 + (code & 0x3FF));
             } else {
-                std::snprintf(escaped, sizeof escaped, "\\u%04lX", code);
+                sprintf_s(escaped, "\\u%04lX", code);
             }
             quoted += escaped;
         } else if (c == '"' || c == '\\') {
@@ -62,7 +63,7 @@ std::string JsonString(const std::string& text) {
             quoted += "\\n";
         } else if (u < 0x20 || u == 0x7F) {
             char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04X", u);
+            sprintf_s(escaped, "\\u%04X", u);
             quoted += escaped;
         } else {
             quoted += c;
@@ -178,7 +179,7 @@ std::string PatchReportText(const PatchOutcome& outcome) {
         for (const RuleHit& hit : rr.hits) {
             if (listed == TEXT_HITS_PER_RULE) break;
             char offset[16];
-            std::snprintf(offset, sizeof offset, "0x%08lX", static_cast<unsigned long>(hit.offset));
+            sprintf_s(offset, "0x%08lX", static_cast<unsigned long>(hit.offset));
             text += std::string("    ") + offset + "  " + Hex(hit.before, hit.length, " ") + " " + ArrowText() + " " +
                     Hex(hit.after, hit.length, " ") + "\n";
             ++listed;
@@ -302,7 +303,7 @@ std::string RuleValueText(PatchRule rule, const RuleFinding& finding) {
     char text[64];
     switch (rule) {
     case RULE_WIDESCREEN:
-        std::snprintf(text, sizeof text, "aspect ratio %.4f", static_cast<double>(AspectOfBits(finding.aspectBits)));
+        sprintf_s(text, "aspect ratio %.4f", static_cast<double>(AspectOfBits(finding.aspectBits)));
         return text;
     case RULE_CAMERA: return "camera distance " + std::to_string(finding.cameraDistance);
     case RULE_FOV: return "FOV constant " + std::to_string(finding.fovConstant);
@@ -316,7 +317,7 @@ std::string RuleValueJson(PatchRule rule, const RuleFinding& finding) {
     char text[64];
     switch (rule) {
     case RULE_WIDESCREEN:
-        std::snprintf(text, sizeof text, "%.4f", static_cast<double>(AspectOfBits(finding.aspectBits)));
+        sprintf_s(text, "%.4f", static_cast<double>(AspectOfBits(finding.aspectBits)));
         return text;
     case RULE_CAMERA: return std::to_string(finding.cameraDistance);
     case RULE_FOV: return std::to_string(finding.fovConstant);
@@ -335,10 +336,10 @@ std::string CopyStateText(const CopyCheck& copy, const char* target, uint32_t ta
     if (copy.form.identical) return "the game holds its bytes";
     if (copy.form.fits) return "the game is a patched form of it";
     if (copy.form.sizesDiffer) {
-        std::snprintf(text, sizeof text, "the game is not a patched form of it: the sizes differ (%lu and %lu bytes)",
+        sprintf_s(text, "the game is not a patched form of it: the sizes differ (%lu and %lu bytes)",
                       static_cast<unsigned long>(targetSize), static_cast<unsigned long>(copy.size));
     } else {
-        std::snprintf(text, sizeof text, "the game is not a patched form of it: byte 0x%lX differs",
+        sprintf_s(text, "the game is not a patched form of it: byte 0x%lX differs",
                       static_cast<unsigned long>(copy.form.firstDifference));
     }
     return text;
