@@ -368,7 +368,7 @@ PairFilter MakePairFilter(const BytePattern& pattern) {
     uint32_t rare[2] = {0, 0};
     int rareCount = 0;
     for (uint32_t i = 0; i < pattern.length; ++i) {
-        if (pattern.fixed[i] == FIXED_RARE && rareCount < 2) rare[rareCount++] = i;
+        if (pattern.fixed[i] == BYTE_RARE && rareCount < 2) rare[rareCount++] = i;
         if (!pattern.fixed[i]) continue;
         if (filter.anyPosition) {
             filter.offsetA = i;

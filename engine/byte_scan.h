@@ -13,10 +13,10 @@
 
 enum { BYTE_PATTERN_MAX = 8 };
 
-// In `fixed`, 0 marks a wildcard byte, which is not compared; FIXED compares the byte;
-// FIXED_RARE compares it too and names it as one of the two bytes the candidate search
+// In `fixed`, 0 marks a wildcard byte, which is not compared; BYTE_COMPARED compares the byte;
+// BYTE_RARE compares it too and names it as one of the two bytes the candidate search
 // looks for (see PairFilter), for a pattern whose first and last bytes are common ones.
-enum { FIXED = 1, FIXED_RARE = 2 };
+enum { BYTE_COMPARED = 1, BYTE_RARE = 2 };
 
 struct BytePattern {
     uint8_t bytes[BYTE_PATTERN_MAX];
@@ -46,7 +46,7 @@ bool ScanLiteral(uint8_t* image, uint32_t size, const BytePattern& pattern, OnHi
     return found;
 }
 
-// Two fixed bytes of a pattern: the two marked FIXED_RARE, or else the first and the last
+// Two fixed bytes of a pattern: the two marked BYTE_RARE, or else the first and the last
 // (in x86 code an opcode and a later operand byte are rarely both the wanted ones by
 // chance). A position where either differs cannot be a hit; one where both fit is a
 // candidate, confirmed with MatchesAt.
