@@ -15,7 +15,7 @@ struct BufferHeader {
     size_t length;  // of the mapping; 0 for a block from malloc
 };
 
-// Keeps the buffer's start aligned for anything the image is read as.
+// A multiple of every alignment malloc gives, so that the buffer keeps its block's.
 const size_t HEADER_ROOM = 64;
 static_assert(sizeof(BufferHeader) <= HEADER_ROOM, "the header fits below the buffer");
 
