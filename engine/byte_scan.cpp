@@ -232,19 +232,153 @@ uint32_t FindAvx512Any(const uint8_t* image, uint32_t size, uint32_t from, uint3
     }
 }
 
+
+// The joint search over several filters. Each filter is taken from its first byte, the
+// anchor: byte A at the anchor and byte B `distance` on. Filters are padded to the
+// kernel's width with copies of the first, which change nothing. The loads of 64 bytes
+// straddle cache lines for the B bytes; the lines come in ahead of the loop through
+// prefetches, which is what lets one pass over all the filters run at the rate of one
+// memchr from memory on these machines, where the hardware prefetcher alone does not.
+struct FusedSlots {
+    uint8_t byteA[FUSED_FILTER_MAX];
+    uint8_t byteB[FUSED_FILTER_MAX];
+    uint32_t distance[FUSED_FILTER_MAX];
+};
+
+const uintptr_t PREFETCH_AHEAD = 2048;
+
+inline const char* Ahead(const uint8_t* at, uintptr_t bytes) {
+    return reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(at) + bytes);
+}
+
+template <int N>
+__attribute__((target("sse2"))) uint32_t FindAnySse2(const uint8_t* image, uint32_t from, uint32_t stop,
+                                                      const FusedSlots& slots) {
+    __m128i wantA[N], wantB[N];
+    for (int k = 0; k < N; ++k) {
+        wantA[k] = _mm_set1_epi8(static_cast<char>(slots.byteA[k]));
+        wantB[k] = _mm_set1_epi8(static_cast<char>(slots.byteB[k]));
+    }
+    auto fits = [&](const uint8_t* at) __attribute__((target("sse2"))) {
+        const __m128i line = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        __m128i any = _mm_setzero_si128();
+        for (int k = 0; k < N; ++k) {
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + slots.distance[k]));
+            any = _mm_or_si128(any, _mm_and_si128(_mm_cmpeq_epi8(line, wantA[k]), _mm_cmpeq_epi8(b, wantB[k])));
+        }
+        return any;
+    };
+    uint32_t x = from;
+    for (; x + 64 <= stop; x += 64) {
+        _mm_prefetch(Ahead(image + x, PREFETCH_AHEAD), _MM_HINT_T0);
+        const __m128i p0 = fits(image + x), p1 = fits(image + x + 16);
+        const __m128i p2 = fits(image + x + 32), p3 = fits(image + x + 48);
+        if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(p0, p1), _mm_or_si128(p2, p3))) != 0) {
+            return x + LowestBit(Bits64Sse2(p0, p1, p2, p3));
+        }
+    }
+    return x;
+}
+
+template <int N>
+__attribute__((target("avx2"))) uint32_t FindAnyAvx2(const uint8_t* image, uint32_t from, uint32_t stop,
+                                                      const FusedSlots& slots) {
+    __m256i wantA[N], wantB[N];
+    for (int k = 0; k < N; ++k) {
+        wantA[k] = _mm256_set1_epi8(static_cast<char>(slots.byteA[k]));
+        wantB[k] = _mm256_set1_epi8(static_cast<char>(slots.byteB[k]));
+    }
+    auto fits = [&](const uint8_t* at) __attribute__((target("avx2"))) {
+        const __m256i line = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+        __m256i any = _mm256_setzero_si256();
+        for (int k = 0; k < N; ++k) {
+            const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + slots.distance[k]));
+            any = _mm256_or_si256(any,
+                                  _mm256_and_si256(_mm256_cmpeq_epi8(line, wantA[k]), _mm256_cmpeq_epi8(b, wantB[k])));
+        }
+        return any;
+    };
+    uint32_t x = from;
+    for (; x + 64 <= stop; x += 64) {
+        _mm_prefetch(Ahead(image + x, PREFETCH_AHEAD), _MM_HINT_T0);
+        const __m256i p0 = fits(image + x), p1 = fits(image + x + 32);
+        const __m256i any = _mm256_or_si256(p0, p1);
+        if (!_mm256_testz_si256(any, any)) return x + LowestBit(Bits64Avx2(p0, p1));
+    }
+    return x;
+}
+
+template <int N>
+__attribute__((target("avx512f,avx512bw"))) uint32_t FindAnyAvx512(const uint8_t* image, uint32_t from,
+                                                                    uint32_t stop, const FusedSlots& slots) {
+    __m512i wantA[N], wantB[N];
+    for (int k = 0; k < N; ++k) {
+        wantA[k] = _mm512_set1_epi8(static_cast<char>(slots.byteA[k]));
+        wantB[k] = _mm512_set1_epi8(static_cast<char>(slots.byteB[k]));
+    }
+    // A byte of the result is zero where some filter's two bytes both fit: per filter
+    // (A ^ wantA) | (B ^ wantB), and the least of them.
+    auto misses = [&](const uint8_t* at) __attribute__((target("avx512f,avx512bw"))) {
+        const __m512i line = _mm512_loadu_si512(at);
+        __m512i least = _mm512_set1_epi8(-1);
+        for (int k = 0; k < N; ++k) {
+            const __m512i miss = _mm512_ternarylogic_epi32(_mm512_xor_si512(line, wantA[k]),
+                                                           _mm512_loadu_si512(at + slots.distance[k]), wantB[k], 0xF6);
+            least = _mm512_min_epu8(least, miss);
+        }
+        return least;
+    };
+    auto fits = [](__m512i miss) __attribute__((target("avx512f,avx512bw"))) {
+        return static_cast<uint64_t>(_mm512_testn_epi8_mask(miss, miss));
+    };
+    uint32_t x = from;
+    for (; x + 128 <= stop; x += 128) {
+        _mm_prefetch(Ahead(image + x, PREFETCH_AHEAD), _MM_HINT_T0);
+        _mm_prefetch(Ahead(image + x, PREFETCH_AHEAD + 64), _MM_HINT_T0);
+        const __m512i low = misses(image + x), high = misses(image + x + 64);
+        if (fits(_mm512_min_epu8(low, high)) != 0) {
+            const uint64_t first = fits(low);
+            return first != 0 ? x + LowestBit(first) : x + 64 + LowestBit(fits(high));
+        }
+    }
+    for (; x + 64 <= stop; x += 64) {
+        const uint64_t mask = fits(misses(image + x));
+        if (mask != 0) return x + LowestBit(mask);
+    }
+    return x;
+}
+
+template <int N>
+uint32_t FindAnyWith(ScanIsa isa, const uint8_t* image, uint32_t from, uint32_t stop, const FusedSlots& slots) {
+    switch (isa) {
+    case SCAN_ISA_AVX512: return FindAnyAvx512<N>(image, from, stop, slots);
+    case SCAN_ISA_AVX2: return FindAnyAvx2<N>(image, from, stop, slots);
+    case SCAN_ISA_SSE2: return FindAnySse2<N>(image, from, stop, slots);
+    default: return from;
+    }
+}
+
 #endif
 
 }  // namespace
 
 PairFilter MakePairFilter(const BytePattern& pattern) {
     PairFilter filter = {0, 0, 0, 0, true};
+    // The two bytes marked rare, when there are two; else the first fixed byte and the last.
+    uint32_t rare[2] = {0, 0};
+    int rareCount = 0;
     for (uint32_t i = 0; i < pattern.length; ++i) {
+        if (pattern.fixed[i] == BYTE_RARE && rareCount < 2) rare[rareCount++] = i;
         if (!pattern.fixed[i]) continue;
         if (filter.anyPosition) {
             filter.offsetA = i;
             filter.anyPosition = false;
         }
         filter.offsetB = i;
+    }
+    if (rareCount == 2) {
+        filter.offsetA = rare[0];
+        filter.offsetB = rare[1];
     }
     filter.byteA = pattern.bytes[filter.offsetA];
     filter.byteB = pattern.bytes[filter.offsetB];
@@ -289,5 +423,160 @@ uint32_t FindCandidate(const uint8_t* image, uint32_t size, uint32_t from, uint3
     case SCAN_ISA_SSE2: return FindSse2(image, size, from, stop, filter);
 #endif
     default: return FindPlain(image, from, stop, filter);
+    }
+}
+
+bool FusedSearchAvailable(int filterCount) {
+#ifdef BYTE_SCAN_X86
+    return CurrentScanIsa() != SCAN_ISA_PLAIN && filterCount <= FUSED_FILTER_MAX;
+#else
+    (void)filterCount;
+    return false;
+#endif
+}
+
+uint32_t FindAnyCandidate(const uint8_t* image, uint32_t from, uint32_t stop, const PairFilter* filters, int count) {
+    if (from >= stop || count <= 0 || !FusedSearchAvailable(count)) return from;
+#ifdef BYTE_SCAN_X86
+    FusedSlots slots;
+    for (int k = 0; k < FUSED_FILTER_MAX; ++k) {
+        const PairFilter& filter = filters[k < count ? k : 0];
+        slots.byteA[k] = filter.byteA;
+        slots.byteB[k] = filter.byteB;
+        slots.distance[k] = filter.offsetB - filter.offsetA;
+    }
+    const ScanIsa isa = CurrentScanIsa();
+    return count <= 4 ? FindAnyWith<4>(isa, image, from, stop, slots) : FindAnyWith<8>(isa, image, from, stop, slots);
+#else
+    (void)image;
+    (void)filters;
+    return from;
+#endif
+}
+
+namespace {
+
+// One round of the staggered scan: each rule in turn goes on up to `frontier`, but not past
+// SWEEP_LAG below the next position of an earlier rule that has not finished.
+void SweepStep(uint8_t* image, uint32_t size, SweepRule* rules, int count, uint64_t frontier) {
+    uint64_t limit = frontier;
+    for (int k = 0; k < count; ++k) {
+        SweepRule& rule = rules[k];
+        ScanCursor& cursor = rule.cursor;
+        if (!CursorFinished(cursor) && limit > cursor.next) {
+            const uint32_t to = limit < cursor.end ? static_cast<uint32_t>(limit) : cursor.end;
+            ScanRange(image, size, *rule.pattern, cursor, to,
+                      [&rule](uint8_t* at) { return rule.onHit(at, rule.context); });
+        }
+        if (!CursorFinished(cursor)) {
+            const uint64_t behind = cursor.next >= SWEEP_LAG ? cursor.next - SWEEP_LAG : 0;
+            if (behind < limit) limit = behind;
+        }
+    }
+}
+
+// Where the first full match of any unfinished rule may lie, in the image as it is.
+struct FirstMatch {
+    bool anyUnfinished;
+    bool found;    // a rule fully matches at `bound` or less than BYTE_PATTERN_MAX above it
+    uint32_t bound; // no unfinished rule fully matches at a position of its own below it
+};
+
+bool FullMatchAt(const uint8_t* image, const SweepRule& rule, uint32_t at) {
+    return at >= rule.cursor.next && at < rule.cursor.end && MatchesAt(image + at, *rule.pattern);
+}
+
+FirstMatch FindFirstMatch(const uint8_t* image, uint32_t size, const SweepRule* rules, int count) {
+    uint32_t leader = 0;
+    bool any = false;
+    for (int k = 0; k < count; ++k) {
+        if (CursorFinished(rules[k].cursor)) continue;
+        any = true;
+        if (rules[k].cursor.next > leader) leader = rules[k].cursor.next;
+    }
+    if (!any) return {false, false, 0};
+
+    // Each rule's own positions below the leader's, which the joint search leaves out: the
+    // rules behind the leader by their stagger.
+    PairFilter filters[FUSED_FILTER_MAX];
+    const SweepRule* owners[FUSED_FILTER_MAX];
+    int n = 0;
+    uint32_t first = UINT32_MAX;
+    for (int k = 0; k < count; ++k) {
+        const SweepRule& rule = rules[k];
+        if (CursorFinished(rule.cursor)) continue;
+        const PairFilter filter = MakePairFilter(*rule.pattern);
+        if (filter.anyPosition) {
+            if (rule.cursor.next < first) first = rule.cursor.next;
+            continue;
+        }
+        const uint32_t headStop = leader < rule.cursor.end ? leader : rule.cursor.end;
+        for (uint32_t pos = rule.cursor.next;; ++pos) {
+            pos = FindCandidate(image, size, pos, headStop, filter);
+            if (pos >= headStop) break;
+            if (MatchesAt(image + pos, *rule.pattern)) {
+                if (pos < first) first = pos;
+                break;
+            }
+        }
+        filters[n] = filter;
+        owners[n++] = &rule;
+    }
+    if (first != UINT32_MAX) return {true, true, first};
+
+    // From the leader on, all the filters in one pass. An anchor at t stands for positions
+    // t - 7 to t, so the bound it gives is t - 7.
+    const uint32_t back = BYTE_PATTERN_MAX - 1;
+    const uint32_t stop = size > back ? size - back : 0;
+    uint32_t t = leader;
+    while (t < stop) {
+        t = FindAnyCandidate(image, t, stop, filters, n);
+        if (t >= stop) break;
+        bool fits = false;
+        for (int i = 0; i < n; ++i) {
+            const PairFilter& f = filters[i];
+            if (image[t] != f.byteA || image[t + f.offsetB - f.offsetA] != f.byteB) continue;
+            fits = true;
+            if (t >= f.offsetA && FullMatchAt(image, *owners[i], t - f.offsetA)) {
+                return {true, true, t >= back ? t - back : 0};
+            }
+        }
+        // Nothing fits here: the search ended short of a whole group before `stop`.
+        if (!fits) break;
+        ++t;
+    }
+    if (t > stop) t = stop;
+    return {true, false, t >= back ? t - back : 0};
+}
+
+}  // namespace
+
+void SweepScan(uint8_t* image, uint32_t size, SweepRule* rules, int count, uint32_t block) {
+    for (int k = 0; k < count; ++k) rules[k].cursor = StartCursor(size, *rules[k].pattern);
+    uint64_t done = 0;  // where the staggered rounds below go on from
+    if (FusedSearchAvailable(count)) {
+        // A hit at y makes new hits for later rules at most 7 positions lower, so after
+        // count rules' worth of them no write reaches below y - 7 * count: every rule may
+        // go on from below that, and the staggered round around y does the rest.
+        const uint64_t margin = SWEEP_LAG + 8 * static_cast<uint64_t>(count);
+        for (;;) {
+            const FirstMatch match = FindFirstMatch(image, size, rules, count);
+            if (!match.anyUnfinished) return;
+            const uint32_t resume = match.bound > margin ? static_cast<uint32_t>(match.bound - margin) : 0;
+            for (int k = 0; k < count; ++k) {
+                ScanCursor& cursor = rules[k].cursor;
+                if (CursorFinished(cursor) || cursor.next >= resume) continue;
+                cursor.next = resume < cursor.end ? resume : cursor.end;
+            }
+            if (!match.found) {
+                done = resume;
+                break;
+            }
+            SweepStep(image, size, rules, count, match.bound + static_cast<uint64_t>(count) * SWEEP_LAG + 1);
+        }
+    }
+    for (uint64_t frontier = done + block;; frontier += block) {
+        SweepStep(image, size, rules, count, frontier);
+        if (frontier >= size) break;
     }
 }

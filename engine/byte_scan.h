@@ -13,9 +13,14 @@
 
 enum { BYTE_PATTERN_MAX = 8 };
 
+// In `fixed`, 0 marks a wildcard byte, which is not compared; BYTE_COMPARED compares the byte;
+// BYTE_RARE compares it too and names it as one of the two bytes the candidate search
+// looks for (see PairFilter), for a pattern whose first and last bytes are common ones.
+enum { BYTE_COMPARED = 1, BYTE_RARE = 2 };
+
 struct BytePattern {
     uint8_t bytes[BYTE_PATTERN_MAX];
-    uint8_t fixed[BYTE_PATTERN_MAX];  // 0 marks a wildcard byte, which is not compared
+    uint8_t fixed[BYTE_PATTERN_MAX];
     uint32_t length;
 };
 
@@ -41,9 +46,10 @@ bool ScanLiteral(uint8_t* image, uint32_t size, const BytePattern& pattern, OnHi
     return found;
 }
 
-// Two fixed bytes of a pattern, the first and the last: in x86 code an opcode and a later
-// operand byte are rarely both the wanted ones by chance. A position where either differs
-// cannot be a hit; one where both fit is a candidate, confirmed with MatchesAt.
+// Two fixed bytes of a pattern: the two marked BYTE_RARE, or else the first and the last
+// (in x86 code an opcode and a later operand byte are rarely both the wanted ones by
+// chance). A position where either differs cannot be a hit; one where both fit is a
+// candidate, confirmed with MatchesAt.
 struct PairFilter {
     uint32_t offsetA, offsetB;  // offsetA <= offsetB
     uint8_t byteA, byteB;
@@ -67,6 +73,18 @@ void UseScanIsa(ScanIsa isa);
 // `stop` when there is none. stop + filter.offsetB must not exceed size. It reads the image
 // as it is during the call, and no byte at or beyond image + size.
 uint32_t FindCandidate(const uint8_t* image, uint32_t size, uint32_t from, uint32_t stop, const PairFilter& filter);
+
+// Several filters in one pass, the loads shared: the first anchor t in [from, stop) at
+// which some filter k has byteA at t and byteB at t + offsetB - offsetA (its candidate at
+// t - offsetA). Anchors are examined in whole groups only; when none fits, the result is
+// the first anchor not examined, at most `stop` and less than a group below it. It reads
+// no byte at or beyond stop + BYTE_PATTERN_MAX - 1, which must not exceed the image's size.
+// None of the filters may be anyPosition. Only for the SIMD instruction sets: with
+// SCAN_ISA_PLAIN, or more than FUSED_FILTER_MAX filters, it examines nothing and returns
+// `from`.
+enum { FUSED_FILTER_MAX = 8 };
+bool FusedSearchAvailable(int filterCount);
+uint32_t FindAnyCandidate(const uint8_t* image, uint32_t from, uint32_t stop, const PairFilter* filters, int count);
 
 // How far one rule's scan has come. A scan can be carried out in several pieces, each
 // going on from `next`; together they examine exactly the positions of one whole scan.
@@ -120,14 +138,21 @@ bool ScanFast(uint8_t* image, uint32_t size, const BytePattern& pattern, OnHit o
 // Several rules in one sweep over the image, with the result of running them one after the
 // other, each over the whole image.
 //
-// The image is taken in blocks small enough to stay in the processor's cache, and every
-// rule scans each block while it is there. The rules are staggered: a rule examines only
-// positions more than SWEEP_LAG below the next position of every earlier rule that has
-// not finished. A rule at position p reads bytes p to p + 7 at most, and a hit at q
-// writes bytes q to q + 7 at most (BYTE_PATTERN_MAX), so every earlier rule has made all
-// its writes that reach p's bytes before p is examined, and a rule's own writes land only
-// on bytes that every earlier rule has passed for good. Each rule still examines every
-// position once, in order.
+// The rules are staggered: a rule examines only positions more than SWEEP_LAG below the
+// next position of every earlier rule that has not finished. A rule at position p reads
+// bytes p to p + 7 at most, and a hit at q writes bytes q to q + 7 at most
+// (BYTE_PATTERN_MAX), so every earlier rule has made all its writes that reach p's bytes
+// before p is examined, and a rule's own writes land only on bytes that every earlier rule
+// has passed for good. Each rule still examines every position once, in order.
+//
+// Between hits, where no rule has a candidate, one search over every rule's filter at once
+// (FindAnyCandidate) takes the place of each rule's own: the first position y where some
+// rule fully matches bounds every write to come from below, since a hit can only make new
+// hits for itself ahead and for later rules at most 7 positions back. Every rule goes on
+// from well below y (SWEEP_LAG and 8 per rule more), positions that no write can reach any
+// more, and the staggered rules take the stretch around y. Without a SIMD instruction set
+// the rules take the image in blocks small enough to stay in the processor's cache, and
+// every rule scans each block while it is there.
 typedef bool (*SweepHit)(uint8_t* at, const void* context);
 
 struct SweepRule {
@@ -145,23 +170,4 @@ static_assert(static_cast<int>(SWEEP_LAG) >= static_cast<int>(BYTE_PATTERN_MAX),
 
 // `block` is other than SWEEP_BLOCK only in tests, which use small ones to put many block
 // boundaries into small images.
-inline void SweepScan(uint8_t* image, uint32_t size, SweepRule* rules, int count, uint32_t block = SWEEP_BLOCK) {
-    for (int k = 0; k < count; ++k) rules[k].cursor = StartCursor(size, *rules[k].pattern);
-    for (uint64_t frontier = block;; frontier += block) {
-        uint64_t limit = frontier;
-        for (int k = 0; k < count; ++k) {
-            SweepRule& rule = rules[k];
-            ScanCursor& cursor = rule.cursor;
-            if (!CursorFinished(cursor) && limit > cursor.next) {
-                const uint32_t to = limit < cursor.end ? static_cast<uint32_t>(limit) : cursor.end;
-                ScanRange(image, size, *rule.pattern, cursor, to,
-                          [&rule](uint8_t* at) { return rule.onHit(at, rule.context); });
-            }
-            if (!CursorFinished(cursor)) {
-                const uint64_t behind = cursor.next >= SWEEP_LAG ? cursor.next - SWEEP_LAG : 0;
-                if (behind < limit) limit = behind;
-            }
-        }
-        if (frontier >= size) break;
-    }
-}
+void SweepScan(uint8_t* image, uint32_t size, SweepRule* rules, int count, uint32_t block = SWEEP_BLOCK);

@@ -15,8 +15,9 @@ const BytePattern WIDESCREEN_PATTERN = {{0xAB, 0xAA, 0xAA, 0x3F}, {1, 1, 1, 1}, 
 const BytePattern CAMERA_PATTERN = {{0xC7, 0x05, 0, 0, 0, 0, 0x00, 0x06}, {1, 1, 0, 0, 0, 0, 1, 1}, 8};
 // mov eax, [address] followed by cdq.
 const BytePattern FOV_PATTERN = {{0xA1, 0, 0, 0, 0, 0x99}, {1, 0, 0, 0, 0, 1}, 6};
-// mov edi, eax; cmp edi, 2: the frame-rate cap.
-const BytePattern FPS_PATTERN = {{0x8B, 0xF8, 0x83, 0xFF, 0x02}, {1, 1, 1, 1, 1}, 5};
+// mov edi, eax; cmp edi, 2: the frame-rate cap. 8B F8 is a hundred times rarer in code than
+// 8B followed by 02 three bytes on (a 64 MiB code sample: 119 against 15,100).
+const BytePattern FPS_PATTERN = {{0x8B, 0xF8, 0x83, 0xFF, 0x02}, {BYTE_RARE, BYTE_RARE, 1, 1, 1}, 5};
 
 const float GAME_ASPECT = 1.3333334f;
 

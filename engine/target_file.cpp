@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "bounded_text.h"
+#include "image_buffer.h"
 
 #include "target_file_system.h"
 
@@ -16,8 +17,8 @@ size_t Write(const void* buffer, size_t size, FILE* file) { return std::fwrite(b
 int Flush(FILE* file) { return std::fflush(file); }
 int Close(FILE* file) { return std::fclose(file); }
 int Remove(const char* name) { return std::remove(name); }
-void* Allocate(size_t size) { return std::malloc(size == 0 ? 1 : size); }
-void Release(void* buffer) { std::free(buffer); }
+void* Allocate(size_t size) { return AllocateImageBuffer(size); }
+void Release(void* buffer) { ReleaseImageBuffer(buffer); }
 
 FILE* Refused(OpenReason* reason, OpenReason why) {
     if (reason != nullptr) *reason = why;

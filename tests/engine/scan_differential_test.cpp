@@ -368,6 +368,108 @@ TEST(ScanDifferential, CandidateSearchFindsTheFirstCandidate) {
     });
 }
 
+// The joint search over several filters against a plain search for the first anchor any
+// of them fits, from and up to every place near the image's ends: filters of every
+// distance, some anchored after the pattern's start, one alone or up to eight at once.
+TEST(ScanDifferential, JointSearchFindsTheFirstCandidateOfAnyFilter) {
+    const PairFilter all[] = {
+        {0, 3, 0xAB, 0x3F, false}, {0, 7, 0xC7, 0x06, false}, {0, 5, 0xA1, 0x99, false},
+        {0, 1, 0x8B, 0xF8, false}, {2, 2, 0x99, 0x99, false}, {1, 7, 0x05, 0x00, false},
+        {3, 5, 0xFF, 0x02, false}, {6, 7, 0x00, 0x06, false},
+    };
+    const int counts[] = {1, 3, 4, 8};
+    for (int isa = SCAN_ISA_SSE2; isa <= BestScanIsa(); ++isa) {
+        UseScanIsa(static_cast<ScanIsa>(isa));
+        SCOPED_TRACE(ScanIsaName(static_cast<ScanIsa>(isa)));
+        for (size_t size : {7, 8, 70, 71, 134, 135, 136, 200, 263, 700}) {
+            const Bytes bytes = CrowdedBytes(size, static_cast<uint32_t>(size) + 11);
+            Image image(size, size % 64);
+            image.assign(bytes);
+            const uint32_t stopMax = static_cast<uint32_t>(size) - (BYTE_PATTERN_MAX - 1);
+            for (int count : counts) {
+                for (int first : {0, 8 - count}) {
+                    const PairFilter* filters = all + first;
+                    auto fits = [&](uint32_t t) {
+                        for (int k = 0; k < count; ++k) {
+                            const uint32_t distance = filters[k].offsetB - filters[k].offsetA;
+                            if (bytes[t] == filters[k].byteA && bytes[t + distance] == filters[k].byteB) return true;
+                        }
+                        return false;
+                    };
+                    // nextFit[t]: the first anchor at t or after that some filter fits.
+                    std::vector<uint32_t> nextFit(stopMax + 1, stopMax);
+                    for (uint32_t t = stopMax; t-- > 0;) nextFit[t] = fits(t) ? t : nextFit[t + 1];
+                    for (uint32_t from = 0; from <= stopMax; from += from < 10 || from + 140 > stopMax ? 1 : 53) {
+                        for (uint32_t stop = from; stop <= stopMax;
+                             stop += stop < from + 10 || stop + 140 > stopMax ? 1 : 29) {
+                            const uint32_t got = FindAnyCandidate(image.data(), from, stop, filters, count);
+                            auto where = [&] {
+                                return "size " + std::to_string(size) + " filters " + std::to_string(first) + "+" +
+                                       std::to_string(count) + " from " + std::to_string(from) + " stop " +
+                                       std::to_string(stop) + " got " + std::to_string(got);
+                            };
+                            ASSERT_GE(got, from) << where();
+                            ASSERT_LE(got, stop) << where();
+                            ASSERT_GE(nextFit[from], got) << "passed over a candidate: " << where();
+                            // Either a candidate, or the end of the whole groups it took.
+                            if (got == stop || !fits(got)) {
+                                ASSERT_LT(stop - got, 64u) << where();
+                            }
+                        }
+                    }
+                }
+            }
+        }
+    }
+    UseScanIsa(BestScanIsa());
+}
+
+// Rules whose writes complete the next rule's pattern seven positions lower, one after the
+// other, behind a stretch where no rule has a candidate: the last rule's hit lies 7 per rule
+// below the first's, which the joint search found first. Rules that went on from too close
+// below that first hit would pass over the later ones. Some patterns are anchored after
+// their start (a wildcard first byte), so the candidate the search sees lies above the hit.
+TEST(ScanDifferential, ChainsOfHitsReachingBackBehindAQuietStretch) {
+    const int RULES = 6;
+    // Rule k matches F_k at 0 (or at 1, its byte 0 a wildcard) and G_k at 7; its hit writes
+    // G_(k+1) over its F_k, completing rule k + 1's pattern that ends there.
+    const uint8_t F[RULES] = {0xE1, 0xE2, 0xE3, 0xE4, 0xE5, 0xE6};
+    const uint8_t G[RULES + 1] = {0xD1, 0xD2, 0xD3, 0xD4, 0xD5, 0xD6, 0xD7};
+    EachIsa isas;
+    isas.Run([&] {
+        for (int lateParity : {0, 1}) {
+            auto late = [lateParity](int k) { return k % 2 == lateParity; };
+            BytePattern patterns[RULES];
+            std::vector<RuleSpec> specs;
+            for (int k = 0; k < RULES; ++k) {
+                patterns[k] = {{0, 0, 0, 0, 0, 0, 0, G[k]}, {0, 0, 0, 0, 0, 0, 0, 1}, 8};
+                patterns[k].bytes[late(k) ? 1 : 0] = F[k];
+                patterns[k].fixed[late(k) ? 1 : 0] = 1;
+                specs.push_back({&patterns[k], {G[k + 1]}, late(k) ? 1u : 0u, true});
+            }
+            for (size_t quiet : {200, 1000, 5000}) {
+                for (size_t shift = 0; shift < 130; shift += 13) {
+                    Bytes bytes(quiet + shift + 300, 0x90);
+                    size_t start = quiet + shift;  // rule 0's hit
+                    bytes[start + 7] = G[0];
+                    for (int k = 0; k < RULES; ++k) {
+                        const size_t first = start + (late(k) ? 1 : 0);
+                        bytes[first] = F[k];
+                        start = first - 7;  // where the write at `first` completes the next rule
+                    }
+                    SCOPED_TRACE("late parity " + std::to_string(lateParity) + " quiet " + std::to_string(quiet) +
+                                 " shift " + std::to_string(shift));
+                    // The last rule's hit, found only when every rule before it has written.
+                    const ScanOutcome literal = Scan(bytes, 0, specs, ONE_BY_ONE_LITERAL);
+                    ASSERT_EQ(literal.hits[RULES - 1].size(), 1u);
+                    ExpectSameOutcome(literal, Scan(bytes, 0, specs, ONE_SWEEP));
+                    if (HasFailure()) return;
+                }
+            }
+        }
+    });
+}
+
 // All four rules through ApplyPatchRules, both ways, under every combination of the
 // feature toggles and with the program's own values as well as chaining ones.
 struct RuleValuesCase {
