@@ -97,7 +97,7 @@ enum : unsigned {
     WITH_ANY = ~0u,
 };
 
-struct OptionSpec {
+struct OptionRow {
     const char* name;   // the long name, "--dir"
     char shortName;     // -h; 0 for none
     ValueKind value;
@@ -106,7 +106,7 @@ struct OptionSpec {
     unsigned goesWith;  // the commands it may be given with
 };
 
-const OptionSpec OPTIONS[OPT_COUNT] = {
+const OptionRow OPTIONS[OPT_COUNT] = {
     {"--dir", 0, NEEDS_VALUE, "a folder", CLI_PATCH, WITH_PATCH | WITH_RESTORE | WITH_STATUS},
     {"--exe", 0, NEEDS_VALUE, "one of Vlmr2.exe, v2plus.exe, vlmr3.exe, vm3plus.exe, vlmr4.exe, PCVlmr5.exe",
      CLI_PATCH, WITH_PATCH | WITH_RESTORE | WITH_STATUS},
@@ -127,9 +127,9 @@ const OptionSpec OPTIONS[OPT_COUNT] = {
 
 int FindOption(const std::string& name) {
     for (int id = 0; id < OPT_COUNT; ++id) {
-        const OptionSpec& spec = OPTIONS[id];
-        if (name == spec.name) return id;
-        if (spec.shortName != 0 && name.size() == 2 && name[0] == '-' && name[1] == spec.shortName) return id;
+        const OptionRow& row = OPTIONS[id];
+        if (name == row.name) return id;
+        if (row.shortName != 0 && name.size() == 2 && name[0] == '-' && name[1] == row.shortName) return id;
     }
     return -1;
 }
@@ -159,17 +159,17 @@ bool SplitAspect(const std::string& text, std::string* width, std::string* heigh
 // "--restore" or "--restore or --status": the options that ask for one of `commands`.
 std::string CommandOptionsOf(unsigned commands) {
     std::string names;
-    for (const OptionSpec& spec : OPTIONS) {
-        if (spec.selects == CLI_PATCH || spec.selects == CLI_HELP || spec.selects == CLI_VERSION) continue;
-        if ((commands & (1u << spec.selects)) == 0) continue;
-        names += (names.empty() ? "" : " or ") + std::string(spec.name);
+    for (const OptionRow& row : OPTIONS) {
+        if (row.selects == CLI_PATCH || row.selects == CLI_HELP || row.selects == CLI_VERSION) continue;
+        if ((commands & (1u << row.selects)) == 0) continue;
+        names += (names.empty() ? "" : " or ") + std::string(row.name);
     }
     return names;
 }
 
 const char* CommandOptionOf(CliCommand command) {
-    for (const OptionSpec& spec : OPTIONS) {
-        if (spec.selects == command) return spec.name;
+    for (const OptionRow& row : OPTIONS) {
+        if (row.selects == command) return row.name;
     }
     return "";
 }
@@ -216,37 +216,37 @@ bool ParseArguments(int argc, const char* const* argv, CliOptions* options, std:
             *error = "unknown option " + Quoted(name);
             return false;
         }
-        const OptionSpec& spec = OPTIONS[id];
+        const OptionRow& row = OPTIONS[id];
         if (seen[id]) {
-            *error = std::string(spec.name) + " given twice";
+            *error = std::string(row.name) + " given twice";
             return false;
         }
         seen[id] = true;
-        if (spec.value == NO_VALUE) {
+        if (row.value == NO_VALUE) {
             if (hasInlineValue) {
-                *error = std::string(spec.name) + " takes no value";
+                *error = std::string(row.name) + " takes no value";
                 return false;
             }
             continue;
         }
         if (!hasInlineValue) {
-            const bool nextIsValue = i + 1 < argc && (spec.value == NEEDS_VALUE || !LooksLikeOption(argv[i + 1]));
+            const bool nextIsValue = i + 1 < argc && (row.value == NEEDS_VALUE || !LooksLikeOption(argv[i + 1]));
             if (nextIsValue) {
                 value = argv[++i];
-            } else if (spec.value == NEEDS_VALUE) {
-                *error = std::string(spec.name) + " needs a value: " + spec.takes;
+            } else if (row.value == NEEDS_VALUE) {
+                *error = std::string(row.name) + " needs a value: " + row.takes;
                 return false;
             }
         }
         // A value that starts with "--" is most likely the next option with this one's value
         // forgotten: taking it would run with a value nobody meant. Written as --dir=--x, it is
         // meant. The numbers would refuse it anyway; this names the option that lacks a value.
-        if (!hasInlineValue && spec.value == NEEDS_VALUE && value.compare(0, 2, "--") == 0) {
-            *error = RefusedValue(spec.name, value);
+        if (!hasInlineValue && row.value == NEEDS_VALUE && value.compare(0, 2, "--") == 0) {
+            *error = RefusedValue(row.name, value);
             return false;
         }
-        if ((spec.value == NEEDS_VALUE || hasInlineValue) && IsBlankText(value)) {
-            *error = RefusedValue(spec.name, value);
+        if ((row.value == NEEDS_VALUE || hasInlineValue) && IsBlankText(value)) {
+            *error = RefusedValue(row.name, value);
             return false;
         }
         values[id] = value;
