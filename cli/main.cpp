@@ -82,8 +82,7 @@ int Status(const CliOptions& options) {
     StatusOutcome outcome;
     outcome.exe = options.exe.empty() ? nullptr : options.exe.c_str();
     HolderSurvey survey;
-    SurveyCandidates(outcome.exe, &survey);
-    ProbeCandidates(outcome.exe, outcome.targetName, outcome.candidates, &outcome.files);
+    ProbeCandidates(outcome.exe, &survey, outcome.targetName, outcome.candidates, &outcome.files);
     if (outcome.targetName[0] != '\0') ReadGameStatus(outcome.targetName, outcome.targetName, &outcome.status);
     Print(options.json ? StatusReportJson(outcome) : StatusReportText(outcome));
     const int code = StatusExitCode(outcome);

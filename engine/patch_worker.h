@@ -20,16 +20,11 @@ struct CandidateFiles;
 // names that differ only in case), and why each candidate did or did not open into
 // `reasons` (OPEN_MISSING for one that is not there). `exe`, unless null or empty, names
 // the one candidate to open; no other is opened. `files`, when given, gets each name that
-// is there, as on the disk, with its reason.
-void ProbeCandidates(const char* exe, char (&targetName)[PATCH_TEXT_SIZE],
+// is there, as on the disk, with its reason. `survey`, when given, is taken of who holds
+// each of those names and its .bak and .orig, in one look at the other processes, and is
+// in effect for the opens of the run for as long as it lives (see HolderSurvey).
+void ProbeCandidates(const char* exe, HolderSurvey* survey, char (&targetName)[PATCH_TEXT_SIZE],
                      OpenReason (&reasons)[TARGET_CANDIDATE_COUNT], CandidateFiles* files);
-inline void ProbeCandidates(char (&targetName)[PATCH_TEXT_SIZE], OpenReason (&reasons)[TARGET_CANDIDATE_COUNT]) {
-    ProbeCandidates(nullptr, targetName, reasons, nullptr);
-}
-
-// Takes `survey` of who holds each candidate and its .bak and .orig, in one look at the
-// other processes, and puts it in effect for the opens of the run (see HolderSurvey).
-void SurveyCandidates(const char* exe, HolderSurvey* survey);
 
 struct JobReport;
 

@@ -94,8 +94,7 @@ void RunRestore(bool force, RestoreResult* result, const char* exe) {
     *result = RestoreResult();
     result->forced = force;
     HolderSurvey survey;
-    SurveyCandidates(exe, &survey);
-    ProbeCandidates(exe, result->target_name, result->candidates, &result->files);
+    ProbeCandidates(exe, &survey, result->target_name, result->candidates, &result->files);
     const char* name = result->target_name;
     if (name[0] == '\0') {
         char text[PATCH_TEXT_SIZE];
