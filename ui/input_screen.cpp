@@ -53,12 +53,12 @@ const ControlRow INPUT_CONTROLS[] = {
      EditBoxProc, FONT_TEXT, nullptr, false},
     {CONTROL_EDIT, "9", 495, 122, 45, 32, IDC_EDIT_DISPLAY_HEIGHT, &g_hEditDisplayHeight,
      EditBoxProc, FONT_TEXT, nullptr, false},
-    {CONTROL_BUTTON, "", 436, 233, 107, 42, IDC_APPLY, &g_hApplyButton, nullptr, FONT_TEXT,
-     nullptr, false},
+    {CONTROL_BUTTON, "", 436, 233, 107, 42, IDC_APPLY, &g_hApplyButton, AccessibleControlProc,
+     FONT_TEXT, nullptr, false},
     {CONTROL_STATIC, "", 13, 4, 250, 17, IDC_TITLE, &g_hTitle, TitleStripProc, FONT_TITLE,
      "Widescreen Velmora 2345 v1.7.8", false},
-    {CONTROL_BUTTON, "", 546, 3, 16, 16, IDC_CLOSE, &g_hCloseButton, nullptr, FONT_NONE,
-     nullptr, true},
+    {CONTROL_BUTTON, "", 546, 3, 16, 16, IDC_CLOSE, &g_hCloseButton, AccessibleControlProc,
+     FONT_NONE, nullptr, true},
 };
 
 // A missing font resource is not an error: the font mapper then picks a look-alike.

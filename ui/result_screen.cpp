@@ -1,11 +1,13 @@
 #include "result_screen.h"
 
+#include "accessibility.h"
 #include "apply_inputs.h"
 #include "bounded_text.h"
 #include "controls.h"
 #include "patch_job.h"
 #include "patch_worker.h"
 #include "result_text.h"
+#include "subclass.h"
 #include "system_calls.h"
 #include "ui_globals.h"
 
@@ -47,6 +49,7 @@ INT_PTR BuildResultScreen(HWND hwnd, const PatchJob& job) {
         ReportControlFailure(nullptr, CONTROL_BUTTON);
         return -1;
     }
+    InstallSubclass(g_hExitButton, AccessibleControlProc);
     SendMessageA(g_hExitButton, WM_SETFONT, font, TRUE);
 
     char BuffTemp[256];
@@ -57,8 +60,10 @@ INT_PTR BuildResultScreen(HWND hwnd, const PatchJob& job) {
         ReportControlFailure(nullptr, CONTROL_STATIC);
         return -1;
     }
+    InstallSubclass(g_hResultText, AccessibleControlProc);
     SendMessageA(g_hResultText, WM_SETFONT, font, TRUE);
     SendMessageA(g_hResultText, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(BuffTemp));
+    AnnounceResultText(g_hResultText);
 
     g_screenState = SCREEN_RESULT;
     InvalidateRect(hwnd, nullptr, TRUE);

@@ -1,5 +1,6 @@
 #include "subclass.h"
 
+#include "accessibility.h"
 #include "feature_toggles.h"
 #include "painting.h"
 #include "ui_globals.h"
@@ -32,6 +33,7 @@ void OnToggleBoxClick(HWND box) {
     RECT client;
     GetClientRect(box, &client);
     InvalidateRect(box, &client, TRUE);
+    AnnounceToggleChange(box);
 }
 
 // Returns false when a brush could not be made; the paint has been ended either way.
@@ -65,6 +67,11 @@ void OnEditBoxNcPaint(HWND edit) {
 
 }  // namespace
 
+bool IsToggleBoxOn(HWND box) {
+    const unsigned char* toggle = FeatureToggleOf(box);
+    return toggle != nullptr && *toggle != 0;
+}
+
 void InstallSubclass(HWND control, WNDPROC proc) {
     // The slot is filled first: the new procedure reads it on its very first message.
     const LONG_PTR previous = GetWindowLongPtrA(control, GWLP_WNDPROC);
@@ -90,6 +97,9 @@ LRESULT CALLBACK ToggleBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
     case WM_PAINT:
         if (!OnToggleBoxPaint(hwnd)) return 0;
         break;
+    case WM_GETOBJECT:
+        if (const LRESULT answer = AnswerAccessibleObject(hwnd, wParam, lParam)) return answer;
+        break;
     case WM_NCDESTROY:
         RemoveSubclass(hwnd, previous);
         break;
@@ -103,6 +113,9 @@ LRESULT CALLBACK EditBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
     case WM_NCPAINT:
         OnEditBoxNcPaint(hwnd);
         return 0;
+    case WM_GETOBJECT:
+        if (const LRESULT answer = AnswerAccessibleObject(hwnd, wParam, lParam)) return answer;
+        break;
     case WM_NCDESTROY:
         RemoveSubclass(hwnd, previous);
         break;
@@ -116,6 +129,19 @@ LRESULT CALLBACK TitleStripProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
     case WM_LBUTTONDOWN:
         // The strip lies wholly inside the band, so every press on it moves the window.
         DragIfInTitleBand(lParam);
+        break;
+    case WM_NCDESTROY:
+        RemoveSubclass(hwnd, previous);
+        break;
+    }
+    return CallWindowProcA(previous, hwnd, message, wParam, lParam);
+}
+
+LRESULT CALLBACK AccessibleControlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    const WNDPROC previous = PreviousProc(hwnd);
+    switch (message) {
+    case WM_GETOBJECT:
+        if (const LRESULT answer = AnswerAccessibleObject(hwnd, wParam, lParam)) return answer;
         break;
     case WM_NCDESTROY:
         RemoveSubclass(hwnd, previous);

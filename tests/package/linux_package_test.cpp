@@ -185,6 +185,7 @@ TEST_F(LinuxPackage, ReadmeAndLicenceAreTheSourcesOnes) {
     EXPECT_LT(check, run);
     EXPECT_NE(text.find("Steam Deck"), std::string::npos);
     EXPECT_NE(text.find("--restore"), std::string::npos);
+    EXPECT_NE(text.find("With a screen reader or the keyboard alone"), std::string::npos);
 }
 
 // Two other folders, two builds of their own, the same bytes as the package tested here.

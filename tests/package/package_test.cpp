@@ -133,6 +133,8 @@ TEST_F(Package, ReadmeIsPlainCrlfTextThatTellsHowToUseUndoRunOnLinuxAndCheck) {
         "certutil -hashfile WidescreenVelmora2345.exe SHA256",   // the checks
         "sha256sum -c SHA256SUMS",
         "velmora-patch.exe",                                     // the console patcher
+        "With a screen reader or the keyboard alone",            // and who it is for
+        "velmora-patch.exe --dir \"C:\\Games\\Velmora 3\" --restore",
         "OFL.txt",
         "LICENSE",
     };

@@ -56,10 +56,12 @@ const ExpectedControl INPUT_CONTROLS[] = {
      EditBoxProc, false},
     {&g_hEditDisplayHeight, "Edit", 495, 122, 45, 32, 107, EDIT_STYLE, WS_EX_CLIENTEDGE, "9", -15,
      EditBoxProc, false},
-    {&g_hApplyButton, "Button", 436, 233, 107, 42, 112, BUTTON_STYLE, 0, "", -15, nullptr, false},
+    {&g_hApplyButton, "Button", 436, 233, 107, 42, 112, BUTTON_STYLE, 0, "", -15,
+     AccessibleControlProc, false},
     {&g_hTitle, "Static", 13, 4, 250, 17, 110, STATIC_STYLE, 0, "Widescreen Velmora 2345 v1.7.8",
      -13, TitleStripProc, false},
-    {&g_hCloseButton, "Button", 546, 3, 16, 16, 115, BUTTON_STYLE, 0, "", 0, nullptr, true},
+    {&g_hCloseButton, "Button", 546, 3, 16, 16, 115, BUTTON_STYLE, 0, "", 0, AccessibleControlProc,
+     true},
 };
 const int CONTROL_COUNT = 16;
 

@@ -373,7 +373,8 @@ class SubclassRemoval : public MainWindowTest, public ::testing::WithParamInterf
 TEST_P(SubclassRemoval, PutsTheStockProcedureBackBeforeItSeesNcDestroy) {
     HWND* const subclassed[] = {&g_hToggleCamera, &g_hToggleFov, &g_hToggleWidescreen,
                                 &g_hToggleFps,    &g_hEditCamera, &g_hEditFov,
-                                &g_hEditDisplayWidth, &g_hEditDisplayHeight, &g_hTitle};
+                                &g_hEditDisplayWidth, &g_hEditDisplayHeight, &g_hTitle,
+                                &g_hApplyButton,  &g_hCloseButton};
     HWND control = *subclassed[GetParam()];
     g_teardown = TeardownSeen();
     g_stockProc = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(control, GWLP_USERDATA));
@@ -391,11 +392,12 @@ TEST_P(SubclassRemoval, PutsTheStockProcedureBackBeforeItSeesNcDestroy) {
 std::string SubclassedName(const ::testing::TestParamInfo<int>& info) {
     const char* const names[] = {"ToggleCamera", "ToggleFov",       "ToggleWidescreen",
                                  "ToggleFps",    "EditCamera",      "EditFov",
-                                 "EditDisplayWidth", "EditDisplayHeight", "TitleStrip"};
+                                 "EditDisplayWidth", "EditDisplayHeight", "TitleStrip",
+                                 "ApplyButton",  "CloseButton"};
     return names[info.param];
 }
 
-INSTANTIATE_TEST_SUITE_P(EachSubclassedControl, SubclassRemoval, ::testing::Range(0, 9),
+INSTANTIATE_TEST_SUITE_P(EachSubclassedControl, SubclassRemoval, ::testing::Range(0, 11),
                          SubclassedName);
 
 }  // namespace
