@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "accessible_probe.h"
@@ -42,6 +43,13 @@ const Described INPUT_SCREEN[] = {
             << mismatches_;                                                                  \
     } while (0)
 
+// One line per control in the test's output, so that a run shows what a screen reader hears.
+void Report(const char* what, const AccessibleFacts& facts) {
+    std::printf("  %-22s name \"%s\", %s, state 0x%lX%s\n", what, facts.name.c_str(),
+                RoleName(facts.role).c_str(), static_cast<unsigned long>(facts.state),
+                (facts.state & STATE_SYSTEM_CHECKED) != 0 ? " (checked)" : "");
+}
+
 AccessibleFacts ProbeAt(HWND window, const Box& box) {
     HWND control = ChildAt(window, box.CentreX(), box.CentreY());
     if (control == nullptr) {
@@ -64,6 +72,7 @@ TEST(ProgramAccessibility, ScreenReaderInAnotherProcessReadsBothScreens) {
         SCOPED_TRACE(want.what);
         const AccessibleFacts facts = ProbeAt(window, want.box);
         ASSERT_TRUE(facts.found) << facts.why;
+        Report(want.what, facts);
         EXPECT_EQ(facts.name, want.name);
         EXPECT_EQ(RoleName(facts.role), RoleName(want.role));
     }
@@ -74,6 +83,7 @@ TEST(ProgramAccessibility, ScreenReaderInAnotherProcessReadsBothScreens) {
     // The camera box, clicked, reads checked, and shows as on; clicked again, neither.
     ClickBox(window, TOGGLE_CAMERA);
     EXPECT_TRUE(WaitUntil(SCREEN_TIMEOUT_MS, [&] { return IsChecked(ProbeAt(window, TOGGLE_CAMERA)); }));
+    Report("camera toggle, clicked", ProbeAt(window, TOGGLE_CAMERA));
     EXPECT_SCREEN(window, ToggleLook("camera toggle", TOGGLE_CAMERA, true));
     ClickBox(window, TOGGLE_CAMERA);
     EXPECT_TRUE(WaitUntil(SCREEN_TIMEOUT_MS, [&] { return !IsChecked(ProbeAt(window, TOGGLE_CAMERA)); }));
@@ -91,9 +101,11 @@ TEST(ProgramAccessibility, ScreenReaderInAnotherProcessReadsBothScreens) {
     ASSERT_NE(shown, "");
     const AccessibleFacts result = ProbeAccessible(GetDlgItem(window, IDC_RESULT_TEXT));
     ASSERT_TRUE(result.found) << result.why;
+    Report("result text", result);
     EXPECT_EQ(result.name, shown);
     EXPECT_EQ(RoleName(result.role), RoleName(ROLE_SYSTEM_STATICTEXT));
     const AccessibleFacts exit = ProbeAt(window, PLATE_BUTTON);
+    Report("Exit", exit);
     EXPECT_EQ(exit.name, "Exit");
     EXPECT_EQ(RoleName(exit.role), RoleName(ROLE_SYSTEM_PUSHBUTTON));
     EXPECT_SCREEN(window, ResultScreenFace() + PlateButtonLook(false) + CloseButtonLook(false));
