@@ -141,12 +141,12 @@ TEST_F(Accessibility, WindowTextsStayAsTheyWere) {
     EXPECT_EQ(TextOf(window_), "");
 }
 
-// A screen reader's "activate" on a toggle switches it as a click would.
-TEST_F(Accessibility, DefaultActionOfAToggleSwitchesIt) {
+// A screen reader's "activate": the object's default action, as a click on the control.
+void DoDefaultAction(HWND control) {
     IAccessible* object = nullptr;
-    ASSERT_TRUE(ProbeAccessible(g_hToggleFps).found);
+    ASSERT_TRUE(ProbeAccessible(control).found);
     const IID accessible = {0x618736e0, 0x3c3d, 0x11cf, {0x81, 0x0c, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
-    ASSERT_EQ(AccessibleObjectFromWindow(g_hToggleFps, static_cast<DWORD>(OBJID_CLIENT), accessible,
+    ASSERT_EQ(AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT), accessible,
                                          reinterpret_cast<void**>(&object)),
               S_OK);
     VARIANT self;
@@ -156,7 +156,19 @@ TEST_F(Accessibility, DefaultActionOfAToggleSwitchesIt) {
     EXPECT_EQ(object->accDoDefaultAction(self), S_OK);
     object->Release();
     PumpUntilIdle();
+}
+
+TEST_F(Accessibility, DefaultActionOfAToggleSwitchesIt) {
+    DoDefaultAction(g_hToggleFps);
     EXPECT_TRUE(IsChecked(ProbeAccessible(g_hToggleFps)));
+    DoDefaultAction(g_hToggleFps);
+    EXPECT_FALSE(IsChecked(ProbeAccessible(g_hToggleFps)));
+}
+
+// Pressed by a screen reader, the close button ends the program as a click does.
+TEST_F(Accessibility, DefaultActionOfCloseClosesTheWindow) {
+    DoDefaultAction(g_hCloseButton);
+    EXPECT_FALSE(IsWindow(window_));
 }
 
 // The result screen, reached in a folder without any game: its text is its name, it is
