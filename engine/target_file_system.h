@@ -21,6 +21,15 @@ FileIdentity Identify(const char* name);
 EntryKind EntryKindOf(const char* name);
 
 // The hint for a read-only file, in the terms of the system's own tools.
-const char* ReadOnlyHint();
+extern const char READ_ONLY_HINT[];
+
+// The facts of a file that a holder survey covers; false for a name it leaves out (one
+// that is not there, or not a plain file; on Windows every name, as sharing modes do the
+// survey's work).
+bool SurveyedFile(const char* name, HolderSurvey::File* file);
+// Marks the files that a process other than this one has open or mapped, in one walk over
+// the processes; returns the number of processes that could not be looked at, or -1 when
+// they could not be listed.
+int MarkHolders(HolderSurvey::File* files, int count);
 
 }  // namespace system_files
