@@ -1,6 +1,6 @@
 #include "holder_survey.h"
 
-#include "target_file_system.h"
+#include "platform.h"
 
 namespace {
 
@@ -14,7 +14,7 @@ HolderSurvey::~HolderSurvey() {
 
 bool HolderSurvey::Add(const char* name) {
     File file = {};
-    if (!system_files::SurveyedFile(name, &file)) return true;
+    if (!platform::SurveyedFile(name, &file)) return true;
     for (int i = 0; i < count_; ++i) {
         if (files_[i].volume == file.volume && files_[i].index == file.index) return true;
     }
@@ -24,7 +24,7 @@ bool HolderSurvey::Add(const char* name) {
 }
 
 void HolderSurvey::Take() {
-    unchecked_ = system_files::MarkHolders(files_, count_);
+    unchecked_ = platform::MarkHolders(files_, count_);
     taken_ = true;
     g_survey = this;
 }

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "bounded_text.h"
-#include "target_file_system.h"
+#include "platform.h"
 
 namespace {
 
@@ -19,7 +19,7 @@ struct ReasonRow {
 const ReasonRow REASONS[] = {
     {OPEN_IN_USE, "in use", "Close the game, then try again.", "in_use"},
     // In the terms of the system's own tools.
-    {OPEN_READ_ONLY, "read-only", system_files::READ_ONLY_HINT, "read_only"},
+    {OPEN_READ_ONLY, "read-only", platform::READ_ONLY_HINT, "read_only"},
     {OPEN_ACCESS_DENIED, "access denied", "Run this tool as administrator.", "access_denied"},
     {OPEN_FAILED, "cannot be opened", "", "cannot_open"},
     {OPEN_IMMUTABLE, "immutable", "Clear it: sudo chattr -i -a \"<path>\"", "immutable"},

@@ -7,7 +7,7 @@
 #include "bounded_text.h"
 #include "image_buffer.h"
 
-#include "target_file_system.h"
+#include "platform.h"
 
 namespace {
 
@@ -59,7 +59,7 @@ FILE* OpenStream(const char* name, OpenDisposition disposition, const char* mode
 
 }  // namespace
 
-using namespace system_files;
+using namespace platform;
 const FileOps DEFAULT_FILE_OPS = {Inspect, OpenNative, CloseNative, DescriptorOf, CloseDescriptor, StreamOf,
                                   TellSize, Rewind,     Read,        Write,        Flush,           Commit,
                                   Close,    Remove,     Move,        Allocate,     Release,

@@ -3,7 +3,7 @@
 // the file and of its folder.
 #ifndef _WIN32
 
-#include "target_file_system.h"
+#include "platform.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -182,7 +182,7 @@ bool HeldByAnotherProcess(const char* name) {
 
 }  // namespace
 
-namespace system_files {
+namespace platform {
 
 bool SurveyedFile(const char* name, HolderSurvey::File* file) {
     struct stat facts;
@@ -191,9 +191,9 @@ bool SurveyedFile(const char* name, HolderSurvey::File* file) {
 
 int MarkHolders(HolderSurvey::File* files, int count) { return WalkProcesses(files, count); }
 
-}  // namespace system_files
+}  // namespace platform
 
-namespace system_files {
+namespace platform {
 
 FileFacts Inspect(const char* name) {
     struct stat facts;
@@ -315,7 +315,7 @@ bool TellSize(FILE* file, uint64_t* size) {
 
 const char READ_ONLY_HINT[] = "Make it writable: chmod u+w \"<path>\"";
 
-}  // namespace system_files
+}  // namespace platform
 
 bool HintPathOf(const char* name, char (&path)[PATCH_TEXT_SIZE]) {
     if (name[0] == '/') return strcpy_s(path, name) == 0;

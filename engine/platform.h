@@ -1,12 +1,12 @@
 #pragma once
-// The half of the file operations that each system does its own way, behind the FileOps
-// table: target_file_windows.cpp for Windows, target_file_native.cpp for Linux and the other
-// POSIX systems. Only target_file.cpp puts them into the table; everything else goes
-// through g_fileOps.
+// What each system does its own way, declared once: platform_windows.cpp for Windows,
+// platform_posix.cpp for Linux and the other POSIX systems. The file operations among them
+// are put into the FileOps table by target_file.cpp only; everything else goes through
+// g_fileOps.
 
 #include "target_file.h"
 
-namespace system_files {
+namespace platform {
 
 FileFacts Inspect(const char* name);
 NativeFile OpenNative(const char* name, OpenDisposition disposition, unsigned long* error);
@@ -32,4 +32,4 @@ bool SurveyedFile(const char* name, HolderSurvey::File* file);
 // they could not be listed.
 int MarkHolders(HolderSurvey::File* files, int count);
 
-}  // namespace system_files
+}  // namespace platform

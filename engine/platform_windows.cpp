@@ -2,7 +2,7 @@
 // descriptors over them, write-through moves.
 #ifdef _WIN32
 
-#include "target_file_system.h"
+#include "platform.h"
 
 #include <windows.h>
 #include <fcntl.h>
@@ -10,7 +10,7 @@
 
 #include "bounded_text.h"
 
-namespace system_files {
+namespace platform {
 
 FileFacts Inspect(const char* name) {
     const DWORD attributes = GetFileAttributesA(name);
@@ -97,7 +97,7 @@ const char READ_ONLY_HINT[] = "Clear its read-only attribute.";
 bool SurveyedFile(const char*, HolderSurvey::File*) { return false; }
 int MarkHolders(HolderSurvey::File*, int) { return 0; }
 
-}  // namespace system_files
+}  // namespace platform
 
 // The Windows hints name no file.
 bool HintPathOf(const char* name, char (&path)[PATCH_TEXT_SIZE]) { return strcpy_s(path, name) == 0; }
