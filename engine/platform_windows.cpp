@@ -10,6 +10,7 @@
 
 #include <cstring>
 
+#include "auto_close_handle.h"
 #include "bounded_text.h"
 
 namespace platform {
@@ -51,9 +52,10 @@ bool Move(const char* from, const char* to, bool replace) {
 FileIdentity Identify(const char* name) {
     FileIdentity identity = {};
     // No access asked for: this must work while the job holds the file with no sharing.
-    HANDLE file = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    const AutoCloseHandle handle(CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const HANDLE file = handle.get();
+    if (!handle.valid()) {
         const DWORD error = GetLastError();
         identity.exists = error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
         return identity;
@@ -68,7 +70,6 @@ FileIdentity Identify(const char* name) {
     } else {
         identity.exists = true;  // there, but nothing can be told of it: not a file to rely on
     }
-    CloseHandle(file);
     return identity;
 }
 
