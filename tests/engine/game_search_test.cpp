@@ -1,5 +1,6 @@
 // --find's search: every Steam library of native and Flatpak Steam (a memory card's
-// included), the Wine prefixes, or one folder, each to its depth; each game folder once,
+// included), the Wine prefixes, or one folder, each to its depth (the other launchers'
+// places are in the CLI's test of a fake home); each game folder once,
 // whatever links lead to it, and links that lead back up end the walk.
 
 #include <filesystem>
@@ -34,12 +35,12 @@ Games GamesOf(const GameSearch& search) {
 
 std::string Under(const fs::path& root, const std::string& rest) { return (root / rest).make_preferred().string(); }
 
-TEST(GameSearch, BelowAFolderFourLevelsDeep) {
+TEST(GameSearch, BelowAFolderSixLevelsDeep) {
     TestFolder folder;
     const fs::path dir = folder.path();
     Put(dir / "vlmr3.exe");
-    Put(dir / "a/b/c/d/Vlmr2.exe");
-    Put(dir / "a/b/c/d/e/vlmr4.exe");         // five levels: too deep
+    Put(dir / "a/b/c/d/e/f/Vlmr2.exe");
+    Put(dir / "a/b/c/d/e/f/g/vlmr4.exe");     // seven levels: too deep
     Put(dir / "a/x/vlmr3.exe.bak");          // no candidate
     fs::create_directories(dir / "a/vm3plus.exe");  // a folder of the name
     // Two candidates: the one the patcher would choose.
@@ -48,7 +49,7 @@ TEST(GameSearch, BelowAFolderFourLevelsDeep) {
     GameSearch search;
     SearchBelow(dir.string(), &search);
     EXPECT_EQ(GamesOf(search), (Games{{dir.string(), "vlmr3.exe"},
-                                      {Under(dir, "a/b/c/d"), "Vlmr2.exe"},
+                                      {Under(dir, "a/b/c/d/e/f"), "Vlmr2.exe"},
                                       {Under(dir, "b"), "PCVlmr5.exe"}}));
     EXPECT_EQ(search.searched, std::vector<std::string>{dir.string()});
 
@@ -97,16 +98,16 @@ TEST_F(SteamHome, EveryLibraryAndPrefixIsSearchedToItsDepth) {
     const fs::path steam = home / ".local/share/Steam/steamapps/common";
     Put(steam / "Velmora 3/VLMR3.EXE");
     Put(steam / "Velmora 2/bin/x86/Vlmr2.exe");        // two levels below the game folder
-    Put(steam / "Velmora 2/bin/x86/deep/vlmr4.exe");   // three: too deep
+    Put(steam / "Velmora 2/bin/x86/a/b/c/d/vlmr4.exe");  // six: too deep
     Put(steam / "vlmr3.exe");                           // in common itself
     Put(card / "steamapps/common/Velmora 5/PCVlmr5.exe");
     Put(card / "Velmora 4/vlmr4.exe");                  // on the card, but not in its library
     Put(home / ".var/app/com.valvesoftware.Steam/.local/share/Steam/steamapps/common/V2+/v2plus.exe");
     Put(disk / "steamapps/common/V3+/vm3plus.exe");
-    Put(prefix / "drive_c/Program Files/Velmora/Velmora 3/Vlmr3.exe");  // four levels below drive_c
-    Put(prefix / "drive_c/a/b/c/d/e/vlmr3.exe");                     // five: too deep
+    Put(prefix / "drive_c/Program Files/Velmora/Velmora 3/Vlmr3.exe");  // three levels below drive_c
+    Put(prefix / "drive_c/a/b/c/d/e/f/vlmr3.exe");                   // six: too deep
     Put(home / ".wine/drive_c/GOG Games/Velmora 2/Vlmr2.exe");
-    Put(home / "Games/Velmora/vlmr3.exe");                           // in no place searched
+    Put(home / "Documents/Velmora/vlmr3.exe");                       // in no place searched
 
     GameSearch search;
     SearchUsualPlaces(UsualPlaces(home.string(), prefix.string()), &search);
