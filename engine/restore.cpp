@@ -9,7 +9,7 @@
 #endif
 
 #include "bounded_text.h"
-#include "patch_worker.h"
+#include "candidates.h"
 #include "result_text.h"
 
 namespace {
