@@ -9,6 +9,7 @@
 #include "launcher_lists.h"
 #include "target_file.h"
 #include "vdf_text.h"
+#include "windows_registry.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -38,6 +39,14 @@ std::string Joined(const std::string& folder, const std::string& name) {
     if (last == '/' || last == SEPARATOR) return folder + name;
     return folder + SEPARATOR + name;
 }
+
+#ifdef _WIN32
+std::string Variable(const char* name) {
+    char value[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
+    return length > 0 && length < sizeof value ? value : "";
+}
+#endif
 
 bool IsFolder(const std::string& path) {
     const FileFacts facts = g_fileOps.inspect(path.c_str());
@@ -250,16 +259,23 @@ bool LibraryFoldersOf(const std::string& vdfText, std::vector<std::string>* fold
 
 SearchPlaces UsualPlaces(const std::string& home, const std::string& winePrefix) {
     SearchPlaces places;
+    auto add = [&places](PlaceKind kind, const std::string& path) { places.places.push_back({kind, path}); };
 #ifdef _WIN32
     (void)home;
     (void)winePrefix;
+    places.steamRoots = SteamFoldersInRegistry();
+    for (const std::string& folder : GogGameFoldersInRegistry()) add(PlaceKind::GAME_FOLDER, folder);
+    // GOG's installers default to <system drive>\GOG Games\<game>, GOG Galaxy to its own
+    // Games folder.
+    const std::string drive = Variable("SystemDrive");
+    add(PlaceKind::GAME_COLLECTION, Joined(drive.empty() ? "C:" : drive, "GOG Games"));
     for (const char* variable : {"ProgramFiles(x86)", "ProgramFiles"}) {
-        char folder[MAX_PATH];
-        const DWORD length = GetEnvironmentVariableA(variable, folder, sizeof folder);
-        if (length > 0 && length < sizeof folder) places.steamRoots.push_back(Joined(folder, "Steam"));
+        const std::string programs = Variable(variable);
+        if (programs.empty()) continue;
+        places.steamRoots.push_back(Joined(programs, "Steam"));
+        add(PlaceKind::GAME_COLLECTION, Joined(programs, "GOG Galaxy\\Games"));
     }
 #else
-    auto add = [&places](PlaceKind kind, const std::string& path) { places.places.push_back({kind, path}); };
     if (!home.empty()) {
         const std::string flatpak = Joined(home, ".var/app/com.valvesoftware.Steam");
         for (const std::string& root :

@@ -226,6 +226,19 @@ TEST(CliFind, BelowAFolderWithTheStateOfEachGame) {
     EXPECT_EQ(run.exitCode, 2);
 }
 
+#ifdef _WIN32
+// Windows has no Wine prefix to speak of.
+TEST(CliFind, NothingOnWindowsNamesItsOwnPlaces) {
+    GameFolder empty, here;
+    EnvironmentScope drive("SystemDrive", empty.path().string());
+    EnvironmentScope programs("ProgramFiles(x86)", empty.PathOf("x86"));
+    EnvironmentScope programs64("ProgramFiles", empty.PathOf("x64"));
+    const CliRun run = here.Run({"--find"});
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_EQ(run.out, "No Velmora 2345 game was found.\nThere is no Steam library and no GOG game folder here.\n");
+}
+#endif
+
 #ifndef _WIN32
 // Steam on a Deck with a memory card, Flatpak Steam with a list of the old form, and Wine.
 TEST(CliFind, TheSteamLibrariesAndWinePrefixesOfTheHome) {
@@ -258,7 +271,8 @@ TEST(CliFind, TheSteamLibrariesAndWinePrefixesOfTheHome) {
     EnvironmentScope noPrefix("WINEPREFIX", "");
     const CliRun none = here.Run({"--find"});
     EXPECT_EQ(none.exitCode, 3);
-    EXPECT_EQ(none.out, "No Velmora 2345 game was found.\nThere is no Steam library and no Wine prefix here.\n");
+    EXPECT_EQ(none.out, "No Velmora 2345 game was found.\nThere is no Steam library, no game launcher's folder and no Wine "
+                        "prefix here.\n");
 }
 
 void PutText(const fs::path& file, const std::string& text) { Put(file, Bytes(text.begin(), text.end())); }
