@@ -149,8 +149,6 @@ std::string JsonCandidates(const CandidateFiles& files) {
 
 }  // namespace
 
-const char* RuleName(PatchRule rule) { return RULE_NAMES[rule]; }
-
 std::string PatchReportText(const PatchOutcome& outcome) {
     const PatchJob& job = outcome.job;
     const JobReport& report = outcome.report;
