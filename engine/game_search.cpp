@@ -7,9 +7,9 @@
 
 #include "candidate_names.h"
 #include "launcher_lists.h"
+#include "platform.h"
 #include "target_file.h"
 #include "vdf_text.h"
-#include "windows_registry.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -39,14 +39,6 @@ std::string Joined(const std::string& folder, const std::string& name) {
     if (last == '/' || last == SEPARATOR) return folder + name;
     return folder + SEPARATOR + name;
 }
-
-#ifdef _WIN32
-std::string Variable(const char* name) {
-    char value[MAX_PATH];
-    const DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
-    return length > 0 && length < sizeof value ? value : "";
-}
-#endif
 
 bool IsFolder(const std::string& path) {
     const FileFacts facts = g_fileOps.inspect(path.c_str());
@@ -258,51 +250,7 @@ bool LibraryFoldersOf(const std::string& vdfText, std::vector<std::string>* fold
 }
 
 SearchPlaces UsualPlaces(const std::string& home, const std::string& winePrefix) {
-    SearchPlaces places;
-    auto add = [&places](PlaceKind kind, const std::string& path) { places.places.push_back({kind, path}); };
-#ifdef _WIN32
-    (void)home;
-    (void)winePrefix;
-    places.steamRoots = SteamFoldersInRegistry();
-    for (const std::string& folder : GogGameFoldersInRegistry()) add(PlaceKind::GAME_FOLDER, folder);
-    // GOG's installers default to <system drive>\GOG Games\<game>, GOG Galaxy to its own
-    // Games folder.
-    const std::string drive = Variable("SystemDrive");
-    add(PlaceKind::GAME_COLLECTION, Joined(drive.empty() ? "C:" : drive, "GOG Games"));
-    for (const char* variable : {"ProgramFiles(x86)", "ProgramFiles"}) {
-        const std::string programs = Variable(variable);
-        if (programs.empty()) continue;
-        places.steamRoots.push_back(Joined(programs, "Steam"));
-        add(PlaceKind::GAME_COLLECTION, Joined(programs, "GOG Galaxy\\Games"));
-    }
-#else
-    if (!home.empty()) {
-        const std::string flatpak = Joined(home, ".var/app/com.valvesoftware.Steam");
-        for (const std::string& root :
-             {Joined(home, ".steam/steam"), Joined(home, ".local/share/Steam"), Joined(home, ".steam/debian-installation"),
-              Joined(flatpak, ".local/share/Steam"), Joined(flatpak, "data/Steam"), Joined(flatpak, ".steam/steam"),
-              Joined(home, "snap/steam/common/.local/share/Steam")}) {
-            places.steamRoots.push_back(root);
-        }
-        // Heroic keeps its own Legendary's list beside its GOG list; a Legendary of its own
-        // keeps one in ~/.config/legendary. The Flatpak has its own ~/.config.
-        for (const std::string& config :
-             {Joined(home, ".config"), Joined(home, ".var/app/com.heroicgameslauncher.hgl/config")}) {
-            add(PlaceKind::HEROIC_LIST, Joined(config, "heroic/gog_store/installed.json"));
-            add(PlaceKind::LEGENDARY_LIST, Joined(config, "heroic/legendaryConfig/legendary/installed.json"));
-            add(PlaceKind::LEGENDARY_LIST, Joined(config, "legendary/installed.json"));
-        }
-        add(PlaceKind::LUTRIS_DATABASE, Joined(home, ".local/share/lutris/pga.db"));
-        add(PlaceKind::LUTRIS_DATABASE, Joined(home, ".var/app/net.lutris.Lutris/data/lutris/pga.db"));
-        add(PlaceKind::PREFIX_COLLECTION, Joined(home, ".local/share/bottles/bottles"));
-        add(PlaceKind::PREFIX_COLLECTION, Joined(home, ".var/app/com.usebottles.bottles/data/bottles/bottles"));
-        add(PlaceKind::GAME_COLLECTION, Joined(home, "Games/Heroic"));
-        add(PlaceKind::GAME_COLLECTION, Joined(home, "Games"));
-    }
-    if (!winePrefix.empty()) add(PlaceKind::WINE_DRIVE, Joined(winePrefix, "drive_c"));
-    if (!home.empty()) add(PlaceKind::WINE_DRIVE, Joined(home, ".wine/drive_c"));
-#endif
-    return places;
+    return platform::UsualPlaces(home, winePrefix);
 }
 
 namespace {

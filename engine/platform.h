@@ -4,6 +4,9 @@
 // are put into the FileOps table by target_file.cpp only; everything else goes through
 // g_fileOps.
 
+#include <string>
+
+#include "game_search.h"
 #include "target_file.h"
 
 namespace platform {
@@ -31,5 +34,10 @@ bool SurveyedFile(const char* name, HolderSurvey::File* file);
 // the processes; returns the number of processes that could not be looked at, or -1 when
 // they could not be listed.
 int MarkHolders(HolderSurvey::File* files, int count);
+
+// Where the system's players keep their games, for --find (see game_search.h): on Windows
+// from the registry and the stores' usual folders, elsewhere below the home folder `home`
+// and in the prefix `winePrefix`.
+SearchPlaces UsualPlaces(const std::string& home, const std::string& winePrefix);
 
 }  // namespace platform
