@@ -97,9 +97,8 @@ std::vector<std::string> GogGameFoldersInRegistry() {
 
 
 std::string Variable(const char* name) {
-    char value[MAX_PATH];
-    const DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
-    return length > 0 && length < sizeof value ? value : "";
+    char buffer[platform::FOLDER_PATH_SIZE];
+    return platform::FolderOfVariable(name, buffer);
 }
 
 }  // namespace

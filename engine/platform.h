@@ -35,6 +35,43 @@ bool SurveyedFile(const char* name, HolderSurvey::File* file);
 // they could not be listed.
 int MarkHolders(HolderSurvey::File* files, int count);
 
+// Who owns a file and who may run it, so that a file made in its place can be given the
+// same (or the game would stop starting, or belong to root). Natively only: Windows keeps
+// no such facts that a replacement loses.
+struct FilePermissions {
+    bool known;
+    unsigned long owner, group, mode;
+};
+FilePermissions PermissionsOf(FILE* file);
+void GivePermissions(const char* name, const FilePermissions& permissions);
+
+// Calls `each` with every name in `folder` but "." and "..". False when the folder cannot
+// be listed, and on Windows, whose file system finds a name in any case by itself: there
+// the caller goes by the names it knows.
+bool ListNamesToFold(const char* folder, void (*each)(const char* name, void* context), void* context);
+
+// Memory for a large image straight from the system, in huge pages where they can be had.
+// Natively only: on Windows MAPS_LARGE_BUFFERS is false and MapPages gives null.
+extern const bool MAPS_LARGE_BUFFERS;
+void* MapPages(size_t length);
+void AdviseHugePages(void* start, size_t length);
+void UnmapPages(void* base, size_t length);
+
+// The separator of a path's parts: '\\' on Windows, '/' elsewhere.
+extern const char PATH_SEPARATOR;
+// Room for a folder's path (PATH_MAX natively, more than Windows' MAX_PATH).
+enum { FOLDER_PATH_SIZE = 4096 };
+// The folder's path with every link resolved, in `buffer`; on Windows `folder` itself.
+// Empty when it cannot be told.
+const char* RealPathOf(const char* folder, char (&buffer)[FOLDER_PATH_SIZE]);
+// Calls `each` with the name of every folder in `folder`, in the file system's order:
+// natively links to folders too, on Windows no junction or folder link, as they can lead
+// back up.
+void ListSubfolders(const char* folder, void (*each)(const char* name, void* context), void* context);
+// The folder that an environment variable names (Windows: "ProgramFiles"), in `buffer`;
+// empty when it is not set, or too long to be a folder's path.
+const char* FolderOfVariable(const char* variable, char (&buffer)[FOLDER_PATH_SIZE]);
+
 // Where the system's players keep their games, for --find (see game_search.h): on Windows
 // from the registry and the stores' usual folders, elsewhere below the home folder `home`
 // and in the prefix `winePrefix`. In places_windows.cpp and places_posix.cpp.
