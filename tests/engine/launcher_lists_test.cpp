@@ -21,7 +21,7 @@ using Paths = std::vector<std::string>;
 
 // The text in a block of its own size, so that a read past it is one past the allocation.
 std::unique_ptr<char[]> Exactly(const std::string& text) {
-    std::unique_ptr<char[]> copy(new char[text.size() + 1]);
+    std::unique_ptr<char[]> copy(new char[text.size()]);
     std::memcpy(copy.get(), text.data(), text.size());
     return copy;
 }
