@@ -386,6 +386,11 @@ const Layout LAYOUTS[] = {
      [](const fs::path& root) {
          MakeLutrisDatabase(root / "home/.local/share/lutris/pga.db", root / "disk/lutris/velmora-3", root / "disk/lutris/velmora-2");
      }},
+    {"Lutris, Flatpak", {}, "disk/lutris/Velmora 3", "disk/lutris/Velmora 2",
+     [](const fs::path& root) {
+         MakeLutrisDatabase(root / "home/.var/app/net.lutris.Lutris/data/lutris/pga.db", root / "disk/lutris/Velmora 3",
+                            root / "disk/lutris/Velmora 2");
+     }},
     {"Bottles", {}, "home/.local/share/bottles/bottles/Velmora/drive_c/Program Files/d2/d3/d4/d5",
      "home/.local/share/bottles/bottles/Velmora/drive_c/Program Files/d2/d3/d4/d5/d6"},
     {"Bottles, Flatpak", {}, "home/.var/app/com.usebottles.bottles/data/bottles/bottles/Games/drive_c/Velmora 2",
