@@ -29,7 +29,7 @@ int ExitCodeOf(const PatchOutcome& outcome) {
 
 bool RulesRan(const PatchJob& job) { return job.target_name[0] != '\0' && job.widescreen_status[0] != '\0'; }
 
-bool RunPatchCommand(const CliOptions& options, PatchOutcome* outcome, std::string* refusal) {
+bool PrepareJob(const CliOptions& options, PatchOutcome* outcome, std::string* refusal) {
     g_bWidescreen = options.widescreen ? 1 : 0;
     g_bCameraDistance = options.camera ? 1 : 0;
     g_bFieldOfView = options.fieldOfView ? 1 : 0;
@@ -49,7 +49,11 @@ bool RunPatchCommand(const CliOptions& options, PatchOutcome* outcome, std::stri
         case INPUT_CAMERA_DISTANCE: *refusal = RefusedValue("--camera", options.cameraDistance); return false;
         case INPUT_FIELD_OF_VIEW: *refusal = RefusedValue("--fov", options.fovWidth); return false;
     }
+    return true;
+}
 
+bool RunPatchCommand(const CliOptions& options, PatchOutcome* outcome, std::string* refusal) {
+    if (!PrepareJob(options, outcome, refusal)) return false;
     outcome->report.dryRun = options.dryRun;
     outcome->report.exe = options.exe.empty() ? nullptr : options.exe.c_str();
     RunPatchJob(&outcome->job, &outcome->report);

@@ -22,7 +22,10 @@ struct PatchOutcome {
 bool RulesRan(const PatchJob& job);
 
 // Puts the feature toggles as the options say and checks the values as the window checks
-// its fields. A refused value: returns false with a line naming the option and its value,
-// and nothing ran. Otherwise runs the job in the current folder (as a dry run if asked)
-// and returns true.
+// its fields, into outcome->job and outcome->asked. A refused value: returns false with a
+// line naming the option and its value.
+bool PrepareJob(const CliOptions& options, PatchOutcome* outcome, std::string* refusal);
+
+// PrepareJob; on a refused value returns false and nothing ran. Otherwise runs the job in
+// the current folder (as a dry run if asked) and returns true.
 bool RunPatchCommand(const CliOptions& options, PatchOutcome* outcome, std::string* refusal);

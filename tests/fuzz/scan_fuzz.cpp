@@ -1,0 +1,305 @@
+// The fast scans against the literal position-by-position scan they must always equal, on
+// every instruction set the processor offers, over images made from the input: the same
+// hits in the same order, the same bytes written, the same result lines.
+//
+// The first byte picks the case:
+// - the program's four rules through ApplyPatchRules (each way, with and without the
+//   reports) and the single-rule entry points, with toggles, values and target from the
+//   input, over the input's bytes or over an image of up to two sweep blocks with the
+//   input's bytes around a block boundary;
+// - up to ten rules of the input's own making (pattern, wildcards, rare bytes, what a hit
+//   writes, first hit or every hit), scanned one by one, in cursor pieces cut where the
+//   input says, and in one sweep with the input's block size.
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "byte_scan.h"
+#include "feature_toggles.h"
+#include "fuzz_check.h"
+#include "job_report.h"
+#include "patch_job.h"
+#include "patch_rules.h"
+
+namespace {
+
+typedef std::vector<uint8_t> Bytes;
+
+// An image whose last byte is the last byte of its allocation, so that AddressSanitizer
+// reports any read past its end; `shift` moves its start against the cache lines.
+class Image {
+public:
+    Image(const Bytes& bytes, uint32_t shift)
+        : storage_(new uint8_t[shift + bytes.size()]), data_(storage_.get() + shift),
+          size_(static_cast<uint32_t>(bytes.size())) {
+        if (!bytes.empty()) std::memcpy(data_, bytes.data(), bytes.size());
+    }
+    uint8_t* data() { return data_; }
+    uint32_t size() const { return size_; }
+    Bytes bytes() const { return Bytes(data_, data_ + size_); }
+
+private:
+    std::unique_ptr<uint8_t[]> storage_;
+    uint8_t* data_;
+    uint32_t size_;
+};
+
+// The rest of the input as it is, or written into an image of one or two sweep blocks
+// and a little, filled with one byte, starting a little below a block boundary (where it
+// may run past the image's end, which cuts it off).
+Bytes MakeImage(FuzzInput& in, bool large) {
+    if (!large) {
+        const std::string body = in.Rest();
+        return Bytes(body.begin(), body.end());
+    }
+    const uint32_t blocks = 1 + in.Below(2);
+    const uint32_t size = blocks * SWEEP_BLOCK + in.Below(512);
+    const uint32_t start = (1 + in.Below(blocks)) * SWEEP_BLOCK - in.Below(256);
+    Bytes image(size, in.Byte());
+    const std::string body = in.Rest();
+    for (size_t i = 0; i < body.size() && start + i < size; ++i) image[start + i] = static_cast<uint8_t>(body[i]);
+    return image;
+}
+
+// Runs the body once with each instruction set the processor offers, then goes back to the
+// best one.
+template <class Body>
+void EachIsa(Body body) {
+    for (int isa = SCAN_ISA_PLAIN; isa <= BestScanIsa(); ++isa) {
+        UseScanIsa(static_cast<ScanIsa>(isa));
+        body(static_cast<ScanIsa>(isa));
+    }
+    UseScanIsa(BestScanIsa());
+}
+
+std::string On(ScanIsa isa, const char* what) { return std::string(what) + " with " + ScanIsaName(isa); }
+
+void Expect(bool holds, ScanIsa isa, const char* what) {
+    if (!holds) FuzzFailed(On(isa, what));
+}
+
+// --- The program's rules ---
+
+struct ApplyOutcome {
+    Bytes image;
+    PatchJob job;
+    bool applied[RULE_COUNT];
+    RuleReport reports[RULE_COUNT];
+};
+
+ApplyOutcome Apply(const Bytes& original, uint32_t shift, const RuleValues& values, const char* target, ScanKind kind,
+                   bool withReports) {
+    Image image(original, shift);
+    ApplyOutcome outcome;
+    std::memset(&outcome.job, 0, sizeof outcome.job);
+    outcome.job.aspect_ratio = values.aspect;
+    outcome.job.camera_distance = values.cameraDistance;
+    outcome.job.fov_width = values.fovWidth;
+    std::strncpy(outcome.job.target_name, target, PATCH_TEXT_SIZE - 1);
+    std::memset(outcome.applied, 0, sizeof outcome.applied);
+    ApplyPatchRules(image.data(), image.size(), values, &outcome.job, outcome.applied, kind,
+                    withReports ? outcome.reports : nullptr);
+    outcome.image = image.bytes();
+    return outcome;
+}
+
+bool SameReports(const RuleReport (&a)[RULE_COUNT], const RuleReport (&b)[RULE_COUNT]) {
+    for (int rule = 0; rule < RULE_COUNT; ++rule) {
+        if (a[rule].reason != b[rule].reason || a[rule].hits.size() != b[rule].hits.size()) return false;
+        for (size_t i = 0; i < a[rule].hits.size(); ++i) {
+            const RuleHit& x = a[rule].hits[i];
+            const RuleHit& y = b[rule].hits[i];
+            if (x.offset != y.offset || x.length != y.length || std::memcmp(x.before, y.before, x.length) != 0 ||
+                std::memcmp(x.after, y.after, x.length) != 0) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// What a single-rule entry point does to a copy of the image, and whether it found a hit.
+struct SingleOutcome {
+    Bytes image;
+    bool found;
+};
+
+SingleOutcome RunSingleRule(int rule, const Bytes& original, uint32_t shift, const RuleValues& values, ScanKind kind) {
+    Image image(original, shift);
+    bool found = false;
+    switch (rule) {
+    case 0: found = PatchWidescreen(image.data(), image.size(), values.aspect, kind); break;
+    case 1: found = PatchCameraDistance(image.data(), image.size(), values.cameraDistance, kind); break;
+    case 2: found = PatchFieldOfView(image.data(), image.size(), values.fovWidth, kind); break;
+    case 3: found = PatchFps60(image.data(), image.size(), kind); break;
+    default: found = PatchFovConstant(image.data(), image.size(), values.fovWidth, kind); break;
+    }
+    return {image.bytes(), found};
+}
+
+void ProgramRules(FuzzInput& in, bool large, uint32_t shift) {
+    const uint8_t toggles = in.Byte();
+    g_bWidescreen = toggles & 1;
+    g_bCameraDistance = (toggles >> 1) & 1;
+    g_bFieldOfView = (toggles >> 2) & 1;
+    g_bFps60 = (toggles >> 3) & 1;
+    RuleValues values;
+    const uint32_t aspectBits = in.U32();
+    std::memcpy(&values.aspect, &aspectBits, sizeof values.aspect);
+    values.cameraDistance = static_cast<int16_t>(in.U16());
+    values.fovWidth = static_cast<int32_t>(in.U32());
+    const char* target = TARGET_CANDIDATES[in.Below(TARGET_CANDIDATE_COUNT)];
+    const Bytes original = MakeImage(in, large);
+
+    const ApplyOutcome literal = Apply(original, shift, values, target, SCAN_LITERAL, true);
+    // The large images cost time in the literal scans, the oracle: the single-rule entry
+    // points, the same scans as ApplyPatchRules', are left to the small ones.
+    std::vector<SingleOutcome> singles;
+    if (!large) {
+        const ApplyOutcome quiet = Apply(original, shift, values, target, SCAN_LITERAL, false);
+        FuzzExpect(quiet.image == literal.image, "the literal scan writes other bytes when it reports its hits");
+        for (int rule = 0; rule <= 4; ++rule) singles.push_back(RunSingleRule(rule, original, shift, values, SCAN_LITERAL));
+    }
+    EachIsa([&](ScanIsa isa) {
+        for (bool withReports : {true, false}) {
+            const ApplyOutcome fast = Apply(original, shift, values, target, SCAN_FAST, withReports);
+            Expect(fast.image == literal.image, isa, "the fast rules write other bytes than the literal ones");
+            Expect(std::memcmp(&fast.job, &literal.job, sizeof fast.job) == 0, isa,
+                   "the fast rules give other result lines than the literal ones");
+            Expect(std::memcmp(fast.applied, literal.applied, sizeof fast.applied) == 0, isa,
+                   "the fast rules apply other rules than the literal ones");
+            if (withReports) {
+                Expect(SameReports(fast.reports, literal.reports), isa,
+                       "the fast rules report other hits or reasons than the literal ones");
+            }
+        }
+        if (large) return;
+        for (int rule = 0; rule <= 4; ++rule) {
+            const SingleOutcome fast = RunSingleRule(rule, original, shift, values, SCAN_FAST);
+            Expect(fast.found == singles[rule].found && fast.image == singles[rule].image, isa,
+                   "a single rule scanned fast differs from its literal scan");
+        }
+    });
+}
+
+// --- Rules of the input's own making ---
+
+struct MadeRule {
+    BytePattern pattern;
+    Bytes write;  // written from writeAt on, within the pattern's bytes
+    uint32_t writeAt;
+    bool everyHit;
+};
+
+struct RuleRun {
+    const MadeRule* rule;
+    uint8_t* image;
+    std::vector<uint32_t> hits;
+};
+
+bool ApplyMadeRule(uint8_t* at, const void* context) {
+    RuleRun& run = *static_cast<RuleRun*>(const_cast<void*>(context));
+    run.hits.push_back(static_cast<uint32_t>(at - run.image));
+    std::copy(run.rule->write.begin(), run.rule->write.end(), at + run.rule->writeAt);
+    return run.rule->everyHit;
+}
+
+MadeRule MakeRule(FuzzInput& in) {
+    MadeRule rule = {};
+    const uint8_t shape = in.Byte();
+    rule.pattern.length = 1 + shape % BYTE_PATTERN_MAX;
+    rule.everyHit = (shape & 0x80) != 0;
+    // Each byte compared, a wildcard or one of the rare two, two bits of a mask each.
+    const uint16_t fixedBits = in.U16();
+    for (uint32_t i = 0; i < rule.pattern.length; ++i) {
+        rule.pattern.bytes[i] = in.Byte();
+        const uint32_t kind = (fixedBits >> (2 * i)) & 3;
+        rule.pattern.fixed[i] = kind == 0 ? 0 : kind == 3 ? BYTE_RARE : BYTE_COMPARED;
+    }
+    const uint8_t writeShape = in.Byte();
+    rule.writeAt = writeShape % rule.pattern.length;
+    const uint32_t writeLength = 1 + (writeShape >> 3) % (rule.pattern.length - rule.writeAt);
+    for (uint32_t i = 0; i < writeLength; ++i) rule.write.push_back(in.Byte());
+    return rule;
+}
+
+struct MadeOutcome {
+    Bytes image;
+    std::vector<std::vector<uint32_t>> hits;
+    std::vector<bool> found;
+    bool operator==(const MadeOutcome& other) const {
+        return image == other.image && hits == other.hits && found == other.found;
+    }
+};
+
+enum HowScanned { ONE_BY_ONE_LITERAL, ONE_BY_ONE_FAST, IN_PIECES, ONE_SWEEP };
+
+MadeOutcome ScanMade(const Bytes& original, uint32_t shift, const std::vector<MadeRule>& rules, HowScanned how,
+                     uint32_t block, const std::vector<uint32_t>& cuts) {
+    Image image(original, shift);
+    std::vector<RuleRun> runs;
+    for (const MadeRule& rule : rules) runs.push_back({&rule, image.data(), {}});
+    MadeOutcome outcome;
+    if (how == ONE_SWEEP) {
+        std::vector<SweepRule> sweep;
+        for (RuleRun& run : runs) sweep.push_back({&run.rule->pattern, ApplyMadeRule, &run, {}});
+        SweepScan(image.data(), image.size(), sweep.data(), static_cast<int>(sweep.size()), block);
+        for (const SweepRule& rule : sweep) outcome.found.push_back(rule.cursor.found);
+    } else {
+        for (RuleRun& run : runs) {
+            auto onHit = [&run](uint8_t* at) { return ApplyMadeRule(at, &run); };
+            const BytePattern& pattern = run.rule->pattern;
+            if (how == ONE_BY_ONE_LITERAL) {
+                outcome.found.push_back(ScanLiteral(image.data(), image.size(), pattern, onHit));
+            } else if (how == ONE_BY_ONE_FAST) {
+                outcome.found.push_back(ScanFast(image.data(), image.size(), pattern, onHit));
+            } else {
+                // The same scan in pieces, each going on from where the last one ended.
+                ScanCursor cursor = StartCursor(image.size(), pattern);
+                for (uint32_t cut : cuts) ScanRange(image.data(), image.size(), pattern, cursor, cut, onHit);
+                ScanRange(image.data(), image.size(), pattern, cursor, cursor.end, onHit);
+                FuzzExpect(CursorFinished(cursor), "a scan in pieces did not finish");
+                outcome.found.push_back(cursor.found);
+            }
+        }
+    }
+    for (const RuleRun& run : runs) outcome.hits.push_back(run.hits);
+    outcome.image = image.bytes();
+    return outcome;
+}
+
+void MadeRules(FuzzInput& in, uint32_t shift) {
+    const uint32_t count = 1 + in.Below(10);
+    std::vector<MadeRule> rules;
+    for (uint32_t i = 0; i < count; ++i) rules.push_back(MakeRule(in));
+    const uint32_t block = in.Flag() ? static_cast<uint32_t>(SWEEP_BLOCK) : 1 + in.Below(1024);
+    std::vector<uint32_t> cuts;
+    for (uint32_t i = in.Below(4), last = 0; i > 0; --i) cuts.push_back(last += in.Below(512));
+    const Bytes original = MakeImage(in, false);
+
+    const MadeOutcome literal = ScanMade(original, shift, rules, ONE_BY_ONE_LITERAL, block, cuts);
+    EachIsa([&](ScanIsa isa) {
+        Expect(ScanMade(original, shift, rules, ONE_BY_ONE_FAST, block, cuts) == literal, isa,
+               "ScanFast differs from ScanLiteral");
+        Expect(ScanMade(original, shift, rules, IN_PIECES, block, cuts) == literal, isa,
+               "the scan in cursor pieces differs from ScanLiteral");
+        Expect(ScanMade(original, shift, rules, ONE_SWEEP, block, cuts) == literal, isa,
+               "SweepScan differs from the rules scanned one by one");
+    });
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzInput in(data, size);
+    const uint8_t kind = in.Byte();
+    const uint32_t shift = kind & 63;
+    if (kind & 0x80) {
+        MadeRules(in, shift);
+    } else {
+        ProgramRules(in, (kind & 0x60) == 0x60, shift);
+    }
+    return 0;
+}
