@@ -9,7 +9,8 @@
 //   input's bytes around a block boundary;
 // - up to ten rules of the input's own making (pattern, wildcards, rare bytes, what a hit
 //   writes, first hit or every hit), scanned one by one, in cursor pieces cut where the
-//   input says, and in one sweep with the input's block size.
+//   input says, and in one sweep with the input's block size; and the candidate searches
+//   under them, for those rules' filters, from and up to where the input says.
 
 #include <cstring>
 #include <memory>
@@ -270,6 +271,55 @@ MadeOutcome ScanMade(const Bytes& original, uint32_t shift, const std::vector<Ma
     return outcome;
 }
 
+// The candidate searches under the scans against a plain search, from and up to places the
+// input picks: FindCandidate gives the first position where a rule's two filter bytes fit;
+// FindAnyCandidate passes over no anchor where one of the rules' filters fits, and stops
+// either at one or less than a group of 64 short of `stop`.
+void CandidateSearches(const Bytes& original, uint32_t shift, const std::vector<MadeRule>& rules, uint32_t fromPick,
+                       uint32_t stopPick) {
+    Image image(original, shift);
+    const uint32_t size = image.size();
+    std::vector<PairFilter> filters;
+    for (const MadeRule& rule : rules) {
+        const PairFilter filter = MakePairFilter(rule.pattern);
+        if (!filter.anyPosition && filters.size() < FUSED_FILTER_MAX) filters.push_back(filter);
+    }
+    auto fits = [&](const PairFilter& f, uint32_t x) {
+        return original[x + f.offsetA] == f.byteA && original[x + f.offsetB] == f.byteB;
+    };
+    EachIsa([&](ScanIsa isa) {
+        for (const PairFilter& f : filters) {
+            if (size < f.offsetB + 1) continue;
+            const uint32_t end = size - f.offsetB;  // stop + offsetB may not pass the image's end
+            const uint32_t from = fromPick % (end + 1);
+            const uint32_t stop = from + stopPick % (end - from + 1);
+            uint32_t expected = from;
+            while (expected < stop && !fits(f, expected)) ++expected;
+            Expect(FindCandidate(image.data(), size, from, stop, f) == expected, isa,
+                   "FindCandidate differs from a plain search");
+        }
+        if (filters.empty() || !FusedSearchAvailable(static_cast<int>(filters.size()))) return;
+        if (size < BYTE_PATTERN_MAX - 1) return;
+        const uint32_t stopMax = size - (BYTE_PATTERN_MAX - 1);
+        const uint32_t from = fromPick % (stopMax + 1);
+        const uint32_t stop = from + stopPick % (stopMax - from + 1);
+        auto anyFits = [&](uint32_t t) {
+            for (const PairFilter& f : filters) {
+                const uint32_t distance = f.offsetB - f.offsetA;
+                if (original[t] == f.byteA && original[t + distance] == f.byteB) return true;
+            }
+            return false;
+        };
+        const uint32_t got =
+            FindAnyCandidate(image.data(), from, stop, filters.data(), static_cast<int>(filters.size()));
+        Expect(got >= from && got <= stop, isa, "FindAnyCandidate ends outside its range");
+        for (uint32_t t = from; t < got; ++t) Expect(!anyFits(t), isa, "FindAnyCandidate passes over a candidate");
+        if (got < stop && !anyFits(got)) {
+            Expect(stop - got < 64, isa, "FindAnyCandidate stops short of a whole group before its end");
+        }
+    });
+}
+
 void MadeRules(FuzzInput& in, uint32_t shift) {
     const uint32_t count = 1 + in.Below(10);
     std::vector<MadeRule> rules;
@@ -277,6 +327,8 @@ void MadeRules(FuzzInput& in, uint32_t shift) {
     const uint32_t block = in.Flag() ? static_cast<uint32_t>(SWEEP_BLOCK) : 1 + in.Below(1024);
     std::vector<uint32_t> cuts;
     for (uint32_t i = in.Below(4), last = 0; i > 0; --i) cuts.push_back(last += in.Below(512));
+    const uint32_t fromPick = in.U16();
+    const uint32_t stopPick = in.U16();
     const Bytes original = MakeImage(in, false);
 
     const MadeOutcome literal = ScanMade(original, shift, rules, ONE_BY_ONE_LITERAL, block, cuts);
@@ -288,6 +340,7 @@ void MadeRules(FuzzInput& in, uint32_t shift) {
         Expect(ScanMade(original, shift, rules, ONE_SWEEP, block, cuts) == literal, isa,
                "SweepScan differs from the rules scanned one by one");
     });
+    CandidateSearches(original, shift, rules, fromPick, stopPick);
 }
 
 }  // namespace
