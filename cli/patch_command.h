@@ -21,8 +21,8 @@ struct PatchOutcome {
 // the result lines and the rule reports say anything.
 bool RulesRan(const PatchJob& job);
 
-// Puts the feature toggles as the options say and checks the values as the window checks
-// its fields, into outcome->job and outcome->asked. A refused value: returns false with a
+// Puts into outcome->job and outcome->asked what the options ask of each rule, with the
+// values checked as the window checks its fields. A refused value: returns false with a
 // line naming the option and its value.
 bool PrepareJob(const CliOptions& options, PatchOutcome* outcome, std::string* refusal);
 

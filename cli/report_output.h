@@ -48,6 +48,3 @@ std::string StatusReportJson(const StatusOutcome& outcome);
 
 // The line a patch report ends with when a rule was already patched.
 extern const char RESTORE_FIRST_LINE[];
-
-// The rule's name in the report: "widescreen", "camera", "fov", "fps".
-const char* RuleName(PatchRule rule);

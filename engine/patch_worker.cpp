@@ -1,56 +1,12 @@
 #include "patch_worker.h"
 
 #include "bounded_text.h"
-#include "candidate_names.h"
+#include "candidates.h"
 #include "job_report.h"
 #include "patch_rules.h"
 #include "patch_state.h"
 #include "result_text.h"
 #include "target_file.h"
-
-const char* const TARGET_CANDIDATES[TARGET_CANDIDATE_COUNT] = {
-    "Vlmr2.exe", "v2plus.exe", "vlmr3.exe", "vm3plus.exe", "vlmr4.exe", "PCVlmr5.exe",
-};
-
-namespace {
-
-// Who holds each listed candidate and its .bak and .orig, in one look at the other
-// processes, put in effect for the opens of the run. The names as they are spelt on the
-// disk: the copies take the same spelling.
-void SurveyListedCandidates(const CandidateFiles& files, HolderSurvey* survey) {
-    static const char* const COPIES[] = {"", ".bak", ".orig"};
-    for (int i = 0; i < files.count; ++i) {
-        for (const char* suffix : COPIES) {
-            char name[PATCH_TEXT_SIZE];
-            if (strcpy_s(name, files.files[i].name) == 0 && strcat_s(name, suffix) == 0) survey->Add(name);
-        }
-    }
-    survey->Take();
-}
-
-}  // namespace
-
-// Every name that opens replaces the one before, so the last openable name is the target.
-// Why each of the others would not open is kept for the player.
-void ProbeCandidates(const char* exe, HolderSurvey* survey, char (&targetName)[PATCH_TEXT_SIZE],
-                     OpenReason (&reasons)[TARGET_CANDIDATE_COUNT], CandidateFiles* found) {
-    CandidateFiles own;
-    CandidateFiles& files = found != nullptr ? *found : own;
-    ListCandidateNames(".", exe, &files);
-    if (survey != nullptr) SurveyListedCandidates(files, survey);
-    for (OpenReason& reason : reasons) reason = OPEN_MISSING;
-    char opened[PATCH_TEXT_SIZE] = {};
-    for (int i = 0; i < files.count; ++i) {
-        CandidateFile& file = files.files[i];
-        FILE* probe = OpenForUpdate(file.name, &file.reason);
-        reasons[file.candidate] = file.reason;
-        if (probe == nullptr) continue;
-        g_fileOps.close(probe);
-        strcpy_s(opened, file.name);
-    }
-    SettleCandidateFiles(&files);
-    if (opened[0] != '\0' && !files.caseTwins) strcpy_s(targetName, opened);
-}
 
 namespace {
 
@@ -151,12 +107,12 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
     JobReport ownReport;
     JobReport& r = report != nullptr ? *report : ownReport;
     const bool dryRun = r.dryRun;
-    const RuleValues values = {job->aspect_ratio, job->camera_distance, job->fov_width};
     bool applied[RULE_COUNT] = {};
 
     HolderSurvey survey;
     ProbeCandidates(r.exe, &survey, job->target_name, r.candidates, &r.files);
     r.uncheckedProcesses = survey.UncheckedProcesses();
+    job->candidate = CandidateIndexOf(job->target_name);
     if (job->target_name[0] == '\0') {
         FormatNoTargetText(r.candidates, job->failure_text);
         return;
@@ -206,7 +162,7 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
     bool alreadyPatched[RULE_COUNT] = {};
     if (report != nullptr) {
         KeptCopies kept;
-        CheckKeptCopies(job->target_name, job->target_name, image, size, &kept);
+        CheckKeptCopies(job->target_name, job->candidate, image, size, &kept);
         RulesAlreadyPatched(kept, alreadyPatched);
     }
 
@@ -232,7 +188,7 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
     }
     r.backupWritten = true;
 
-    ApplyPatchRules(image, size, values, job, applied, SCAN_FAST, r.rules);
+    ApplyPatchRules(image, size, job, applied, SCAN_FAST, r.rules);
     for (int rule = 0; rule < RULE_COUNT; ++rule) {
         if (r.rules[rule].reason == RULE_PATTERN_NOT_FOUND && alreadyPatched[rule]) {
             r.rules[rule].reason = RULE_ALREADY_PATCHED;
@@ -253,9 +209,8 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
                   name, backupName);
     }
 
-    for (int i = 0; i < RULE_COUNT; ++i) {
-        const PatchRule rule = static_cast<PatchRule>(i);
-        if (!applied[rule]) strcpy_s(RuleStatusLine(*job, rule), RuleNotUsedText(rule));
+    for (int rule = 0; rule < RULE_COUNT; ++rule) {
+        if (!applied[rule]) strcpy_s(job->status[rule], RULE_TABLE[rule].notUsedText);
     }
 }
 

@@ -9,7 +9,7 @@
 #endif
 
 #include "bounded_text.h"
-#include "patch_worker.h"
+#include "candidates.h"
 #include "result_text.h"
 
 namespace {
@@ -130,7 +130,7 @@ void RunRestore(bool force, RestoreResult* result, const char* exe) {
     const Permissions permissions = PermissionsOf(target);
 
     KeptCopies kept;
-    CheckKeptCopies(name, name, current.bytes, current.size, &kept);
+    CheckKeptCopies(name, CandidateIndexOf(name), current.bytes, current.size, &kept);
     const CopyCheck* usable = nullptr;  // the first copy there is, for --force
     for (int kind = 0; kind < COPY_KINDS; ++kind) {
         const CopyCheck& check = kept.copies[kind];
@@ -211,7 +211,7 @@ void RunRestore(bool force, RestoreResult* result, const char* exe) {
     const CopyCheck& original = kept.copies[COPY_ORIG];
     PatchedForm next;
     const bool againToOriginal = chosen != &original && original.present && !original.form.fits &&
-                                 CheckPatchedForm(chosen->bytes, chosen->size, original.bytes, original.size, name, &next) &&
+                                 CheckPatchedForm(chosen->bytes, chosen->size, original.bytes, original.size, CandidateIndexOf(name), &next) &&
                                  !next.identical;
     if (againToOriginal) {
         sprintf_s(result->text,

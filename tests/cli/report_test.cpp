@@ -172,8 +172,8 @@ TEST(CliReport, AFailedWriteBackStillReportsTheRulesTheCopiesAndTheSystemsReason
         return -1;
     };
     CliOptions options;
-    options.camera = true;
-    options.cameraDistance = "2000";
+    options.ruleOn[RULE_CAMERA] = true;
+    options.ruleValue[RULE_CAMERA] = "2000";
     PatchOutcome outcome;
     std::string message;
     const bool ran = RunPatchCommand(options, &outcome, &message);

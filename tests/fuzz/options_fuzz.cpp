@@ -4,8 +4,8 @@
 // - a refusal is one line that names what is wrong, with every byte from the line quoted
 //   (no control character, and in plain ASCII unless the output is UTF-8), and with --json
 //   one well-formed object with that error and "exit_code": 2;
-// - a patch job carries only values the engine can write: an aspect ratio above zero, a
-//   camera distance from 1 to 65535 and a FOV width up to 16777215 for what is switched on;
+// - a patch job carries only values the engine can write: for each rule switched on, a
+//   value within its row's range (or "no value" where --fov undef asks for it);
 // - the same line read twice gives the same result.
 
 #include <cmath>
@@ -16,7 +16,6 @@
 #include "cli_options.h"
 #include "console_text.h"
 #include "exit_codes.h"
-#include "feature_toggles.h"
 #include "fuzz_check.h"
 #include "json_value.h"
 #include "patch_command.h"
@@ -66,13 +65,15 @@ void ExpectUsageError(const std::string& error, bool utf8) {
 }
 
 bool SameOptions(const CliOptions& a, const CliOptions& b) {
+    for (int rule = 0; rule < RULE_COUNT; ++rule) {
+        if (a.ruleOn[rule] != b.ruleOn[rule] || a.ruleValue[rule] != b.ruleValue[rule]) return false;
+    }
     return a.command == b.command && a.dir == b.dir && a.exe == b.exe && a.findDir == b.findDir &&
-           a.widescreen == b.widescreen && a.aspect == b.aspect && a.displayWidth == b.displayWidth &&
-           a.displayHeight == b.displayHeight && a.camera == b.camera && a.cameraDistance == b.cameraDistance &&
-           a.fieldOfView == b.fieldOfView && a.fovWidth == b.fovWidth && a.fps == b.fps && a.dryRun == b.dryRun &&
-           a.json == b.json && a.force == b.force;
+           a.dryRun == b.dryRun && a.json == b.json && a.force == b.force;
 }
 
+// A switched-on rule holds a value its row takes, or "no value" where the row allows it
+// (--fov undef): the rules never write garbage into the game.
 void ExpectJobOrRefusal(const CliOptions& options, bool utf8) {
     PatchOutcome outcome;
     std::string refusal;
@@ -80,17 +81,25 @@ void ExpectJobOrRefusal(const CliOptions& options, bool utf8) {
         ExpectUsageError(refusal, utf8);
         return;
     }
-    const PatchJob& job = outcome.job;
-    if (options.widescreen) {
-        FuzzExpect(std::isfinite(job.aspect_ratio) && job.aspect_ratio > 0.0f, "a widescreen job without an aspect ratio");
+    for (int rule = 0; rule < RULE_COUNT; ++rule) {
+        const RuleRequest& request = outcome.job.requests[rule];
+        const RuleRow& row = RULE_TABLE[rule];
+        FuzzExpect(request.on == options.ruleOn[rule] && outcome.asked[rule] == options.ruleOn[rule],
+                   "the job asks for other rules than the line");
+        if (!request.on) continue;
+        if (row.kind == VALUE_RATIO) {
+            FuzzExpect(std::isfinite(request.value.ratio) && request.value.ratio > 0.0f,
+                       "a switched-on ratio rule without a ratio above zero");
+        } else if (row.kind == VALUE_WHOLE) {
+            // The job may hold a value in the bits the rule writes (the camera's 65535 as
+            // the 16-bit -1): what counts is that its row's encoder takes it.
+            uint32_t bits = 0;
+            const bool undef = rule == RULE_FOV && request.value.whole == 0;
+            FuzzExpect(undef || row.encode(request.value, &bits), "a switched-on rule with no value to write");
+            FuzzExpect(request.value.whole <= static_cast<int64_t>(row.maximum),
+                       "a switched-on rule with a value beyond its row's");
+        }
     }
-    if (options.camera) FuzzExpect(job.camera_distance != 0, "a camera job with distance 0");
-    if (options.fieldOfView) {
-        FuzzExpect(job.fov_width >= 0 && job.fov_width <= 16777215, "a FOV job with a width beyond the immediate");
-    }
-    FuzzExpect(outcome.asked[RULE_WIDESCREEN] == options.widescreen && outcome.asked[RULE_CAMERA] == options.camera &&
-                   outcome.asked[RULE_FOV] == options.fieldOfView && outcome.asked[RULE_FPS] == options.fps,
-               "the job asks for other features than the line");
 }
 
 void Check(const std::vector<const char*>& argv, bool utf8) {
@@ -124,12 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::vector<const char*> argv;
     for (const std::string& argument : arguments) argv.push_back(argument.c_str());
-    const unsigned char toggles[] = {g_bWidescreen, g_bCameraDistance, g_bFieldOfView, g_bFps60};
     for (bool utf8 : {false, true}) Check(argv, utf8);
-    g_bWidescreen = toggles[0];
-    g_bCameraDistance = toggles[1];
-    g_bFieldOfView = toggles[2];
-    g_bFps60 = toggles[3];
     SetUtf8Output(false);
     return 0;
 }

@@ -3,10 +3,10 @@
 // hits in the same order, the same bytes written, the same result lines.
 //
 // The first byte picks the case:
-// - the program's four rules through ApplyPatchRules (each way, with and without the
-//   reports) and the single-rule entry points, with toggles, values and target from the
-//   input, over the input's bytes or over an image of up to two sweep blocks with the
-//   input's bytes around a block boundary;
+// - the rule table's rules through ApplyPatchRules (each way, with and without the
+//   reports) and through RunRule and RunRuleWithValue, with switches, values, bits and
+//   game from the input, over the input's bytes or over an image of up to two sweep
+//   blocks with the input's bytes around a block boundary;
 // - up to ten rules of the input's own making (pattern, wildcards, rare bytes, what a hit
 //   writes, first hit or every hit), scanned one by one, in cursor pieces cut where the
 //   input says, and in one sweep with the input's block size; and the candidate searches
@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "byte_scan.h"
-#include "feature_toggles.h"
 #include "fuzz_check.h"
 #include "job_report.h"
 #include "patch_job.h"
@@ -90,20 +89,20 @@ struct ApplyOutcome {
     RuleReport reports[RULE_COUNT];
 };
 
-ApplyOutcome Apply(const Bytes& original, uint32_t shift, const RuleValues& values, const char* target, ScanKind kind,
-                   bool withReports) {
+ApplyOutcome Apply(const Bytes& original, uint32_t shift, const PatchJob& job, ScanKind kind, bool withReports) {
     Image image(original, shift);
     ApplyOutcome outcome;
-    std::memset(&outcome.job, 0, sizeof outcome.job);
-    outcome.job.aspect_ratio = values.aspect;
-    outcome.job.camera_distance = values.cameraDistance;
-    outcome.job.fov_width = values.fovWidth;
-    std::strncpy(outcome.job.target_name, target, PATCH_TEXT_SIZE - 1);
+    std::memcpy(&outcome.job, &job, sizeof job);
     std::memset(outcome.applied, 0, sizeof outcome.applied);
-    ApplyPatchRules(image.data(), image.size(), values, &outcome.job, outcome.applied, kind,
+    ApplyPatchRules(image.data(), image.size(), &outcome.job, outcome.applied, kind,
                     withReports ? outcome.reports : nullptr);
     outcome.image = image.bytes();
     return outcome;
+}
+
+bool SameResultLines(const PatchJob& a, const PatchJob& b) {
+    return std::memcmp(a.status, b.status, sizeof a.status) == 0 &&
+           std::memcmp(a.failure_text, b.failure_text, sizeof a.failure_text) == 0;
 }
 
 bool SameReports(const RuleReport (&a)[RULE_COUNT], const RuleReport (&b)[RULE_COUNT]) {
@@ -121,53 +120,56 @@ bool SameReports(const RuleReport (&a)[RULE_COUNT], const RuleReport (&b)[RULE_C
     return true;
 }
 
-// What a single-rule entry point does to a copy of the image, and whether it found a hit.
+// What a single-rule entry point does to a copy of the image, and whether it found a hit:
+// RunRule with bits from the input, or RunRuleWithValue with the job's value.
 struct SingleOutcome {
     Bytes image;
     bool found;
+    bool operator==(const SingleOutcome& other) const { return found == other.found && image == other.image; }
 };
 
-SingleOutcome RunSingleRule(int rule, const Bytes& original, uint32_t shift, const RuleValues& values, ScanKind kind) {
+SingleOutcome RunSingleRule(PatchRule rule, bool withValue, const Bytes& original, uint32_t shift,
+                            const PatchJob& job, uint32_t bits, ScanKind kind) {
     Image image(original, shift);
-    bool found = false;
-    switch (rule) {
-    case 0: found = PatchWidescreen(image.data(), image.size(), values.aspect, kind); break;
-    case 1: found = PatchCameraDistance(image.data(), image.size(), values.cameraDistance, kind); break;
-    case 2: found = PatchFieldOfView(image.data(), image.size(), values.fovWidth, kind); break;
-    case 3: found = PatchFps60(image.data(), image.size(), kind); break;
-    default: found = PatchFovConstant(image.data(), image.size(), values.fovWidth, kind); break;
-    }
+    const bool found = withValue ? RunRuleWithValue(rule, image.data(), image.size(), job.requests[rule].value, kind)
+                                 : RunRule(rule, image.data(), image.size(), bits, kind);
     return {image.bytes(), found};
 }
 
 void ProgramRules(FuzzInput& in, bool large, uint32_t shift) {
-    const uint8_t toggles = in.Byte();
-    g_bWidescreen = toggles & 1;
-    g_bCameraDistance = (toggles >> 1) & 1;
-    g_bFieldOfView = (toggles >> 2) & 1;
-    g_bFps60 = (toggles >> 3) & 1;
-    RuleValues values;
-    const uint32_t aspectBits = in.U32();
-    std::memcpy(&values.aspect, &aspectBits, sizeof values.aspect);
-    values.cameraDistance = static_cast<int16_t>(in.U16());
-    values.fovWidth = static_cast<int32_t>(in.U32());
-    const char* target = TARGET_CANDIDATES[in.Below(TARGET_CANDIDATE_COUNT)];
+    PatchJob job;
+    std::memset(&job, 0, sizeof job);
+    const uint8_t switches = in.Byte();
+    for (int rule = 0; rule < RULE_COUNT; ++rule) job.requests[rule].on = ((switches >> rule) & 1) != 0;
+    const uint32_t ratioBits = in.U32();
+    std::memcpy(&job.requests[RULE_WIDESCREEN].value.ratio, &ratioBits, sizeof ratioBits);
+    job.requests[RULE_CAMERA].value.whole = static_cast<int32_t>(in.U32());
+    job.requests[RULE_FOV].value.whole = static_cast<int32_t>(in.U32());
+    // A game, or none known (-1).
+    job.candidate = static_cast<int>(in.Below(TARGET_CANDIDATE_COUNT + 1)) - 1;
+    if (job.candidate >= 0) std::strncpy(job.target_name, TARGET_CANDIDATES[job.candidate], PATCH_TEXT_SIZE - 1);
+    const uint32_t bits = in.U32();
     const Bytes original = MakeImage(in, large);
 
-    const ApplyOutcome literal = Apply(original, shift, values, target, SCAN_LITERAL, true);
+    const ApplyOutcome literal = Apply(original, shift, job, SCAN_LITERAL, true);
     // The large images cost time in the literal scans, the oracle: the single-rule entry
     // points, the same scans as ApplyPatchRules', are left to the small ones.
     std::vector<SingleOutcome> singles;
     if (!large) {
-        const ApplyOutcome quiet = Apply(original, shift, values, target, SCAN_LITERAL, false);
+        const ApplyOutcome quiet = Apply(original, shift, job, SCAN_LITERAL, false);
         FuzzExpect(quiet.image == literal.image, "the literal scan writes other bytes when it reports its hits");
-        for (int rule = 0; rule <= 4; ++rule) singles.push_back(RunSingleRule(rule, original, shift, values, SCAN_LITERAL));
+        for (int rule = 0; rule < RULE_COUNT; ++rule) {
+            for (bool withValue : {false, true}) {
+                singles.push_back(
+                    RunSingleRule(static_cast<PatchRule>(rule), withValue, original, shift, job, bits, SCAN_LITERAL));
+            }
+        }
     }
     EachIsa([&](ScanIsa isa) {
         for (bool withReports : {true, false}) {
-            const ApplyOutcome fast = Apply(original, shift, values, target, SCAN_FAST, withReports);
+            const ApplyOutcome fast = Apply(original, shift, job, SCAN_FAST, withReports);
             Expect(fast.image == literal.image, isa, "the fast rules write other bytes than the literal ones");
-            Expect(std::memcmp(&fast.job, &literal.job, sizeof fast.job) == 0, isa,
+            Expect(SameResultLines(fast.job, literal.job), isa,
                    "the fast rules give other result lines than the literal ones");
             Expect(std::memcmp(fast.applied, literal.applied, sizeof fast.applied) == 0, isa,
                    "the fast rules apply other rules than the literal ones");
@@ -177,10 +179,13 @@ void ProgramRules(FuzzInput& in, bool large, uint32_t shift) {
             }
         }
         if (large) return;
-        for (int rule = 0; rule <= 4; ++rule) {
-            const SingleOutcome fast = RunSingleRule(rule, original, shift, values, SCAN_FAST);
-            Expect(fast.found == singles[rule].found && fast.image == singles[rule].image, isa,
-                   "a single rule scanned fast differs from its literal scan");
+        size_t i = 0;
+        for (int rule = 0; rule < RULE_COUNT; ++rule) {
+            for (bool withValue : {false, true}) {
+                const SingleOutcome fast =
+                    RunSingleRule(static_cast<PatchRule>(rule), withValue, original, shift, job, bits, SCAN_FAST);
+                Expect(fast == singles[i++], isa, "a single rule scanned fast differs from its literal scan");
+            }
         }
     });
 }
