@@ -1,7 +1,8 @@
 // fuzz_<name>_corpus [gtest options] CORPUS_FOLDER
-//   Feeds every file of CORPUS_FOLDER to the fuzz target it is linked with, one case a
-//   file, named after it: the seeds and every input that ever crashed a target or failed
-//   one of its properties, replayed in the ordinary build under its sanitizers.
+//   Feeds every file of CORPUS_FOLDER and its subfolders to the fuzz target it is linked
+//   with, one case a file, named after its path there: the seeds, the inputs that kept what
+//   the fuzzer reached, and every input that ever crashed a target or failed one of its
+//   properties, replayed in the ordinary build under its sanitizers.
 
 #include <algorithm>
 #include <cstdio>
@@ -54,13 +55,15 @@ int main(int argc, char** argv) {
     const std::filesystem::path folder = argv[1];
     std::vector<std::filesystem::path> files;
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    // Below it too: libFuzzer reads a corpus folder with its subfolders.
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder, error)) {
         if (entry.is_regular_file()) files.push_back(entry.path());
     }
     std::sort(files.begin(), files.end());
     const std::string suite = std::string(FUZZ_TARGET_NAME) + "Corpus";
     for (const std::filesystem::path& path : files) {
-        testing::RegisterTest(suite.c_str(), path.filename().string().c_str(), nullptr, nullptr, __FILE__, __LINE__,
+        const std::string name = path.lexically_relative(folder).generic_string();
+        testing::RegisterTest(suite.c_str(), name.c_str(), nullptr, nullptr, __FILE__, __LINE__,
                               [path]() -> testing::Test* { return new ReplayFile(path); });
     }
     if (files.empty()) {
