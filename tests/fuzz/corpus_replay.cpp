@@ -44,7 +44,7 @@ private:
 
 }  // namespace
 
-void FuzzFailed(const std::string& what) { throw PropertyFailed(what); }
+void FuzzFailed(const std::string& what) { throw PropertyFailed(Printable(what)); }
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);

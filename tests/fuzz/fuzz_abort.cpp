@@ -7,7 +7,7 @@
 #include "fuzz_check.h"
 
 void FuzzFailed(const std::string& what) {
-    std::fprintf(stderr, "fuzz property failed: %s\n", what.c_str());
+    std::fprintf(stderr, "fuzz property failed: %s\n", Printable(what).c_str());
     std::fflush(stderr);
     std::abort();
 }

@@ -13,8 +13,27 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 // Under libFuzzer: prints `what` and aborts, so that libFuzzer keeps the input as a crash.
-// In the replay: fails the case of the corpus file with `what`.
+// In the replay: fails the case of the corpus file with `what`. Either way `what` is shown
+// as Printable shows it.
 [[noreturn]] void FuzzFailed(const std::string& what);
+
+// The text with every byte outside printable ASCII as \xHH: a message may quote the input,
+// and neither a terminal nor a test report should get its raw bytes.
+inline std::string Printable(const std::string& text) {
+    static const char HEX[] = "0123456789ABCDEF";
+    std::string shown;
+    for (const char c : text) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && u < 0x7F && u != '\\') {
+            shown += c;
+        } else {
+            shown += "\\x";
+            shown += HEX[u >> 4];
+            shown += HEX[u & 15];
+        }
+    }
+    return shown;
+}
 
 inline void FuzzExpect(bool holds, const char* what) {
     if (!holds) FuzzFailed(what);
