@@ -12,7 +12,6 @@ bool LocaleIsUtf8();
 
 // The charset of everything printed from now on; ASCII until set.
 void SetUtf8Output(bool utf8);
-bool Utf8Output();
 
 // "→" or "->", "…" or "...", as the charset allows.
 const char* ArrowText();

@@ -32,4 +32,26 @@ bool SurveyedFile(const char* name, HolderSurvey::File* file);
 // they could not be listed.
 int MarkHolders(HolderSurvey::File* files, int count);
 
+// Who owns a file and who may run it, so that a file made in its place can be given the
+// same (or the game would stop starting, or belong to root). Natively only: Windows keeps
+// no such facts that a replacement loses.
+struct FilePermissions {
+    bool known;
+    unsigned long owner, group, mode;
+};
+FilePermissions PermissionsOf(FILE* file);
+void GivePermissions(const char* name, const FilePermissions& permissions);
+
+// Calls `each` with every name in `folder` but "." and "..". False when the folder cannot
+// be listed, and on Windows, whose file system finds a name in any case by itself: there
+// the caller goes by the names it knows.
+bool ListNamesToFold(const char* folder, void (*each)(const char* name, void* context), void* context);
+
+// Memory for a large image straight from the system, in huge pages where they can be had.
+// Natively only: on Windows MAPS_LARGE_BUFFERS is false and MapPages gives null.
+extern const bool MAPS_LARGE_BUFFERS;
+void* MapPages(size_t length);
+void AdviseHugePages(void* start, size_t length);
+void UnmapPages(void* base, size_t length);
+
 }  // namespace platform

@@ -133,4 +133,18 @@ OpenReason ReasonOfOpenError(unsigned long error, const FileFacts&) {
     }
 }
 
+namespace platform {
+
+FilePermissions PermissionsOf(FILE*) { return {false, 0, 0, 0}; }
+void GivePermissions(const char*, const FilePermissions&) {}
+
+bool ListNamesToFold(const char*, void (*)(const char*, void*), void*) { return false; }
+
+const bool MAPS_LARGE_BUFFERS = false;
+void* MapPages(size_t) { return nullptr; }
+void AdviseHugePages(void*, size_t) {}
+void UnmapPages(void*, size_t) {}
+
+}  // namespace platform
+
 #endif  // _WIN32
