@@ -2,11 +2,7 @@
 
 #include <cstdlib>
 
-#ifndef _WIN32
-#include <pwd.h>
-#include <unistd.h>
-#endif
-
+#include "console_platform.h"
 #include "exit_codes.h"
 #include "game_search.h"
 #include "json_text.h"
@@ -20,22 +16,12 @@ std::string Variable(const char* name) {
     return value != nullptr ? value : "";
 }
 
-std::string HomeFolder() {
-    std::string home = Variable("HOME");
-#ifndef _WIN32
-    if (home.empty()) {
-        if (const passwd* user = getpwuid(getuid())) home = user->pw_dir != nullptr ? user->pw_dir : "";
-    }
-#endif
-    return home;
-}
-
 }  // namespace
 
 int RunFindCommand(const std::string& dir, bool json, std::string* output) {
     GameSearch search;
     if (dir.empty()) {
-        SearchUsualPlaces(UsualPlaces(HomeFolder(), Variable("WINEPREFIX")), &search);
+        SearchUsualPlaces(UsualPlaces(console::HomeFolder(), Variable("WINEPREFIX")), &search);
     } else {
         SearchBelow(dir, &search);
     }

@@ -4,6 +4,9 @@
 // are put into the FileOps table by target_file.cpp only; everything else goes through
 // g_fileOps.
 
+#include <string>
+#include <vector>
+
 #include "target_file.h"
 
 namespace platform {
@@ -53,5 +56,14 @@ extern const bool MAPS_LARGE_BUFFERS;
 void* MapPages(size_t length);
 void AdviseHugePages(void* start, size_t length);
 void UnmapPages(void* base, size_t length);
+
+// The separator of a path's parts: '\\' on Windows, '/' elsewhere.
+extern const char PATH_SEPARATOR;
+// The folder's path with every link resolved; on Windows the path as it is. Empty when it
+// cannot be told.
+std::string RealPathOf(const std::string& folder);
+// Adds the names of the folders in `folder` to `names`, in the file system's order: natively
+// links to folders too, on Windows no junction or folder link, as they can lead back up.
+void ListSubfolders(const std::string& folder, std::vector<std::string>* names);
 
 }  // namespace platform

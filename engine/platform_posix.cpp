@@ -416,4 +416,33 @@ void UnmapPages(void* base, size_t length) { munmap(base, length); }
 
 }  // namespace platform
 
+namespace platform {
+
+const char PATH_SEPARATOR = '/';
+
+std::string RealPathOf(const std::string& folder) {
+    char path[PATH_MAX];
+    return realpath(folder.c_str(), path) != nullptr ? path : "";
+}
+
+void ListSubfolders(const std::string& folder, std::vector<std::string>* names) {
+    DIR* listing = opendir(folder.c_str());
+    if (listing == nullptr) return;
+    while (const dirent* entry = readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        const bool mayLeadToAFolder = entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN;
+        if (entry->d_type == DT_DIR) {
+            names->push_back(name);
+        } else if (mayLeadToAFolder) {
+            const std::string path = folder.empty() ? name : folder.back() == '/' ? folder + name : folder + '/' + name;
+            const FileFacts facts = g_fileOps.inspect(path.c_str());
+            if (facts.exists && facts.directory) names->push_back(name);
+        }
+    }
+    closedir(listing);
+}
+
+}  // namespace platform
+
 #endif  // !_WIN32

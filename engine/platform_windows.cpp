@@ -147,4 +147,27 @@ void UnmapPages(void*, size_t) {}
 
 }  // namespace platform
 
+namespace platform {
+
+const char PATH_SEPARATOR = '\\';
+
+std::string RealPathOf(const std::string& folder) { return folder; }
+
+void ListSubfolders(const std::string& folder, std::vector<std::string>* names) {
+    const bool separated = !folder.empty() && (folder.back() == '/' || folder.back() == '\\');
+    const std::string pattern = folder.empty() ? "*" : separated ? folder + "*" : folder + "\\*";
+    WIN32_FIND_DATAA entry;
+    HANDLE listing = FindFirstFileA(pattern.c_str(), &entry);
+    if (listing == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::string name = entry.cFileName;
+        if (name == "." || name == "..") continue;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) continue;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) names->push_back(name);
+    } while (FindNextFileA(listing, &entry));
+    FindClose(listing);
+}
+
+}  // namespace platform
+
 #endif  // _WIN32
