@@ -28,7 +28,7 @@ int ExitCodeOf(const PatchOutcome& outcome) {
 
 bool RulesRan(const PatchJob& job) { return job.target_name[0] != '\0' && job.status[0][0] != '\0'; }
 
-bool RunPatchCommand(const CliOptions& options, PatchOutcome* outcome, std::string* refusal) {
+bool PrepareJob(const CliOptions& options, PatchOutcome* outcome, std::string* refusal) {
     for (int rule = 0; rule < RULE_COUNT; ++rule) {
         outcome->job.requests[rule].on = options.ruleOn[rule];
         outcome->asked[rule] = options.ruleOn[rule];
@@ -46,7 +46,11 @@ bool RunPatchCommand(const CliOptions& options, PatchOutcome* outcome, std::stri
         *refusal = RefusedValue(RULE_TABLE[rule].option, options.ruleValue[rule]);
         return false;
     }
+    return true;
+}
 
+bool RunPatchCommand(const CliOptions& options, PatchOutcome* outcome, std::string* refusal) {
+    if (!PrepareJob(options, outcome, refusal)) return false;
     outcome->report.dryRun = options.dryRun;
     outcome->report.exe = options.exe.empty() ? nullptr : options.exe.c_str();
     RunPatchJob(&outcome->job, &outcome->report);
