@@ -51,6 +51,7 @@ CliRun RunWrapped(const GameFolder& folder, const std::string& wrapper, const st
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.out = ReadAll(scratch / "out");
     run.err = ReadAll(scratch / "err");
+    KeepJsonOutput(args, run.out);
     return run;
 }
 
@@ -219,6 +220,9 @@ public:
         if (mounted_) std::system(("umount " + Quote(at_.string())).c_str());
     }
     bool mounted() const { return mounted_; }
+    bool RemountReadOnly() const {
+        return std::system(("mount -o remount,ro " + Quote(at_.string()) + " 2>/dev/null").c_str()) == 0;
+    }
     // Fills the disk so that `room` bytes are left free.
     bool LeaveFree(uint64_t room) const {
         struct statvfs facts;
@@ -277,6 +281,31 @@ TEST(CliFullDisk, RoomForOneCopyLeavesTheOldBackupAndNamesWhatWasWritten) {
     }
 }
 
+// A game on a file system mounted read-only: the system's own reason, under its own code.
+TEST(CliReadOnlyMount, IsReadOnlyFileSystem) {
+    GameFolder scratch;
+    const fs::path game = scratch.path() / "game";
+    SmallDisk disk(game);
+    if (!disk.mounted()) GTEST_SKIP() << "mounting a tmpfs needs root";
+    {
+        std::ofstream out(game / "vlmr3.exe", std::ios::binary);
+        const Bytes image = FixtureImage();
+        out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    }
+    ASSERT_TRUE(disk.RemountReadOnly()) << "remounting the tmpfs read-only";
+    const CliRun text = scratch.Run({"--dir", game.string()});
+    EXPECT_EQ(text.exitCode, 3) << text.out;
+    EXPECT_TRUE(Contains(text.out, "\nvlmr3.exe: read-only file system\n")) << text.out;
+    const CliRun run = scratch.Run({"--dir", game.string(), "--json"});
+    EXPECT_EQ(run.exitCode, 3) << run.out;
+    JsonValue value;
+    std::string error;
+    ASSERT_TRUE(ParseJson(run.out, &value, &error)) << error << run.out;
+    ASSERT_EQ(value["candidates"].items.size(), 1u) << run.out;
+    EXPECT_EQ(value["candidates"].items[0]["reason"].text, "read-only file system");
+    EXPECT_EQ(value["candidates"].items[0]["reason_code"].text, "read_only_fs");
+}
+
 bool IsRoot() { return geteuid() == 0; }
 
 TEST(CliOtherUsers, ProcessesThatCannotBeLookedAtAreNamed) {
@@ -293,6 +322,14 @@ TEST(CliOtherUsers, ProcessesThatCannotBeLookedAtAreNamed) {
         RunWrapped(folder, "setpriv --reuid=65534 --regid=65534 --clear-groups", {"--dry-run"}, scratch.path());
     static const std::regex LINE(R"((^|\n)could not check [1-9][0-9]* processes of other users for the game\n)");
     EXPECT_TRUE(std::regex_search(run.out, LINE)) << run.out << run.err;
+    // Scripts read the count too; the processes of the machine come and go between the
+    // two runs, so only that there are some.
+    const CliRun json = RunWrapped(folder, "setpriv --reuid=65534 --regid=65534 --clear-groups", {"--dry-run", "--json"},
+                                   scratch.path());
+    JsonValue value;
+    std::string error;
+    ASSERT_TRUE(ParseJson(json.out, &value, &error)) << error << json.out;
+    EXPECT_GE(value["unchecked_processes"].number, 1) << json.out;
 }
 
 TEST(CliOtherUsers, AnotherUsersGameIsPermissionDeniedWithTheWayOut) {
@@ -319,6 +356,12 @@ TEST(CliOtherUsers, AProcWithoutProcessesIsNamed) {
                                   {"--dry-run"}, scratch.path());
     EXPECT_TRUE(Contains(run.out, "\ncould not check the processes of other users for the game: /proc cannot be read\n"))
         << run.out << run.err;
+    const CliRun json = RunWrapped(folder, "unshare -m sh -c 'mount -t tmpfs none /proc && exec \"$0\" \"$@\"'",
+                                   {"--dry-run", "--json"}, scratch.path());
+    JsonValue value;
+    std::string error;
+    ASSERT_TRUE(ParseJson(json.out, &value, &error)) << error << json.out << json.err;
+    EXPECT_EQ(value["unchecked_processes"].number, -1) << json.out;
 }
 
 TEST(CliOtherUsers, APidNamespaceWithoutItsOwnProcIsNotInUse) {
