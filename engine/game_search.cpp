@@ -12,8 +12,6 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <dirent.h>
-
 #include <climits>
 #include <cstdlib>
 #endif
@@ -58,37 +56,26 @@ bool ReadText(const std::string& path, std::string* text) {
     return read;
 }
 
+struct Listing {
+    const std::string* folder;
+    std::vector<std::string> names;
+};
+
+void TakeSubfolder(const char* name, ListedKind kind, void* context) {
+    Listing& listing = *static_cast<Listing*>(context);
+    // A link may lead to a folder, and a listing that does not tell leaves it to be looked at.
+    if (kind == LISTED_FOLDER || ((kind == LISTED_LINK || kind == LISTED_UNKNOWN) && IsFolder(Joined(*listing.folder, name)))) {
+        listing.names.push_back(name);
+    }
+}
+
 // The names of the folders in `folder`, links to folders included, sorted so that the
 // output does not depend on the file system's order.
 std::vector<std::string> SubfoldersOf(const std::string& folder) {
-    std::vector<std::string> names;
-#ifdef _WIN32
-    WIN32_FIND_DATAA entry;
-    HANDLE listing = FindFirstFileA(Joined(folder, "*").c_str(), &entry);
-    if (listing == INVALID_HANDLE_VALUE) return names;
-    do {
-        const std::string name = entry.cFileName;
-        if (name == "." || name == "..") continue;
-        // Junctions and folder links are not followed: they can lead back up.
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) continue;
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) names.push_back(name);
-    } while (FindNextFileA(listing, &entry));
-    FindClose(listing);
-#else
-    DIR* listing = opendir(folder.c_str());
-    if (listing == nullptr) return names;
-    while (const dirent* entry = readdir(listing)) {
-        const std::string name = entry->d_name;
-        if (name == "." || name == "..") continue;
-        if (entry->d_type == DT_DIR || ((entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) &&
-                                        IsFolder(Joined(folder, name)))) {
-            names.push_back(name);
-        }
-    }
-    closedir(listing);
-#endif
-    std::sort(names.begin(), names.end());
-    return names;
+    Listing listing = {&folder, {}};
+    g_fileOps.listFolder(folder.c_str(), TakeSubfolder, &listing);
+    std::sort(listing.names.begin(), listing.names.end());
+    return listing.names;
 }
 
 class Walker {

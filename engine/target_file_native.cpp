@@ -338,6 +338,24 @@ bool TellSize(FILE* file, uint64_t* size) {
     return true;
 }
 
+bool ListFolder(const char* folder, ListedEntryFn each, void* context) {
+    DIR* listing = opendir(folder);
+    if (listing == nullptr) return false;
+    while (const dirent* entry = readdir(listing)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        ListedKind kind = LISTED_OTHER;
+        switch (entry->d_type) {
+        case DT_DIR: kind = LISTED_FOLDER; break;
+        case DT_LNK: kind = LISTED_LINK; break;
+        case DT_UNKNOWN: kind = LISTED_UNKNOWN; break;
+        default: break;
+        }
+        each(entry->d_name, kind, context);
+    }
+    closedir(listing);
+    return true;
+}
+
 const char* ReadOnlyHint() { return "Make it writable: chmod u+w \"<path>\""; }
 
 }  // namespace system_files

@@ -19,6 +19,7 @@ int Commit(FILE* file);
 bool Move(const char* from, const char* to, bool replace);
 FileIdentity Identify(const char* name);
 EntryKind EntryKindOf(const char* name);
+bool ListFolder(const char* folder, ListedEntryFn each, void* context);
 
 // The hint for a read-only file, in the terms of the system's own tools.
 const char* ReadOnlyHint();

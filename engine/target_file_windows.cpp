@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <cstring>
+
 #include "bounded_text.h"
 
 namespace system_files {
@@ -89,6 +91,28 @@ EntryKind EntryKindOf(const char* name) {
     // DeleteFileA removes a link itself, not the file it leads to.
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return ENTRY_LINK;
     return ENTRY_FILE;
+}
+
+bool ListFolder(const char* folder, ListedEntryFn each, void* context) {
+    char pattern[MAX_PATH];
+    const size_t length = std::strlen(folder);
+    const bool separated = length > 0 && (folder[length - 1] == '\\' || folder[length - 1] == '/');
+    if (strcpy_s(pattern, folder) != 0 || strcat_s(pattern, separated || length == 0 ? "*" : "\\*") != 0) return false;
+    WIN32_FIND_DATAA entry;
+    HANDLE listing = FindFirstFileA(pattern, &entry);
+    if (listing == INVALID_HANDLE_VALUE) return false;
+    do {
+        if (std::strcmp(entry.cFileName, ".") == 0 || std::strcmp(entry.cFileName, "..") == 0) continue;
+        ListedKind kind = LISTED_OTHER;
+        // Junctions and folder links are not followed: they can lead back up.
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+            (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            kind = LISTED_FOLDER;
+        }
+        each(entry.cFileName, kind, context);
+    } while (FindNextFileA(listing, &entry));
+    FindClose(listing);
+    return true;
 }
 
 const char* ReadOnlyHint() { return "Clear its read-only attribute."; }
