@@ -209,6 +209,70 @@ TEST(CliDurability, EachStepIsOnTheDiskBeforeTheNext) {
     EXPECT_EQ(walks, 1u);
 }
 
+bool IsTemporary(const std::string& name) {
+    const std::string end = ".velmora-tmp";
+    return name.size() > end.size() && name.compare(name.size() - end.size(), end.size(), end) == 0;
+}
+
+// The path an unlink or unlinkat removes: its last string argument.
+std::string UnlinkedName(const Call& c) {
+    const std::vector<std::string> strings = Strings(c.arguments);
+    return strings.empty() ? "" : strings.back();
+}
+
+// Every name a run replaces (the game, .bak, .orig, .before-restore) is replaced by one
+// rename of a copy that is on the disk, never removed first: at every moment the name holds
+// either the old file or the whole new one. Only the run's own temporary files are removed.
+TEST(CliDurability, EveryReplacedNameIsReplacedAtomically) {
+    if (!Available("strace")) GTEST_SKIP() << "strace is not installed";
+    const struct {
+        const char* label;
+        std::vector<std::vector<std::string>> before;  // runs that set the folder up
+        std::vector<std::string> args;                 // the traced run
+        bool update;  // the game replaced by a store update before the traced run
+        std::vector<std::string> replaced;             // the names it must rename into place
+    } rows[] = {
+        {"first patch", {}, {"--fov", "1920"}, false, {"vlmr3.exe.orig", "vlmr3.exe.bak"}},
+        {"second patch", {{"--fov", "1920"}}, {"--aspect", "16:10"}, false, {"vlmr3.exe.bak"}},
+        {"restore", {{"--fov", "1920"}}, {"--restore"}, false, {"vlmr3.exe"}},
+        {"forced restore", {{"--fov", "1920"}}, {"--restore", "--force"}, true,
+         {"vlmr3.exe.before-restore", "vlmr3.exe"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        GameFolder folder, scratch;
+        folder.Write("vlmr3.exe", FixtureImage());
+        for (const auto& args : row.before) ASSERT_EQ(folder.Run(args).exitCode, 0);
+        if (row.update) folder.Write("vlmr3.exe", With(FixtureImage(), 0x800, {0xCC}));
+        const fs::path log = scratch.path() / "trace";
+        const CliRun run = RunWrapped(folder,
+                                      "ASAN_OPTIONS=detect_leaks=0 strace -f -qq -s 200 -e trace=" + std::string(TRACED) +
+                                          ",unlink,unlinkat -o " + Quote(log.string()),
+                                      row.args, scratch.path());
+        ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+        const TraceOfARun trace(ReadTrace(log));
+        ASSERT_FALSE(trace.calls().empty()) << "strace recorded nothing";
+
+        std::vector<std::string> renamed;
+        for (size_t i = 0; i < trace.calls().size(); ++i) {
+            const Call& c = trace.calls()[i];
+            if ((c.name == "unlink" || c.name == "unlinkat") && !IsTemporary(UnlinkedName(c))) {
+                ADD_FAILURE() << "a name the run replaces is removed: " << c.line;
+            }
+            if (!trace.IsRename(c) || c.result != 0) continue;
+            const std::vector<std::string> names = Strings(c.arguments);
+            ASSERT_EQ(names.size(), 2u) << c.line;
+            EXPECT_EQ(names[0], names[1] + ".velmora-tmp") << "only a copy of the run's own is moved: " << c.line;
+            renamed.push_back(names[1]);
+            const size_t synced = trace.Find(0, [&](size_t at, const Call& s) {
+                return at < i && trace.IsSync(s) && s.result == 0 && trace.DescriptorAt(at).path == names[0];
+            });
+            EXPECT_NE(synced, std::string::npos) << names[0] << " is not on the disk before " << c.line;
+        }
+        EXPECT_EQ(renamed, row.replaced);
+    }
+}
+
 // A folder of its own on a small tmpfs, as a nearly full disk; needs root.
 class SmallDisk {
 public:
