@@ -71,7 +71,9 @@ TEST(CliWriteThrough, EachCopyIsFlushedBeforeItsMoveAndEveryMoveWritesThrough) {
         SCOPED_TRACE(row.label);
         GameFolder folder;
         folder.Write("vlmr3.exe", FixtureImage());
-        if (!row.before.empty()) ASSERT_EQ(folder.Run(row.before).exitCode, 0);
+        if (!row.before.empty()) {
+            ASSERT_EQ(folder.Run(row.before).exitCode, 0);
+        }
         SetEnvironmentVariableA("WINEDEBUG", "-all,+relay");
         const CliRun run = folder.Run(row.args);
         SetEnvironmentVariableA("WINEDEBUG", nullptr);
