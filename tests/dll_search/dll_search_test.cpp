@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include "pe_imports.h"
+#include "system_dlls.h"
 
 namespace {
 
@@ -427,6 +428,44 @@ TEST(DllLoads, OnlyThroughTheOneFunctionThatBuildsTheSystemPath) {
             ADD_FAILURE() << program << " imports " << f.function << ", which no code of its own may call";
         }
     }
+}
+
+// The restriction itself, in this process, the fallback forced: a DLL that is only in the
+// current folder is not found by name any more (Windows XP looks there after the system
+// folder, for a DLL the system folder lacks). It restricts this process for good, which the
+// other cases do not mind: they load by full path, and their programs are processes of their own.
+TEST(RestrictedSearch, NoLoadByNameFromTheCurrentFolder) {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    const std::string folder = NewFolder(temp, "velmora-current-folder-" + std::to_string(GetCurrentProcessId()));
+    for (const char* name : {"velmoraprobe1.dll", "velmoraprobe2.dll"}) {
+        ASSERT_TRUE(CopyFileA(g_marker.c_str(), (folder + "\\" + name).c_str(), FALSE));
+    }
+    char previous[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryA(folder.c_str()));
+    // Unrestricted, the current folder is searched: else this case could not fail.
+    const HMODULE before = LoadLibraryA("velmoraprobe1.dll");
+    EXPECT_NE(before, nullptr) << "the current folder is not searched even without the restriction";
+    if (before != nullptr) FreeLibrary(before);
+    // A DLL folder set before is replaced by none at all, which also takes the current folder
+    // out of the search.
+    ASSERT_TRUE(SetDllDirectoryA(temp));
+    SetEnvironmentVariableA(NO_DEFAULT_DIRECTORIES, "1");
+    RestrictDllSearch();
+    SetEnvironmentVariableA(NO_DEFAULT_DIRECTORIES, nullptr);
+    char dllFolder[MAX_PATH] = "unread";
+    EXPECT_EQ(GetDllDirectoryA(MAX_PATH, dllFolder), 0u) << "the DLL folder is still " << dllFolder;
+    const HMODULE after = LoadLibraryA("velmoraprobe2.dll");
+    if (after != nullptr) FreeLibrary(after);
+    SetCurrentDirectoryA(previous);
+    RemoveTree(folder);
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    if (after != nullptr && ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr) {
+        GTEST_SKIP() << "Wine 8 keeps the current folder in the search after SetDllDirectoryA(\"\"): its loader takes "
+                        "an empty DLL folder for none; the relay test of velmora-patch.exe sees the call instead";
+    }
+    EXPECT_EQ(after, nullptr) << "a DLL of the current folder is loaded by name after RestrictDllSearch";
 }
 
 // Each name that is not planted is a skipped case of its own, named with the reason.
