@@ -9,20 +9,11 @@
 #include "target_file.h"
 #include "vdf_text.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <climits>
-#include <cstdlib>
-#endif
+#include "platform.h"
 
 namespace {
 
-#ifdef _WIN32
-const char SEPARATOR = '\\';
-#else
-const char SEPARATOR = '/';
-#endif
+const char SEPARATOR = platform::PATH_SEPARATOR;
 
 // Levels searched below a game folder of a Steam library, below drive_c, below DIR.
 const int STEAM_GAME_DEPTH = 2;
@@ -96,12 +87,8 @@ public:
 
 private:
     static std::string RealPath(const std::string& folder) {
-#ifdef _WIN32
-        return folder;
-#else
-        char path[PATH_MAX];
-        return realpath(folder.c_str(), path) != nullptr ? path : "";
-#endif
+        char path[platform::FOLDER_PATH_SIZE];
+        return platform::RealPathOf(folder.c_str(), path);
     }
 
     // A link to the folder the search started in, or to one above it (the root itself),
@@ -213,9 +200,9 @@ SearchPlaces UsualPlaces(const std::string& home, const std::string& winePrefix)
     (void)home;
     (void)winePrefix;
     for (const char* variable : {"ProgramFiles(x86)", "ProgramFiles"}) {
-        char folder[MAX_PATH];
-        const DWORD length = GetEnvironmentVariableA(variable, folder, sizeof folder);
-        if (length > 0 && length < sizeof folder) places.steamRoots.push_back(Joined(folder, "Steam"));
+        char buffer[platform::FOLDER_PATH_SIZE];
+        const std::string folder = platform::FolderOfVariable(variable, buffer);
+        if (!folder.empty()) places.steamRoots.push_back(Joined(folder, "Steam"));
     }
 #else
     if (!home.empty()) {

@@ -3,13 +3,9 @@
 #include <cstring>
 #include <string>
 
-#ifndef _WIN32
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 #include "bounded_text.h"
-#include "patch_worker.h"
+#include "candidates.h"
+#include "platform.h"
 #include "result_text.h"
 
 namespace {
@@ -25,39 +21,6 @@ struct Image {
         if (bytes != nullptr) g_fileOps.release(bytes);
     }
 };
-
-// Who owns the game and who may run it: the replacement is a new file, which must be
-// given the same, or the game would stop starting (no execute bit) or belong to root.
-struct Permissions {
-#ifndef _WIN32
-    bool known = false;
-    struct stat facts;
-#endif
-};
-
-Permissions PermissionsOf(FILE* file) {
-    Permissions permissions;
-#ifndef _WIN32
-    permissions.known = fstat(fileno(file), &permissions.facts) == 0;
-#else
-    (void)file;
-#endif
-    return permissions;
-}
-
-void GivePermissions(const char* name, const Permissions& permissions) {
-#ifndef _WIN32
-    if (!permissions.known) return;
-    // Only root can give a file away; anyone else keeps what they own, which is the same.
-    if (chown(name, permissions.facts.st_uid, permissions.facts.st_gid) != 0) {
-        // Not an error: the file is the caller's own then.
-    }
-    chmod(name, permissions.facts.st_mode & 07777);
-#else
-    (void)name;
-    (void)permissions;
-#endif
-}
 
 void Fail(RestoreResult* result, RestoreOutcome outcome) { result->outcome = outcome; }
 
@@ -127,7 +90,8 @@ void RunRestore(bool force, RestoreResult* result, const char* exe) {
         return Fail(result, RESTORE_NOT_READ);
     }
     result->targetSize = current.size;
-    const Permissions permissions = PermissionsOf(target);
+    // The replacement is a new file: it must be given the game's owner and mode.
+    const platform::FilePermissions permissions = platform::PermissionsOf(target);
 
     KeptCopies kept;
     CheckKeptCopies(name, name, current.bytes, current.size, &kept);
@@ -205,7 +169,7 @@ void RunRestore(bool force, RestoreResult* result, const char* exe) {
         }
         return Fail(result, RESTORE_WRITE_FAILED);
     }
-    GivePermissions(name, permissions);
+    platform::GivePermissions(name, permissions);
     // After two runs that patched different places (a rule that rewrites its first hit only),
     // the backup is the first run's game: one more restore takes it back to the original.
     const CopyCheck& original = kept.copies[COPY_ORIG];

@@ -2,6 +2,7 @@
 
 #include "feature_toggles.h"
 #include "painting.h"
+#include "scoped_gdi.h"
 #include "ui_globals.h"
 
 namespace {
@@ -50,7 +51,8 @@ bool OnToggleBoxPaint(HWND box) {
 // is painted flat in the frame colour. The client area is left out, so that a frame-only
 // repaint (focus changes, activation) does not paint over the text.
 void OnEditBoxNcPaint(HWND edit) {
-    HDC hdc = GetWindowDC(edit);
+    const ScopedWindowDC dc(edit);
+    const HDC hdc = dc.get();
     RECT window;
     GetWindowRect(edit, &window);
     RECT client;
@@ -60,7 +62,6 @@ void OnEditBoxNcPaint(HWND edit) {
     OffsetRect(&window, -window.left, -window.top);
     ExcludeClipRect(hdc, client.left, client.top, client.right, client.bottom);
     DrawEditFrame(hdc, window);
-    ReleaseDC(edit, hdc);
 }
 
 }  // namespace

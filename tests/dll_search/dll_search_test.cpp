@@ -409,8 +409,20 @@ TEST(DllLoads, OnlyThroughTheOneFunctionThatBuildsTheSystemPath) {
         }
     }
     EXPECT_TRUE(loaderSeen) << loader << " loads no DLL by its full path";
-    EXPECT_EQ(FirstStatementOf(ReadText(g_sourceFolder + "/ui/main.cpp"), "WinMain("), "RestrictDllSearch()");
-    EXPECT_EQ(FirstStatementOf(ReadText(g_sourceFolder + "/cli/main.cpp"), "int main("), "RestrictDllSearch()");
+    // Each program's entry restricts the search first of all.
+    const struct {
+        const char* file;
+        const char* function;
+        const char* first;
+    } entries[] = {
+        {"ui/main.cpp", "WinMain(", "RestrictDllSearch()"},
+        {"cli/main.cpp", "int main(", "console::StartProcess()"},
+        {"cli/console_windows.cpp", "void StartProcess()", "RestrictDllSearch()"},
+    };
+    for (const auto& entry : entries) {
+        EXPECT_EQ(FirstStatementOf(ReadText(g_sourceFolder + "/" + entry.file), entry.function), entry.first)
+            << entry.file;
+    }
 
     // In the program files: LoadLibraryExA is LoadSystemDll's. The one LoadLibraryA is
     // libgcc's frame registration, which loads nothing: it runs only after

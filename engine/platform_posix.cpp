@@ -3,12 +3,13 @@
 // the file and of its folder.
 #ifndef _WIN32
 
-#include "target_file_system.h"
+#include "platform.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/sysmacros.h>
@@ -134,7 +135,7 @@ bool OfAnotherUser(const char* process) {
 // names it as this /proc knows it: in a PID namespace without a /proc of its own, getpid()
 // gives another number than the folder under which this process shows. Returns the number
 // of processes that could not be looked at, or -1 when /proc cannot be read.
-int MarkHolders(File* files, int count) {
+int WalkProcesses(File* files, int count) {
     char self[32] = {};
     const ssize_t selfLength = readlink("/proc/self", self, sizeof self - 1);
     if (selfLength <= 0) return -1;
@@ -152,8 +153,6 @@ int MarkHolders(File* files, int count) {
     return unchecked;
 }
 
-const HolderSurvey* g_survey = nullptr;
-
 bool FillFile(const struct stat& facts, const char* name, File* file) {
     file->volume = static_cast<uint64_t>(facts.st_dev);
     file->index = static_cast<uint64_t>(facts.st_ino);
@@ -168,12 +167,12 @@ bool FillFile(const struct stat& facts, const char* name, File* file) {
 bool HeldByAnotherProcess(const struct stat& facts, const char* name) {
     File file = {};
     FillFile(facts, name, &file);
-    if (g_survey != nullptr) {
+    if (const HolderSurvey* survey = CurrentHolderSurvey()) {
         bool covered = false;
-        const bool held = g_survey->Holds(file.volume, file.index, &covered);
+        const bool held = survey->Holds(file.volume, file.index, &covered);
         if (covered) return held;
     }
-    MarkHolders(&file, 1);
+    WalkProcesses(&file, 1);
     return file.held;
 }
 
@@ -184,41 +183,18 @@ bool HeldByAnotherProcess(const char* name) {
 
 }  // namespace
 
-HolderSurvey::~HolderSurvey() {
-    if (g_survey == this) g_survey = nullptr;
-}
+namespace platform {
 
-bool HolderSurvey::Add(const char* name) {
+bool SurveyedFile(const char* name, HolderSurvey::File* file) {
     struct stat facts;
-    if (stat(name, &facts) != 0 || !S_ISREG(facts.st_mode)) return true;
-    for (int i = 0; i < count_; ++i) {
-        if (files_[i].volume == facts.st_dev && files_[i].index == facts.st_ino) return true;
-    }
-    if (count_ == MAX_FILES) return false;
-    return FillFile(facts, name, &files_[count_++]);
+    return stat(name, &facts) == 0 && S_ISREG(facts.st_mode) && FillFile(facts, name, file);
 }
 
-void HolderSurvey::Take() {
-    unchecked_ = MarkHolders(files_, count_);
-    taken_ = true;
-    g_survey = this;
-}
+int MarkHolders(HolderSurvey::File* files, int count) { return WalkProcesses(files, count); }
 
-bool HolderSurvey::Holds(uint64_t volume, uint64_t index, bool* covered) const {
-    *covered = false;
-    if (!taken_) return false;
-    for (int i = 0; i < count_; ++i) {
-        if (files_[i].volume == volume && files_[i].index == index) {
-            *covered = true;
-            return files_[i].held;
-        }
-    }
-    return false;
-}
+}  // namespace platform
 
-const HolderSurvey* CurrentHolderSurvey() { return g_survey; }
-
-namespace system_files {
+namespace platform {
 
 FileFacts Inspect(const char* name) {
     struct stat facts;
@@ -356,9 +332,9 @@ bool ListFolder(const char* folder, ListedEntryFn each, void* context) {
     return true;
 }
 
-const char* ReadOnlyHint() { return "Make it writable: chmod u+w \"<path>\""; }
+const char READ_ONLY_HINT[] = "Make it writable: chmod u+w \"<path>\"";
 
-}  // namespace system_files
+}  // namespace platform
 
 bool HintPathOf(const char* name, char (&path)[PATCH_TEXT_SIZE]) {
     if (name[0] == '/') return strcpy_s(path, name) == 0;
@@ -415,5 +391,63 @@ void FormatSystemErrorCode(unsigned long error, char (&code)[32]) {
     }
     sprintf_s(code, "E%lu", error);
 }
+
+namespace platform {
+
+FilePermissions PermissionsOf(FILE* file) {
+    struct stat facts;
+    if (fstat(fileno(file), &facts) != 0) return {false, 0, 0, 0};
+    return {true, static_cast<unsigned long>(facts.st_uid), static_cast<unsigned long>(facts.st_gid),
+            static_cast<unsigned long>(facts.st_mode)};
+}
+
+void GivePermissions(const char* name, const FilePermissions& permissions) {
+    if (!permissions.known) return;
+    // Only root can give a file away; anyone else keeps what they own, which is the same.
+    if (chown(name, static_cast<uid_t>(permissions.owner), static_cast<gid_t>(permissions.group)) != 0) {
+        // Not an error: the file is the caller's own then.
+    }
+    chmod(name, static_cast<mode_t>(permissions.mode & 07777));
+}
+
+bool ListNamesToFold(const char* folder, void (*each)(const char* name, void* context), void* context) {
+    DIR* listing = opendir(folder);
+    if (listing == nullptr) return false;
+    while (const dirent* entry = readdir(listing)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        each(entry->d_name, context);
+    }
+    closedir(listing);
+    return true;
+}
+
+const bool MAPS_LARGE_BUFFERS = true;
+
+void* MapPages(size_t length) {
+    void* base = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return base == MAP_FAILED ? nullptr : base;
+}
+
+// Only advice: without huge pages (switched off, or none free) the memory works all the same.
+void AdviseHugePages(void* start, size_t length) { madvise(start, length, MADV_HUGEPAGE); }
+void UnmapPages(void* base, size_t length) { munmap(base, length); }
+
+}  // namespace platform
+
+namespace platform {
+
+const char PATH_SEPARATOR = '/';
+
+const char* RealPathOf(const char* folder, char (&buffer)[FOLDER_PATH_SIZE]) {
+    static_assert(FOLDER_PATH_SIZE >= PATH_MAX, "realpath writes up to PATH_MAX bytes");
+    return realpath(folder, buffer) != nullptr ? buffer : "";
+}
+
+const char* FolderOfVariable(const char* variable, char (&buffer)[FOLDER_PATH_SIZE]) {
+    const char* value = std::getenv(variable);
+    return value != nullptr && strcpy_s(buffer, value) == 0 ? buffer : "";
+}
+
+}  // namespace platform
 
 #endif  // !_WIN32

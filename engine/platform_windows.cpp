@@ -2,7 +2,7 @@
 // descriptors over them, write-through moves.
 #ifdef _WIN32
 
-#include "target_file_system.h"
+#include "platform.h"
 
 #include <windows.h>
 #include <fcntl.h>
@@ -10,9 +10,10 @@
 
 #include <cstring>
 
+#include "auto_close_handle.h"
 #include "bounded_text.h"
 
-namespace system_files {
+namespace platform {
 
 FileFacts Inspect(const char* name) {
     const DWORD attributes = GetFileAttributesA(name);
@@ -51,9 +52,10 @@ bool Move(const char* from, const char* to, bool replace) {
 FileIdentity Identify(const char* name) {
     FileIdentity identity = {};
     // No access asked for: this must work while the job holds the file with no sharing.
-    HANDLE file = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    const AutoCloseHandle handle(CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const HANDLE file = handle.get();
+    if (!handle.valid()) {
         const DWORD error = GetLastError();
         identity.exists = error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
         return identity;
@@ -68,7 +70,6 @@ FileIdentity Identify(const char* name) {
     } else {
         identity.exists = true;  // there, but nothing can be told of it: not a file to rely on
     }
-    CloseHandle(file);
     return identity;
 }
 
@@ -93,45 +94,17 @@ EntryKind EntryKindOf(const char* name) {
     return ENTRY_FILE;
 }
 
-bool ListFolder(const char* folder, ListedEntryFn each, void* context) {
-    char pattern[MAX_PATH];
-    const size_t length = std::strlen(folder);
-    const bool separated = length > 0 && (folder[length - 1] == '\\' || folder[length - 1] == '/');
-    if (strcpy_s(pattern, folder) != 0 || strcat_s(pattern, separated || length == 0 ? "*" : "\\*") != 0) return false;
-    WIN32_FIND_DATAA entry;
-    HANDLE listing = FindFirstFileA(pattern, &entry);
-    if (listing == INVALID_HANDLE_VALUE) return false;
-    do {
-        if (std::strcmp(entry.cFileName, ".") == 0 || std::strcmp(entry.cFileName, "..") == 0) continue;
-        ListedKind kind = LISTED_OTHER;
-        // Junctions and folder links are not followed: they can lead back up.
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
-            (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            kind = LISTED_FOLDER;
-        }
-        each(entry.cFileName, kind, context);
-    } while (FindNextFileA(listing, &entry));
-    FindClose(listing);
-    return true;
-}
+const char READ_ONLY_HINT[] = "Clear its read-only attribute.";
 
-const char* ReadOnlyHint() { return "Clear its read-only attribute."; }
+// Sharing modes do what the survey does natively: it covers no file.
+bool SurveyedFile(const char*, HolderSurvey::File*) { return false; }
+int MarkHolders(HolderSurvey::File*, int) { return 0; }
 
-}  // namespace system_files
+}  // namespace platform
 
 // The Windows hints name no file.
 bool HintPathOf(const char* name, char (&path)[PATCH_TEXT_SIZE]) { return strcpy_s(path, name) == 0; }
 
-
-// Sharing modes do what the survey does natively.
-HolderSurvey::~HolderSurvey() {}
-bool HolderSurvey::Add(const char*) { return true; }
-void HolderSurvey::Take() { taken_ = true; }
-bool HolderSurvey::Holds(uint64_t, uint64_t, bool* covered) const {
-    *covered = false;
-    return false;
-}
-const HolderSurvey* CurrentHolderSurvey() { return nullptr; }
 
 unsigned long LastSystemError() { return GetLastError(); }
 void ClearSystemError() { SetLastError(0); }
@@ -162,5 +135,52 @@ OpenReason ReasonOfOpenError(unsigned long error, const FileFacts&) {
     default: return OPEN_FAILED;
     }
 }
+
+namespace platform {
+
+FilePermissions PermissionsOf(FILE*) { return {false, 0, 0, 0}; }
+void GivePermissions(const char*, const FilePermissions&) {}
+
+bool ListNamesToFold(const char*, void (*)(const char*, void*), void*) { return false; }
+
+const bool MAPS_LARGE_BUFFERS = false;
+void* MapPages(size_t) { return nullptr; }
+void AdviseHugePages(void*, size_t) {}
+void UnmapPages(void*, size_t) {}
+
+}  // namespace platform
+
+namespace platform {
+
+const char PATH_SEPARATOR = '\\';
+
+const char* RealPathOf(const char* folder, char (&)[FOLDER_PATH_SIZE]) { return folder; }
+
+bool ListFolder(const char* folder, ListedEntryFn each, void* context) {
+    char pattern[FOLDER_PATH_SIZE];
+    const size_t length = std::strlen(folder);
+    const bool separated = length > 0 && (folder[length - 1] == '/' || folder[length - 1] == '\\');
+    if (sprintf_s(pattern, "%s%s*", folder, length == 0 || separated ? "" : "\\") < 0) return false;
+    WIN32_FIND_DATAA entry;
+    HANDLE listing = FindFirstFileA(pattern, &entry);
+    if (listing == INVALID_HANDLE_VALUE) return false;
+    do {
+        const char* name = entry.cFileName;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+        // Junctions and folder links are not followed: they can lead back up.
+        const bool folderItself = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+                                  (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        each(name, folderItself ? LISTED_FOLDER : LISTED_OTHER, context);
+    } while (FindNextFileA(listing, &entry));
+    FindClose(listing);
+    return true;
+}
+
+const char* FolderOfVariable(const char* variable, char (&buffer)[FOLDER_PATH_SIZE]) {
+    const DWORD length = GetEnvironmentVariableA(variable, buffer, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? buffer : "";
+}
+
+}  // namespace platform
 
 #endif  // _WIN32

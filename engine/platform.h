@@ -1,0 +1,71 @@
+#pragma once
+// What each system does its own way, declared once: platform_windows.cpp for Windows,
+// platform_posix.cpp for Linux and the other POSIX systems. The file operations among them
+// are put into the FileOps table by target_file.cpp only; everything else goes through
+// g_fileOps.
+
+#include "target_file.h"
+
+namespace platform {
+
+FileFacts Inspect(const char* name);
+NativeFile OpenNative(const char* name, OpenDisposition disposition, unsigned long* error);
+void CloseNative(NativeFile file);
+int DescriptorOf(NativeFile file);
+void CloseDescriptor(int descriptor);
+FILE* StreamOf(int descriptor, const char* mode);
+bool TellSize(FILE* file, uint64_t* size);
+int Commit(FILE* file);
+bool Move(const char* from, const char* to, bool replace);
+FileIdentity Identify(const char* name);
+EntryKind EntryKindOf(const char* name);
+// The FileOps table's listFolder: on Windows no junction or folder link is a folder, as they
+// can lead back up.
+bool ListFolder(const char* folder, ListedEntryFn each, void* context);
+
+// The hint for a read-only file, in the terms of the system's own tools.
+extern const char READ_ONLY_HINT[];
+
+// The facts of a file that a holder survey covers; false for a name it leaves out (one
+// that is not there, or not a plain file; on Windows every name, as sharing modes do the
+// survey's work).
+bool SurveyedFile(const char* name, HolderSurvey::File* file);
+// Marks the files that a process other than this one has open or mapped, in one walk over
+// the processes; returns the number of processes that could not be looked at, or -1 when
+// they could not be listed.
+int MarkHolders(HolderSurvey::File* files, int count);
+
+// Who owns a file and who may run it, so that a file made in its place can be given the
+// same (or the game would stop starting, or belong to root). Natively only: Windows keeps
+// no such facts that a replacement loses.
+struct FilePermissions {
+    bool known;
+    unsigned long owner, group, mode;
+};
+FilePermissions PermissionsOf(FILE* file);
+void GivePermissions(const char* name, const FilePermissions& permissions);
+
+// Calls `each` with every name in `folder` but "." and "..". False when the folder cannot
+// be listed, and on Windows, whose file system finds a name in any case by itself: there
+// the caller goes by the names it knows.
+bool ListNamesToFold(const char* folder, void (*each)(const char* name, void* context), void* context);
+
+// Memory for a large image straight from the system, in huge pages where they can be had.
+// Natively only: on Windows MAPS_LARGE_BUFFERS is false and MapPages gives null.
+extern const bool MAPS_LARGE_BUFFERS;
+void* MapPages(size_t length);
+void AdviseHugePages(void* start, size_t length);
+void UnmapPages(void* base, size_t length);
+
+// The separator of a path's parts: '\\' on Windows, '/' elsewhere.
+extern const char PATH_SEPARATOR;
+// Room for a folder's path (PATH_MAX natively, more than Windows' MAX_PATH).
+enum { FOLDER_PATH_SIZE = 4096 };
+// The folder's path with every link resolved, in `buffer`; on Windows `folder` itself.
+// Empty when it cannot be told.
+const char* RealPathOf(const char* folder, char (&buffer)[FOLDER_PATH_SIZE]);
+// The folder that an environment variable names (Windows: "ProgramFiles"), in `buffer`;
+// empty when it is not set, or too long to be a folder's path.
+const char* FolderOfVariable(const char* variable, char (&buffer)[FOLDER_PATH_SIZE]);
+
+}  // namespace platform
