@@ -35,7 +35,7 @@ void Complain(const std::string& line) { std::fputs(("velmora-patch: " + line + 
 // A run refused before it began: the line on stderr, and with --json its one object.
 int Refuse(const CliOptions& options, const std::string& error, bool withUsage) {
     Complain(error);
-    if (withUsage) std::fputs(USAGE_LINES, stderr);
+    if (withUsage) std::fputs(UsageLines().c_str(), stderr);
     if (options.json) Print(ErrorJson(error, EXIT_USAGE));
     return EXIT_USAGE;
 }
@@ -73,7 +73,7 @@ int Status(const CliOptions& options) {
     outcome.exe = options.exe.empty() ? nullptr : options.exe.c_str();
     HolderSurvey survey;
     ProbeCandidates(outcome.exe, &survey, outcome.targetName, outcome.candidates, &outcome.files);
-    if (outcome.targetName[0] != '\0') ReadGameStatus(outcome.targetName, outcome.targetName, &outcome.status);
+    if (outcome.targetName[0] != '\0') ReadGameStatus(outcome.targetName, CandidateIndexOf(outcome.targetName), &outcome.status);
     Print(options.json ? StatusReportJson(outcome) : StatusReportText(outcome));
     const int code = StatusExitCode(outcome);
     if (code == EXIT_NO_TARGET) Complain("no game executable could be opened; the reasons are above");
@@ -85,7 +85,7 @@ int Run(int argc, char** argv) {
     std::string error;
     if (!ParseArguments(argc - 1, argv + 1, &options, &error)) return Refuse(options, error, true);
     switch (options.command) {
-        case CLI_HELP: Print(options.json ? HelpJson(HELP_TEXT) : HELP_TEXT); return EXIT_DONE;
+        case CLI_HELP: Print(options.json ? HelpJson(HelpText().c_str()) : HelpText()); return EXIT_DONE;
         case CLI_VERSION:
             Print(options.json ? VersionJson() : "velmora-patch " VELMORA_PATCH_VERSION "\n");
             return EXIT_DONE;

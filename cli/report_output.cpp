@@ -12,8 +12,6 @@
 
 namespace {
 
-const char* const RULE_NAMES[RULE_COUNT] = {"widescreen", "camera", "fov", "fps"};
-
 // The window's texts end their lines with CRLF; a terminal and a script want plain ones.
 std::string PlainLines(const char* text) {
     std::string lines;
@@ -132,7 +130,7 @@ std::string PatchReportText(const PatchOutcome& outcome) {
     text += "\nrules:\n";
     for (int rule = 0; rule < RULE_COUNT; ++rule) {
         const RuleReport& rr = report.rules[rule];
-        text += std::string("  ") + RULE_NAMES[rule] + ": ";
+        text += std::string("  ") + RULE_TABLE[rule].name + ": ";
         if (rr.reason != RULE_USED) {
             text += std::string(RuleReasonText(rr.reason)) + "\n";
             continue;
@@ -171,8 +169,8 @@ std::string PatchReportJson(const PatchOutcome& outcome) {
         for (int rule = 0; rule < RULE_COUNT; ++rule) {
             const RuleReport& rr = report.rules[rule];
             json += rule == 0 ? "\n" : ",\n";
-            json += std::string("    {\"rule\": \"") + RULE_NAMES[rule] + "\", \"line\": " +
-                    JsonString(RuleStatusLine(job, static_cast<PatchRule>(rule))) + ", \"reason\": " +
+            json += std::string("    {\"rule\": \"") + RULE_TABLE[rule].name + "\", \"line\": " +
+                    JsonString(job.status[rule]) + ", \"reason\": " +
                     JsonTextOrNull(RuleReasonText(rr.reason)) + ", \"reason_code\": " +
                     JsonTextOrNull(RuleReasonCode(rr.reason)) + ", \"hits\": [";
             for (size_t i = 0; i < rr.hits.size(); ++i) {
@@ -261,33 +259,26 @@ namespace {
 const char* const RULE_STATE_WORDS[] = {"original", "patched", "not found", "unknown"};
 const char* const RULE_STATE_CODES[] = {"original", "patched", "not_found", "unknown"};
 
-// The value a patched rule holds, as a person reads it.
-std::string RuleValueText(PatchRule rule, const RuleFinding& finding) {
+// The value a patched rule holds, as a person reads it, and as JSON.
+std::string RuleValueNumber(const RuleRow& row, const RuleValue& value) {
     char text[64];
-    switch (rule) {
-    case RULE_WIDESCREEN:
-        sprintf_s(text, "aspect ratio %.4f", static_cast<double>(AspectOfBits(finding.aspectBits)));
-        return text;
-    case RULE_CAMERA: return "camera distance " + std::to_string(finding.cameraDistance);
-    case RULE_FOV: return "FOV constant " + std::to_string(finding.fovConstant);
-    case RULE_FPS: return "60 FPS on";
-    case RULE_COUNT: break;
+    switch (row.kind) {
+    case VALUE_RATIO: sprintf_s(text, "%.4f", static_cast<double>(value.ratio)); return text;
+    case VALUE_WHOLE: return std::to_string(value.whole);
+    case VALUE_NONE: break;
     }
     return "";
 }
 
+std::string RuleValueText(PatchRule rule, const RuleFinding& finding) {
+    const RuleRow& row = RuleOf(rule);
+    const std::string number = RuleValueNumber(row, finding.value);
+    return number.empty() ? row.valueWords : std::string(row.valueWords) + " " + number;
+}
+
 std::string RuleValueJson(PatchRule rule, const RuleFinding& finding) {
-    char text[64];
-    switch (rule) {
-    case RULE_WIDESCREEN:
-        sprintf_s(text, "%.4f", static_cast<double>(AspectOfBits(finding.aspectBits)));
-        return text;
-    case RULE_CAMERA: return std::to_string(finding.cameraDistance);
-    case RULE_FOV: return std::to_string(finding.fovConstant);
-    case RULE_FPS: return "true";
-    case RULE_COUNT: break;
-    }
-    return "null";
+    const std::string number = RuleValueNumber(RuleOf(rule), finding.value);
+    return number.empty() ? "true" : number;
 }
 
 std::string CopyStateText(const CopyCheck& copy, const char* target, uint32_t targetSize) {
@@ -333,7 +324,7 @@ std::string StatusReportText(const StatusOutcome& outcome) {
     for (int i = 0; i < RULE_COUNT; ++i) {
         const PatchRule rule = static_cast<PatchRule>(i);
         const RuleStatus& rs = status.rules[rule];
-        text += std::string("  ") + RULE_NAMES[rule] + ": " + RULE_STATE_WORDS[rs.state];
+        text += std::string("  ") + RULE_TABLE[rule].name + ": " + RULE_STATE_WORDS[rs.state];
         switch (rs.state) {
         case RULE_STATE_ORIGINAL:
             text += ", " + std::to_string(rs.occurrences) + (rs.occurrences == 1 ? " occurrence" : " occurrences");
@@ -383,7 +374,7 @@ std::string StatusReportJson(const StatusOutcome& outcome) {
             const PatchRule rule = static_cast<PatchRule>(i);
             const RuleStatus& rs = status.rules[rule];
             json += i == 0 ? "\n" : ",\n";
-            json += std::string("    {\"rule\": \"") + RULE_NAMES[rule] + "\", \"state\": \"" + RULE_STATE_CODES[rs.state] +
+            json += std::string("    {\"rule\": \"") + RULE_TABLE[rule].name + "\", \"state\": \"" + RULE_STATE_CODES[rs.state] +
                     "\", \"occurrences\": " + std::to_string(rs.occurrences) + ", \"value\": " +
                     (rs.state == RULE_STATE_PATCHED ? RuleValueJson(rule, rs.finding) : std::string("null")) + "}";
         }

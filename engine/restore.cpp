@@ -94,7 +94,7 @@ void RunRestore(bool force, RestoreResult* result, const char* exe) {
     const platform::FilePermissions permissions = platform::PermissionsOf(target);
 
     KeptCopies kept;
-    CheckKeptCopies(name, name, current.bytes, current.size, &kept);
+    CheckKeptCopies(name, CandidateIndexOf(name), current.bytes, current.size, &kept);
     const CopyCheck* usable = nullptr;  // the first copy there is, for --force
     for (int kind = 0; kind < COPY_KINDS; ++kind) {
         const CopyCheck& check = kept.copies[kind];
@@ -175,7 +175,7 @@ void RunRestore(bool force, RestoreResult* result, const char* exe) {
     const CopyCheck& original = kept.copies[COPY_ORIG];
     PatchedForm next;
     const bool againToOriginal = chosen != &original && original.present && !original.form.fits &&
-                                 CheckPatchedForm(chosen->bytes, chosen->size, original.bytes, original.size, name, &next) &&
+                                 CheckPatchedForm(chosen->bytes, chosen->size, original.bytes, original.size, CandidateIndexOf(name), &next) &&
                                  !next.identical;
     if (againToOriginal) {
         sprintf_s(result->text,

@@ -50,6 +50,7 @@ INT_PTR RunApply(HWND hwnd) {
     // no job, no thread, no file; the input screen stays for another try.
     const InputTexts texts = {BuffWidth, BuffHeight, BuffDist, BuffFov};
     PatchJob values = {};
+    for (int rule = 0; rule < RULE_COUNT; ++rule) values.requests[rule].on = g_bFeatureToggles[rule] != 0;
     char message[PATCH_TEXT_SIZE] = {};
     if (FillJobValues(texts, &values, message) != INPUT_OK) {
         g_pfnMessageBoxA(hwnd, message, "Info", MB_OK | MB_ICONWARNING);
