@@ -51,15 +51,26 @@ bool ReadText(const std::string& path, size_t limit, std::string* text) {
 const size_t LIBRARY_LIST_LIMIT = 1u << 20;
 const size_t LAUNCHER_LIST_LIMIT = 64u << 20;
 
+struct Listing {
+    const std::string* folder;
+    std::vector<std::string> names;
+};
+
+void TakeSubfolder(const char* name, ListedKind kind, void* context) {
+    Listing& listing = *static_cast<Listing*>(context);
+    // A link may lead to a folder, and a listing that does not tell leaves it to be looked at.
+    if (kind == LISTED_FOLDER || ((kind == LISTED_LINK || kind == LISTED_UNKNOWN) && IsFolder(Joined(*listing.folder, name)))) {
+        listing.names.push_back(name);
+    }
+}
+
 // The names of the folders in `folder`, links to folders included, sorted so that the
 // output does not depend on the file system's order.
 std::vector<std::string> SubfoldersOf(const std::string& folder) {
-    std::vector<std::string> names;
-    platform::ListSubfolders(
-        folder.c_str(), [](const char* name, void* list) { static_cast<std::vector<std::string>*>(list)->push_back(name); },
-        &names);
-    std::sort(names.begin(), names.end());
-    return names;
+    Listing listing = {&folder, {}};
+    g_fileOps.listFolder(folder.c_str(), TakeSubfolder, &listing);
+    std::sort(listing.names.begin(), listing.names.end());
+    return listing.names;
 }
 
 class Walker {

@@ -22,6 +22,9 @@ int Commit(FILE* file);
 bool Move(const char* from, const char* to, bool replace);
 FileIdentity Identify(const char* name);
 EntryKind EntryKindOf(const char* name);
+// The FileOps table's listFolder: on Windows no junction or folder link is a folder, as they
+// can lead back up.
+bool ListFolder(const char* folder, ListedEntryFn each, void* context);
 
 // The hint for a read-only file, in the terms of the system's own tools.
 extern const char READ_ONLY_HINT[];
@@ -64,10 +67,6 @@ enum { FOLDER_PATH_SIZE = 4096 };
 // The folder's path with every link resolved, in `buffer`; on Windows `folder` itself.
 // Empty when it cannot be told.
 const char* RealPathOf(const char* folder, char (&buffer)[FOLDER_PATH_SIZE]);
-// Calls `each` with the name of every folder in `folder`, in the file system's order:
-// natively links to folders too, on Windows no junction or folder link, as they can lead
-// back up.
-void ListSubfolders(const char* folder, void (*each)(const char* name, void* context), void* context);
 // The folder that an environment variable names (Windows: "ProgramFiles"), in `buffer`;
 // empty when it is not set, or too long to be a folder's path.
 const char* FolderOfVariable(const char* variable, char (&buffer)[FOLDER_PATH_SIZE]);

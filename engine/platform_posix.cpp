@@ -314,6 +314,24 @@ bool TellSize(FILE* file, uint64_t* size) {
     return true;
 }
 
+bool ListFolder(const char* folder, ListedEntryFn each, void* context) {
+    DIR* listing = opendir(folder);
+    if (listing == nullptr) return false;
+    while (const dirent* entry = readdir(listing)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        ListedKind kind = LISTED_OTHER;
+        switch (entry->d_type) {
+        case DT_DIR: kind = LISTED_FOLDER; break;
+        case DT_LNK: kind = LISTED_LINK; break;
+        case DT_UNKNOWN: kind = LISTED_UNKNOWN; break;
+        default: break;
+        }
+        each(entry->d_name, kind, context);
+    }
+    closedir(listing);
+    return true;
+}
+
 const char READ_ONLY_HINT[] = "Make it writable: chmod u+w \"<path>\"";
 
 }  // namespace platform
@@ -423,27 +441,6 @@ const char PATH_SEPARATOR = '/';
 const char* RealPathOf(const char* folder, char (&buffer)[FOLDER_PATH_SIZE]) {
     static_assert(FOLDER_PATH_SIZE >= PATH_MAX, "realpath writes up to PATH_MAX bytes");
     return realpath(folder, buffer) != nullptr ? buffer : "";
-}
-
-void ListSubfolders(const char* folder, void (*each)(const char* name, void* context), void* context) {
-    DIR* listing = opendir(folder);
-    if (listing == nullptr) return;
-    const size_t length = std::strlen(folder);
-    while (const dirent* entry = readdir(listing)) {
-        const char* name = entry->d_name;
-        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-        bool isFolder = entry->d_type == DT_DIR;
-        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
-            char path[FOLDER_PATH_SIZE + 256];
-            const char* separator = length == 0 || folder[length - 1] == '/' ? "" : "/";
-            const FileFacts facts = sprintf_s(path, "%s%s%s", folder, separator, name) > 0
-                                        ? g_fileOps.inspect(path)
-                                        : FileFacts{false, false, false, false, false};
-            isFolder = facts.exists && facts.directory;
-        }
-        if (isFolder) each(name, context);
-    }
-    closedir(listing);
 }
 
 const char* FolderOfVariable(const char* variable, char (&buffer)[FOLDER_PATH_SIZE]) {

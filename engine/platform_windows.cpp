@@ -156,21 +156,24 @@ const char PATH_SEPARATOR = '\\';
 
 const char* RealPathOf(const char* folder, char (&)[FOLDER_PATH_SIZE]) { return folder; }
 
-void ListSubfolders(const char* folder, void (*each)(const char* name, void* context), void* context) {
+bool ListFolder(const char* folder, ListedEntryFn each, void* context) {
     char pattern[FOLDER_PATH_SIZE];
     const size_t length = std::strlen(folder);
     const bool separated = length > 0 && (folder[length - 1] == '/' || folder[length - 1] == '\\');
-    if (sprintf_s(pattern, "%s%s*", folder, length == 0 || separated ? "" : "\\") < 0) return;
+    if (sprintf_s(pattern, "%s%s*", folder, length == 0 || separated ? "" : "\\") < 0) return false;
     WIN32_FIND_DATAA entry;
     HANDLE listing = FindFirstFileA(pattern, &entry);
-    if (listing == INVALID_HANDLE_VALUE) return;
+    if (listing == INVALID_HANDLE_VALUE) return false;
     do {
         const char* name = entry.cFileName;
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) continue;
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) each(name, context);
+        // Junctions and folder links are not followed: they can lead back up.
+        const bool folderItself = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+                                  (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        each(name, folderItself ? LISTED_FOLDER : LISTED_OTHER, context);
     } while (FindNextFileA(listing, &entry));
     FindClose(listing);
+    return true;
 }
 
 const char* FolderOfVariable(const char* variable, char (&buffer)[FOLDER_PATH_SIZE]) {

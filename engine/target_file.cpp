@@ -63,7 +63,7 @@ using namespace platform;
 const FileOps DEFAULT_FILE_OPS = {Inspect, OpenNative, CloseNative, DescriptorOf, CloseDescriptor, StreamOf,
                                   TellSize, Rewind,     Read,        Write,        Flush,           Commit,
                                   Close,    Remove,     Move,        Allocate,     Release,
-                                  Identify, EntryKindOf};
+                                  Identify, EntryKindOf, ListFolder};
 FileOps g_fileOps = DEFAULT_FILE_OPS;
 
 bool SameFile(const FileIdentity& a, const FileIdentity& b) {

@@ -49,6 +49,15 @@ struct FileIdentity {
     uint64_t size;
 };
 
+// What a folder's listing says of one of its entries, before anyone looks at the entry itself.
+enum ListedKind {
+    LISTED_FOLDER,
+    LISTED_LINK,     // a symbolic link, which may lead to a folder
+    LISTED_UNKNOWN,  // the listing does not tell (DT_UNKNOWN: some file systems never do)
+    LISTED_OTHER,    // a file, a device, or a link that is not to be followed (Windows)
+};
+using ListedEntryFn = void (*)(const char* name, ListedKind kind, void* context);
+
 struct FileOps {
     FileFacts (*inspect)(const char* name);
     // Opens for reading and writing with no sharing at all: while the handle is open no other
@@ -78,6 +87,8 @@ struct FileOps {
     void (*release)(void* buffer);
     FileIdentity (*identify)(const char* name);
     EntryKind (*entryKind)(const char* name);
+    // Calls `each` for every entry of `folder` but "." and ".."; false when it cannot be listed.
+    bool (*listFolder)(const char* folder, ListedEntryFn each, void* context);
 };
 
 // The operations in use; tests may replace entries and put the defaults back.

@@ -13,6 +13,7 @@
 
 #include "game_search.h"
 #include "steam_library_files.h"
+#include "target_file.h"
 #include "test_folder.h"
 
 #ifdef _WIN32
@@ -78,6 +79,69 @@ TEST(GameSearch, LinksBackUpEndAndEachFolderIsListedOnce) {
     GameSearch search;
     SearchBelow(dir.string(), &search);
     EXPECT_EQ(GamesOf(search), (Games{{Under(dir, "again"), "VLMR3.EXE"}}));
+}
+
+// A listing that does not say what its entries are (DT_UNKNOWN, as XFS without ftype gives
+// it): each entry is looked at.
+void ListAsUnknown(const char* name, ListedKind, void* context) {
+    const auto& [each, inner] = *static_cast<std::pair<ListedEntryFn, void*>*>(context);
+    each(name, LISTED_UNKNOWN, inner);
+}
+bool ListingThatDoesNotTell(const char* folder, ListedEntryFn each, void* context) {
+    std::pair<ListedEntryFn, void*> inner(each, context);
+    return DEFAULT_FILE_OPS.listFolder(folder, ListAsUnknown, &inner);
+}
+
+// The walk from `start` four levels deep, each row a tree that a wrong walk gets wrong.
+TEST(GameSearch, WalkRows) {
+    const struct {
+        const char* label;
+        const char* start;  // below the test folder
+        void (*make)(const fs::path& dir);
+        bool listingTellsNothing;
+        Games (*expected)(const fs::path& dir);
+    } rows[] = {
+        // "games" is a string prefix of "games2" but no folder above it: the link is followed.
+        {"link to a sibling whose path is a prefix of the start", "games2",
+         [](const fs::path& dir) {
+             Put(dir / "games/vlmr3.exe");
+             fs::create_directories(dir / "games2");
+             fs::create_directory_symlink(dir / "games", dir / "games2/link");
+         },
+         false, [](const fs::path& dir) { return Games{{Under(dir, "games2/link"), "vlmr3.exe"}}; }},
+        // "z" is reached first at the last level through a link, then directly with levels
+        // to spare: the levels below it are searched then.
+        {"a folder reached deep, then directly with more levels left", "top",
+         [](const fs::path& dir) {
+             fs::create_directories(dir / "top/a/b/c");
+             fs::create_directory_symlink(dir / "top/z", dir / "top/a/b/c/link");
+             Put(dir / "top/z/y/vlmr3.exe");
+         },
+         false, [](const fs::path& dir) { return Games{{Under(dir, "top/z/y"), "vlmr3.exe"}}; }},
+        {"a listing that does not tell folders from files", "top",
+         [](const fs::path& dir) {
+             Put(dir / "top/a/b/Vlmr2.exe");
+             Put(dir / "top/a/vlmr3.exe.bak");
+             fs::create_directories(dir / "elsewhere");
+             Put(dir / "elsewhere/vlmr4.exe");
+             fs::create_directory_symlink(dir / "elsewhere", dir / "top/link");
+         },
+         true,
+         [](const fs::path& dir) {
+             return Games{{Under(dir, "top/a/b"), "Vlmr2.exe"}, {Under(dir, "top/link"), "vlmr4.exe"}};
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        TestFolder folder;
+        const fs::path dir = folder.path();
+        row.make(dir);
+        if (row.listingTellsNothing) g_fileOps.listFolder = ListingThatDoesNotTell;
+        GameSearch search;
+        SearchBelow(Under(dir, row.start), &search);
+        g_fileOps = DEFAULT_FILE_OPS;
+        EXPECT_EQ(GamesOf(search), row.expected(dir));
+    }
 }
 
 // A home as a Steam Deck or a Linux PC has it, with Steam both native and from Flatpak.
