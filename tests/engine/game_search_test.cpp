@@ -92,7 +92,7 @@ bool ListingThatDoesNotTell(const char* folder, ListedEntryFn each, void* contex
     return DEFAULT_FILE_OPS.listFolder(folder, ListAsUnknown, &inner);
 }
 
-// The walk from `start` four levels deep, each row a tree that a wrong walk gets wrong.
+// The walk below `start` as --find DIR makes it, each row a tree that a wrong walk gets wrong.
 TEST(GameSearch, WalkRows) {
     const struct {
         const char* label;
@@ -113,8 +113,8 @@ TEST(GameSearch, WalkRows) {
         // to spare: the levels below it are searched then.
         {"a folder reached deep, then directly with more levels left", "top",
          [](const fs::path& dir) {
-             fs::create_directories(dir / "top/a/b/c");
-             fs::create_directory_symlink(dir / "top/z", dir / "top/a/b/c/link");
+             fs::create_directories(dir / "top/a/b/c/d/e");
+             fs::create_directory_symlink(dir / "top/z", dir / "top/a/b/c/d/e/link");
              Put(dir / "top/z/y/vlmr3.exe");
          },
          false, [](const fs::path& dir) { return Games{{Under(dir, "top/z/y"), "vlmr3.exe"}}; }},

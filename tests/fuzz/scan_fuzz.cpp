@@ -300,7 +300,7 @@ void CandidateSearches(const Bytes& original, uint32_t shift, const std::vector<
             const uint32_t stop = from + stopPick % (end - from + 1);
             uint32_t expected = from;
             while (expected < stop && !fits(f, expected)) ++expected;
-            Expect(FindCandidate(image.data(), size, from, stop, f) == expected, isa,
+            Expect(FindCandidate(isa, image.data(), size, from, stop, f) == expected, isa,
                    "FindCandidate differs from a plain search");
         }
         if (filters.empty() || !FusedSearchAvailable(static_cast<int>(filters.size()))) return;
