@@ -46,8 +46,5 @@ int StatusExitCode(const StatusOutcome& outcome);
 std::string StatusReportText(const StatusOutcome& outcome);
 std::string StatusReportJson(const StatusOutcome& outcome);
 
-// The line a patch report ends with when a rule was already patched.
-extern const char RESTORE_FIRST_LINE[];
-
 // The rule's name in the report: "widescreen", "camera", "fov", "fps".
 const char* RuleName(PatchRule rule);

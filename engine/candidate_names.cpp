@@ -2,10 +2,14 @@
 
 #include "bounded_text.h"
 
-#ifndef _WIN32
-#include <dirent.h>
+#include <algorithm>
+#include <string>
+#include <vector>
 
 #include <cstring>
+
+#ifndef _WIN32
+#include <dirent.h>
 #endif
 
 namespace {
@@ -105,4 +109,34 @@ void SettleCandidateFiles(CandidateFiles* files) {
         if (file.reason == OPEN_NOT_A_FILE) continue;
         if (++names[file.candidate] > 1) files->caseTwins = true;
     }
+}
+
+int NamesInAnyCase(const char* path, char* names, int max, size_t room) {
+    const char* slash = std::strrchr(path, '/');
+    const char* backslash = std::strrchr(path, '\\');
+    if (backslash != nullptr && (slash == nullptr || backslash > slash)) slash = backslash;
+    const char* last = slash != nullptr ? slash + 1 : path;
+    const size_t folderLength = static_cast<size_t>(last - path);
+    auto put = [&](int at, const char* entry) {
+        if (at >= max || folderLength + std::strlen(entry) >= room) return;
+        char* name = names + static_cast<size_t>(at) * room;
+        std::memcpy(name, path, folderLength);
+        std::strcpy(name + folderLength, entry);
+    };
+#ifndef _WIN32
+    std::string folder(path, folderLength);
+    DIR* listing = opendir(folder.empty() ? "." : folder.c_str());
+    if (listing != nullptr) {
+        std::vector<std::string> found;
+        while (const dirent* entry = readdir(listing)) {
+            if (SameButForCase(entry->d_name, last)) found.push_back(entry->d_name);
+        }
+        closedir(listing);
+        std::sort(found.begin(), found.end());
+        for (size_t i = 0; i < found.size(); ++i) put(static_cast<int>(i), found[i].c_str());
+        return static_cast<int>(found.size());
+    }
+#endif
+    put(0, last);
+    return 1;
 }

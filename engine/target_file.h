@@ -51,6 +51,9 @@ enum OpenDisposition {
     // folder or link (even one leading nowhere) makes it fail, so that nothing is ever
     // written through a name someone else laid down.
     CREATE_NEW_ONLY,
+    // The file must be there; opened for reading only, sharing everything, so that a
+    // running game, a read-only file and a read-only file system can still be read.
+    OPEN_EXISTING_READ,
 };
 
 struct FileFacts {
@@ -180,6 +183,9 @@ const HolderSurvey* CurrentHolderSurvey();
 // Opens an existing file for update ("r+b") with no sharing, or returns null and says why.
 // `reason` may be null.
 FILE* OpenForUpdate(const char* name, OpenReason* reason);
+// Opens an existing file for reading only, with every sharing (OPEN_EXISTING_READ), or
+// returns null and says why. `reason` may be null.
+FILE* OpenForReading(const char* name, OpenReason* reason);
 // Creates or truncates a file for writing with no sharing, or returns null and says why.
 FILE* CreateForWriting(const char* name, OpenReason* reason);
 
