@@ -183,7 +183,21 @@ std::string PatchReportText(const PatchOutcome& outcome) {
     if (!reasonLine.empty()) text += reasonLine + "\n";
     const std::string uncheckedLine = UncheckedProcessesLine(report);
     if (!uncheckedLine.empty()) text += uncheckedLine + "\n";
-    if (job.target_name[0] == '\0') return text + "\n" + NoTargetReport(report.files, report.exe);
+    if (job.target_name[0] == '\0') {
+        text += "\n" + NoTargetReport(report.files, report.exe);
+        if (report.look) {
+            PatchOutcome look;
+            look.job = report.look->job;
+            look.report = report.look->report;
+            FormatResultText(look.job, look.resultText);
+            std::string lookText = PatchReportText(look);
+            const std::string header = "Dry run: nothing was written. A real run would show:\n\n";
+            if (lookText.compare(0, header.size(), header) == 0) lookText.erase(0, header.size());
+            text += std::string("\nRead as it is, without writing, ") + look.job.target_name +
+                    " would take this once it can be written:\n\n" + lookText;
+        }
+        return text;
+    }
     if (!RulesRan(job)) return AnyCopyWritten(report) ? text + CopiesText(job, report) : text;
 
     text += "\nrules:\n";
@@ -424,13 +438,14 @@ std::string CopyStateText(const KeptCopies& kept, const CopyCheck& copy, const c
     if (copy.sameFile) return std::string("the same file as ") + target + ", no copy";
     if (copy.unreadable) return "could not be read";
     if (copy.empty) return "empty, no copy";
-    std::string held = kept.OriginalCopy() == &copy ? ", the game unpatched" : "";
-    if (&copy == &kept.Backup() && kept.backupPatched) held = ", patched itself";
-    if (!Compared(kept, copy)) return "not needed: the game is explained from " + std::string(kept.Original().name) + held;
+    std::string held;
+    if (&copy == &kept.Backup() && kept.OriginalCopy() == &copy) held = "; it holds the original";
+    if (&copy == &kept.Backup() && kept.backupPatched) held = "; it is patched itself";
+    if (!Compared(kept, copy)) return "not compared: the original explains the game" + held;
     if (kept.base == &copy) {
         if (copy.model.identical) return "the game holds its bytes" + held;
-        return "the game is a patched form of it (" + std::to_string(copy.model.runs) +
-               (copy.model.runs == 1 ? " run)" : " runs)") + held;
+        return "the game is a patched form of it, " + std::to_string(copy.model.runs) +
+               (copy.model.runs == 1 ? " run away" : " runs away") + held;
     }
     if (copy.model.sizesDiffer) {
         sprintf_s(text, "the game is not a patched form of it: the sizes differ (%lu and %lu bytes)",

@@ -138,26 +138,34 @@ bool ReadFileWhole(const char* name, uint8_t** bytes, uint32_t* size) {
 }
 
 bool NothingShowsPatched(const uint8_t* image, uint32_t size, const PatternPlaces& places, int candidate) {
-    // A missing pattern shows nothing by itself: a game may lack it. The one change that
-    // shows without a copy is a rule's written form that is a pattern of its own, in a game
-    // that lacks the rule's pattern: the 60 FPS rule's cmp edi, 0.
+    // A missing pattern shows nothing by itself: a game may lack it. But a file with none
+    // of the patterns is nothing the rules know, and a rule's written form that is a
+    // pattern of its own, in a game that lacks the rule's pattern, shows the change.
+    bool anyPattern = false;
     for (int i = 0; i < RULE_COUNT; ++i) {
         const PatchRule rule = static_cast<PatchRule>(i);
-        const RuleRow& row = RuleOf(rule);
-        if (!RuleMayRunOn(rule, candidate) || row.kind != VALUE_NONE || !places.offsets[rule].empty()) continue;
-        RuleValue none = {};
-        uint32_t bits = 0;
-        if (!row.encode(none, &bits)) continue;
-        BytePattern written = row.pattern;
-        row.write(written.bytes, row, bits);
-        bool found = false;
-        ScanFast(const_cast<uint8_t*>(image), size, written, [&found](uint8_t*) {
-            found = true;
-            return false;
-        });
-        if (found) return false;
+        if (!RuleMayRunOn(rule, candidate)) continue;
+        if (!places.offsets[rule].empty()) anyPattern = true;
+        uint32_t at = 0;
+        if (places.offsets[rule].empty() && FindWrittenForm(image, size, rule, &at)) return false;
     }
-    return true;
+    return anyPattern;
+}
+
+bool FindWrittenForm(const uint8_t* image, uint32_t size, PatchRule rule, uint32_t* offset) {
+    const RuleRow& row = RuleOf(rule);
+    RuleValue none = {};
+    uint32_t bits = 0;
+    if (row.kind != VALUE_NONE || !row.encode(none, &bits)) return false;
+    BytePattern written = row.pattern;
+    row.write(written.bytes, row, bits);
+    bool found = false;
+    ScanFast(const_cast<uint8_t*>(image), size, written, [&](uint8_t* at) {
+        *offset = static_cast<uint32_t>(at - image);
+        found = true;
+        return false;
+    });
+    return found;
 }
 
 KeptCopies::~KeptCopies() {
@@ -288,6 +296,7 @@ void ModelGameStatus(const char* targetPath, int candidate, const uint8_t* targe
     for (int i = 0; i < RULE_COUNT; ++i) {
         const PatchRule rule = static_cast<PatchRule>(i);
         RuleStatus& rs = status->rules[rule];
+        uint32_t at = 0;
         rs.occurrences = kept.base != nullptr ? kept.base->model.occurrences[rule]
                                               : static_cast<uint32_t>(places.offsets[rule].size());
         RulePlaces(kept, rule, &rs.writes);
@@ -295,6 +304,12 @@ void ModelGameStatus(const char* targetPath, int candidate, const uint8_t* targe
             rs.state = RULE_STATE_PATCHED;
         } else if (rs.occurrences != 0) {
             rs.state = RULE_STATE_ORIGINAL;
+        } else if (kept.base == nullptr && RuleMayRunOn(rule, candidate) && FindWrittenForm(target, size, rule, &at)) {
+            // With nothing to explain the game from, the one change that shows by itself.
+            rs.state = RULE_STATE_PATCHED;
+            uint32_t bits = 0;
+            RuleOf(rule).encode(RuleValue(), &bits);
+            rs.writes.push_back(RuleWrite{rule, at, bits, 0});
         } else {
             // Where nothing explains the game, a missing pattern may be a rule's change.
             rs.state = kept.gameKnown ? RULE_STATE_NOT_FOUND : RULE_STATE_UNKNOWN;

@@ -85,6 +85,9 @@ void CheckKeptCopies(const char* targetPath, int candidate, const uint8_t* targe
 // With no copy to explain it from: whether nothing shows the image patched. `places` are
 // the image's own.
 bool NothingShowsPatched(const uint8_t* image, uint32_t size, const PatternPlaces& places, int candidate);
+// Where a rule without a value has left its written form (the 60 FPS rule's cmp edi, 0),
+// which tells its change without a copy; false when it is not there.
+bool FindWrittenForm(const uint8_t* image, uint32_t size, PatchRule rule, uint32_t* offset);
 
 // The places (hit offsets) at which the model of the game puts `rule`'s writes, with the
 // bits each holds; none when no copy explains the game.

@@ -209,10 +209,20 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
     bool applied[RULE_COUNT] = {};
 
     HolderSurvey survey;
-    ProbeCandidates(r.exe, &survey, job->target_name, r.candidates, &r.files, dryRun);
+    ProbeCandidates(r.exe, &survey, job->target_name, r.candidates, &r.files, r.readOnlyProbe);
     r.uncheckedProcesses = survey.UncheckedProcesses();
     if (job->target_name[0] == '\0') {
         FormatNoTargetText(r.candidates, job->failure_text);
+        if (dryRun && report != nullptr && !r.readOnlyProbe) {
+            auto look = std::make_shared<ReadOnlyLook>();
+            look->job = *job;
+            look->job.target_name[0] = look->job.failure_text[0] = '\0';
+            look->report.dryRun = true;
+            look->report.exe = r.exe;
+            look->report.readOnlyProbe = true;
+            RunPatchJob(&look->job, &look->report);
+            if (look->job.target_name[0] != '\0') r.look = look;
+        }
         return;
     }
 
@@ -265,7 +275,7 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
         sprintf_s(job->failure_text, "Nothing was changed!\r\n\r\n%s is\r\nthe same file as %s.", originalName, name);
         return Stop(target, image);
     }
-    if (!dryRun && !MayReplace(backupName)) {
+    if (!MayReplace(backupName)) {
         ReportBackupFailure(backupName, false, job);
         return Stop(target, image);
     }
