@@ -17,7 +17,7 @@
 #include "exit_codes.h"
 #include "find_command.h"
 #include "patch_command.h"
-#include "patch_worker.h"
+#include "candidates.h"
 #include "report_output.h"
 #include "restore.h"
 #include "system_dlls.h"
@@ -41,7 +41,7 @@ void Complain(const std::string& line) { std::fputs(("velmora-patch: " + line + 
 // A run refused before it began: the line on stderr, and with --json its one object.
 int Refuse(const CliOptions& options, const std::string& error, bool withUsage) {
     Complain(error);
-    if (withUsage) std::fputs(USAGE_LINES, stderr);
+    if (withUsage) std::fputs(UsageLines().c_str(), stderr);
     if (options.json) Print(ErrorJson(error, EXIT_USAGE));
     return EXIT_USAGE;
 }
@@ -98,7 +98,7 @@ int Run(int argc, char** argv) {
     std::string error;
     if (!ParseArguments(argc - 1, argv + 1, &options, &error)) return Refuse(options, error, true);
     switch (options.command) {
-        case CLI_HELP: Print(options.json ? HelpJson(HELP_TEXT) : HELP_TEXT); return EXIT_DONE;
+        case CLI_HELP: Print(options.json ? HelpJson(HelpText().c_str()) : HelpText()); return EXIT_DONE;
         case CLI_VERSION:
             Print(options.json ? VersionJson() : "velmora-patch " VELMORA_PATCH_VERSION "\n");
             return EXIT_DONE;

@@ -11,8 +11,6 @@
 
 namespace {
 
-const char* const RULE_NAMES[RULE_COUNT] = {"widescreen", "camera", "fov", "fps"};
-
 // The window's texts end their lines with CRLF; a terminal and a script want plain ones.
 std::string PlainLines(const char* text) {
     std::string lines;
@@ -169,8 +167,6 @@ std::string JsonCandidates(const CandidateFiles& files) {
 
 }  // namespace
 
-const char* RuleName(PatchRule rule) { return RULE_NAMES[rule]; }
-
 std::string PatchReportText(const PatchOutcome& outcome) {
     const PatchJob& job = outcome.job;
     const JobReport& report = outcome.report;
@@ -203,7 +199,7 @@ std::string PatchReportText(const PatchOutcome& outcome) {
     text += "\nrules:\n";
     for (int rule = 0; rule < RULE_COUNT; ++rule) {
         const RuleReport& rr = report.rules[rule];
-        text += std::string("  ") + RULE_NAMES[rule] + ": ";
+        text += std::string("  ") + RULE_TABLE[rule].name + ": ";
         if (rr.reason != RULE_USED) {
             text += std::string(RuleReasonText(rr.reason)) + "\n";
             continue;
@@ -237,8 +233,8 @@ std::string PatchReportJson(const PatchOutcome& outcome) {
         for (int rule = 0; rule < RULE_COUNT; ++rule) {
             const RuleReport& rr = report.rules[rule];
             json += rule == 0 ? "\n" : ",\n";
-            json += std::string("    {\"rule\": \"") + RULE_NAMES[rule] + "\", \"line\": " +
-                    JsonString(RuleStatusLine(job, static_cast<PatchRule>(rule))) + ", \"reason\": " +
+            json += std::string("    {\"rule\": \"") + RULE_TABLE[rule].name + "\", \"line\": " +
+                    JsonString(job.status[rule]) + ", \"reason\": " +
                     JsonTextOrNull(RuleReasonText(rr.reason)) + ", \"reason_code\": " +
                     JsonTextOrNull(RuleReasonCode(rr.reason)) + ", \"replaces\": " +
                     (rr.replaced ? RuleValueJson(static_cast<PatchRule>(rule), rr.replacedBits) : std::string("null")) +
@@ -370,7 +366,8 @@ std::string TypedValue(PatchRule rule, uint32_t bits) {
 std::string ValueWords(PatchRule rule, uint32_t bits) {
     const RuleRow& row = RuleOf(rule);
     RuleValue shown = {};
-    row.readBack(bits, &shown);
+    uint32_t stored = 0;
+    row.readBack(bits, &shown, &stored);
     char text[64];
     switch (rule) {
     case RULE_WIDESCREEN: {
@@ -411,7 +408,8 @@ std::string RuleValueText(PatchRule rule, const RuleStatus& rs) {
 // The value for scripts: the first place's, as a number (true for a rule without a value).
 std::string RuleValueJson(PatchRule rule, uint32_t bits) {
     RuleValue shown = {};
-    RuleOf(rule).readBack(bits, &shown);
+    uint32_t stored = 0;
+    RuleOf(rule).readBack(bits, &shown, &stored);
     char text[64];
     switch (rule) {
     case RULE_WIDESCREEN:
@@ -483,7 +481,7 @@ std::string StatusReportText(const StatusOutcome& outcome) {
     for (int i = 0; i < RULE_COUNT; ++i) {
         const PatchRule rule = static_cast<PatchRule>(i);
         const RuleStatus& rs = status.rules[rule];
-        text += std::string("  ") + RULE_NAMES[rule] + ": " + RULE_STATE_WORDS[rs.state];
+        text += std::string("  ") + RULE_TABLE[rule].name + ": " + RULE_STATE_WORDS[rs.state];
         switch (rs.state) {
         case RULE_STATE_ORIGINAL:
             text += ", " + std::to_string(rs.occurrences) + (rs.occurrences == 1 ? " occurrence" : " occurrences");
@@ -539,7 +537,7 @@ std::string StatusReportJson(const StatusOutcome& outcome) {
             const PatchRule rule = static_cast<PatchRule>(i);
             const RuleStatus& rs = status.rules[rule];
             json += i == 0 ? "\n" : ",\n";
-            json += std::string("    {\"rule\": \"") + RULE_NAMES[rule] + "\", \"state\": \"" + RULE_STATE_CODES[rs.state] +
+            json += std::string("    {\"rule\": \"") + RULE_TABLE[rule].name + "\", \"state\": \"" + RULE_STATE_CODES[rs.state] +
                     "\", \"occurrences\": " + std::to_string(rs.occurrences) + ", \"value\": " +
                     (rs.state == RULE_STATE_PATCHED ? RuleValueJson(rule, rs.writes[0].bits) : std::string("null")) +
                     ", \"as_typed\": " + (rs.state == RULE_STATE_PATCHED && !TypedValue(rule, rs.writes[0].bits).empty()

@@ -46,5 +46,3 @@ int StatusExitCode(const StatusOutcome& outcome);
 std::string StatusReportText(const StatusOutcome& outcome);
 std::string StatusReportJson(const StatusOutcome& outcome);
 
-// The rule's name in the report: "widescreen", "camera", "fov", "fps".
-const char* RuleName(PatchRule rule);

@@ -131,9 +131,9 @@ private:
             if (row.firstHitOnly) break;
         }
         if (!valueFound) return false;
-        const uint32_t bits = ReadSpan(target_ + valueAt, row);
         RuleValue shown;
-        if (!row.readBack(bits, &shown)) return false;
+        uint32_t bits = 0;
+        if (!row.readBack(ReadSpan(target_ + valueAt, row), &shown, &bits)) return false;
 
         std::vector<uint32_t> marked;
         std::vector<RuleWrite> made;

@@ -4,58 +4,12 @@
 #include <vector>
 
 #include "bounded_text.h"
-#include "feature_toggles.h"
-#include "rule_table.h"
-#include "candidate_names.h"
+#include "candidates.h"
 #include "job_report.h"
 #include "patch_rules.h"
 #include "patch_state.h"
 #include "result_text.h"
 #include "target_file.h"
-
-const char* const TARGET_CANDIDATES[TARGET_CANDIDATE_COUNT] = {
-    "Vlmr2.exe", "v2plus.exe", "vlmr3.exe", "vm3plus.exe", "vlmr4.exe", "PCVlmr5.exe",
-};
-
-namespace {
-
-// Who holds each listed candidate and its .bak and .orig, in one look at the other
-// processes, put in effect for the opens of the run. The names as they are spelt on the
-// disk: the copies take the same spelling.
-void SurveyListedCandidates(const CandidateFiles& files, HolderSurvey* survey) {
-    static const char* const COPIES[] = {"", ".bak", ".orig"};
-    for (int i = 0; i < files.count; ++i) {
-        for (const char* suffix : COPIES) {
-            char name[PATCH_TEXT_SIZE];
-            if (strcpy_s(name, files.files[i].name) == 0 && strcat_s(name, suffix) == 0) survey->Add(name);
-        }
-    }
-    survey->Take();
-}
-
-}  // namespace
-
-// Every name that opens replaces the one before, so the last openable name is the target.
-// Why each of the others would not open is kept for the player.
-void ProbeCandidates(const char* exe, HolderSurvey* survey, char (&targetName)[PATCH_TEXT_SIZE],
-                     OpenReason (&reasons)[TARGET_CANDIDATE_COUNT], CandidateFiles* found, bool readOnly) {
-    CandidateFiles own;
-    CandidateFiles& files = found != nullptr ? *found : own;
-    ListCandidateNames(".", exe, &files);
-    if (survey != nullptr) SurveyListedCandidates(files, survey);
-    for (OpenReason& reason : reasons) reason = OPEN_MISSING;
-    char opened[PATCH_TEXT_SIZE] = {};
-    for (int i = 0; i < files.count; ++i) {
-        CandidateFile& file = files.files[i];
-        FILE* probe = readOnly ? OpenForReading(file.name, &file.reason) : OpenForUpdate(file.name, &file.reason);
-        reasons[file.candidate] = file.reason;
-        if (probe == nullptr) continue;
-        g_fileOps.close(probe);
-        strcpy_s(opened, file.name);
-    }
-    SettleCandidateFiles(&files);
-    if (opened[0] != '\0' && !files.caseTwins) strcpy_s(targetName, opened);
-}
 
 namespace {
 
@@ -139,12 +93,8 @@ namespace {
 
 // The bits a rule asked for in this job would write; false when it does not run.
 bool AskedBits(const PatchJob& job, PatchRule rule, uint32_t* bits) {
-    const unsigned char on[RULE_COUNT] = {g_bWidescreen, g_bCameraDistance, g_bFieldOfView, g_bFps60};
-    if (on[rule] == 0) return false;
-    RuleValue value = {};
-    value.ratio = job.aspect_ratio;
-    value.whole = rule == RULE_CAMERA ? job.camera_distance : job.fov_width;
-    return RuleOf(rule).encode(value, bits);
+    const RuleRequest& request = job.requests[rule];
+    return request.on && RuleOf(rule).encode(request.value, bits);
 }
 
 // A rule asked for with another value than the game holds at its places: the new value goes
@@ -178,7 +128,7 @@ void WriteNewValues(uint8_t* image, const KeptCopies& kept, PatchJob* job, bool 
         }
         if (report.replaced) {
             report.reason = RULE_USED;
-            strcpy_s(RuleStatusLine(*job, rule), row.okText);
+            strcpy_s(job->status[rule], row.okText);
             applied[rule] = true;
         } else if (report.reason == RULE_PATTERN_NOT_FOUND && anyPlace) {
             report.reason = RULE_ALREADY_PATCHED;
@@ -205,12 +155,12 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
     JobReport ownReport;
     JobReport& r = report != nullptr ? *report : ownReport;
     const bool dryRun = r.dryRun;
-    const RuleValues values = {job->aspect_ratio, job->camera_distance, job->fov_width};
     bool applied[RULE_COUNT] = {};
 
     HolderSurvey survey;
     ProbeCandidates(r.exe, &survey, job->target_name, r.candidates, &r.files, r.readOnlyProbe);
     r.uncheckedProcesses = survey.UncheckedProcesses();
+    job->candidate = CandidateIndexOf(job->target_name);
     if (job->target_name[0] == '\0') {
         FormatNoTargetText(r.candidates, job->failure_text);
         if (dryRun && report != nullptr && !r.readOnlyProbe) {
@@ -243,7 +193,7 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
     // The copies, found in any case, and the model of the game from them: judged before
     // this run's backup replaces the last one.
     KeptCopies kept;
-    CheckKeptCopies(name, CandidateIndexOf(name), image, size, &kept);
+    CheckKeptCopies(name, job->candidate, image, size, &kept);
     const CopyCheck& originalCopy = kept.Original();
     const CopyCheck& backupCopy = kept.Backup();
     char backupName[PATCH_TEXT_SIZE];
@@ -341,7 +291,7 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
     }
     r.backupWritten = true;
 
-    ApplyPatchRules(image, size, values, job, applied, SCAN_FAST, r.rules);
+    ApplyPatchRules(image, size, job, applied, SCAN_FAST, r.rules);
     if (report != nullptr) WriteNewValues(image, kept, job, applied, r.rules);
 
     bool writtenBack = true;
@@ -358,9 +308,8 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
                   name, backupName);
     }
 
-    for (int i = 0; i < RULE_COUNT; ++i) {
-        const PatchRule rule = static_cast<PatchRule>(i);
-        if (!applied[rule]) strcpy_s(RuleStatusLine(*job, rule), RuleNotUsedText(rule));
+    for (int rule = 0; rule < RULE_COUNT; ++rule) {
+        if (!applied[rule]) strcpy_s(job->status[rule], RULE_TABLE[rule].notUsedText);
     }
 }
 

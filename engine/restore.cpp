@@ -9,6 +9,7 @@
 #endif
 
 #include "bounded_text.h"
+#include "candidates.h"
 #include "patch_worker.h"
 #include "rule_table.h"
 #include "result_text.h"

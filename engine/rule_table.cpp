@@ -21,8 +21,9 @@ bool EncodeAspect(const RuleValue& value, uint32_t* bits) {
     return value.ratio != 0.0f;  // -0.0 too
 }
 
-bool ReadAspect(uint32_t bits, RuleValue* shown) {
-    std::memcpy(&shown->ratio, &bits, sizeof bits);
+bool ReadAspect(uint32_t held, RuleValue* shown, uint32_t* bits) {
+    std::memcpy(&shown->ratio, &held, sizeof held);
+    *bits = held;
     return shown->ratio != 0.0f;
 }
 
@@ -31,9 +32,10 @@ bool EncodeCameraDistance(const RuleValue& value, uint32_t* bits) {
     return *bits != 0;
 }
 
-bool ReadCameraDistance(uint32_t bits, RuleValue* shown) {
-    shown->whole = static_cast<int32_t>(bits);
-    return bits != 0;
+bool ReadCameraDistance(uint32_t held, RuleValue* shown, uint32_t* bits) {
+    shown->whole = static_cast<int32_t>(held);
+    *bits = held;
+    return held != 0;
 }
 
 // mov eax, imm32 over mov eax, [address]: the opcode, then the constant in the low three
@@ -43,9 +45,12 @@ bool EncodeFovWidth(const RuleValue& value, uint32_t* bits) {
     return value.whole != 0;
 }
 
-bool ReadFovConstant(uint32_t bits, RuleValue* shown) {
-    shown->whole = static_cast<int32_t>(bits >> 8);
-    return (bits & 0xFFu) == 0xB8u;
+// The constant after the opcode; what is there in place of the opcode is left to the
+// exact check to find different.
+bool ReadFovConstant(uint32_t held, RuleValue* shown, uint32_t* bits) {
+    shown->whole = static_cast<int32_t>(held >> 8);
+    *bits = (held & ~0xFFu) | 0xB8u;
+    return true;
 }
 
 // cmp edi, 2 becomes cmp edi, 0.
@@ -54,7 +59,7 @@ bool EncodeFps(const RuleValue&, uint32_t* bits) {
     return true;
 }
 
-bool ReadFps(uint32_t bits, RuleValue*) { return bits == 0; }
+bool ReadFps(uint32_t, RuleValue*, uint32_t* bits) { return EncodeFps(RuleValue(), bits); }
 
 }  // namespace
 
@@ -159,7 +164,9 @@ const RuleRow RULE_TABLE[RULE_COUNT] = {
 };
 
 bool RuleMayRunOn(PatchRule rule, int candidate) {
-    return candidate >= 0 && candidate < 32 && (RuleOf(rule).candidates & (1u << candidate)) != 0;
+    const unsigned candidates = RuleOf(rule).candidates;
+    if (candidates == EVERY_GAME) return true;
+    return candidate >= 0 && candidate < 32 && (candidates & (1u << candidate)) != 0;
 }
 
 uint32_t ReadSpan(const uint8_t* at, const RuleRow& row) {
@@ -168,3 +175,10 @@ uint32_t ReadSpan(const uint8_t* at, const RuleRow& row) {
     return bits;
 }
 
+int32_t FovConstant(int32_t width) {
+    // The stores force the width and the quotient to single precision, which the x87 unit
+    // of the 32-bit build would otherwise keep in a wider register.
+    volatile float w = static_cast<float>(width);
+    volatile float quotient = w / GAME_ASPECT;
+    return static_cast<int32_t>(quotient);
+}

@@ -8,7 +8,7 @@
 
 #include "byte_scan.h"
 
-#include "patch_rules.h"
+enum PatchRule { RULE_WIDESCREEN, RULE_CAMERA, RULE_FOV, RULE_FPS, RULE_COUNT };
 
 // What the player gives a rule.
 enum RuleValueKind {
@@ -31,6 +31,10 @@ struct RuleRequest {
 };
 
 // The bytes of a hit that a rule may rewrite.
+struct RuleWriteSpan {
+    uint8_t offset;
+    uint8_t length;  // at most 4: the span holds the bits of one 32-bit value
+};
 
 struct RuleRow;
 
@@ -50,9 +54,10 @@ struct RuleRow {
     // value", and the rule does not run.
     bool (*encode)(const RuleValue& value, uint32_t* bits);
     RuleWriter write;
-    // The bits a hit holds within the span, as the writer stored them, back into the value
-    // --status shows; false when this rule never writes those bits.
-    bool (*readBack)(uint32_t bits, RuleValue* shown);
+    // The bits a hit holds within the span, read back into the value --status shows, and
+    // the bits the writer stores for that value; false when they hold no value the rule
+    // takes (its guard).
+    bool (*readBack)(uint32_t held, RuleValue* shown, uint32_t* bits);
 
     // The candidates (bit i: TARGET_CANDIDATES[i]) the rule may run on.
     unsigned candidates;
@@ -82,9 +87,12 @@ extern const RuleRow RULE_TABLE[RULE_COUNT];
 
 inline const RuleRow& RuleOf(PatchRule rule) { return RULE_TABLE[rule < RULE_COUNT ? rule : RULE_WIDESCREEN]; }
 
-// Whether `rule` may run on TARGET_CANDIDATES[candidate]; -1 (no candidate) allows none.
+// Whether `rule` may run on TARGET_CANDIDATES[candidate]. With -1 (no game known) only the
+// rules that may run on every game may.
 bool RuleMayRunOn(PatchRule rule, int candidate);
 
 // The little-endian bits of `row`'s span at the hit `at`.
 uint32_t ReadSpan(const uint8_t* at, const RuleRow& row);
 
+// The immediate the FOV rule loads: width / 1.3333334 in single precision, truncated.
+int32_t FovConstant(int32_t width);

@@ -1,6 +1,5 @@
 #include "subclass.h"
 
-#include "feature_toggles.h"
 #include "painting.h"
 #include "ui_globals.h"
 
@@ -18,10 +17,10 @@ void RemoveSubclass(HWND hwnd, WNDPROC previous) {
 }
 
 unsigned char* FeatureToggleOf(HWND box) {
-    if (box == g_hToggleCamera) return &g_bCameraDistance;
-    if (box == g_hToggleFov) return &g_bFieldOfView;
-    if (box == g_hToggleWidescreen) return &g_bWidescreen;
-    if (box == g_hToggleFps) return &g_bFps60;
+    if (box == g_hToggleCamera) return &g_bFeatureToggles[RULE_CAMERA];
+    if (box == g_hToggleFov) return &g_bFeatureToggles[RULE_FOV];
+    if (box == g_hToggleWidescreen) return &g_bFeatureToggles[RULE_WIDESCREEN];
+    if (box == g_hToggleFps) return &g_bFeatureToggles[RULE_FPS];
     return nullptr;
 }
 

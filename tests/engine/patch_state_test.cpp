@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "feature_toggles.h"
+#include "candidate_names.h"
 #include "patch_rules.h"
 #include "candidate_names.h"
 #include "game_model.h"
@@ -143,9 +143,9 @@ TEST(PatchedForm, ReadsBackTheValuesTheRulesWrote) {
     ToggleScope toggles(true, true, true, true);
     PatchJob job = MakeJob(16.0f / 9.0f, 2000, 1920);
     std::strcpy(job.target_name, "vlmr3.exe");
+    job.candidate = CandidateIndexOf(job.target_name);
     bool applied[RULE_COUNT] = {};
-    ApplyPatchRules(target.data(), static_cast<uint32_t>(target.size()), {job.aspect_ratio, 2000, 1920}, &job,
-                    applied);
+    ApplyPatchRules(target.data(), static_cast<uint32_t>(target.size()), &job, applied);
     const GameModel form = Check(target, copy);
     ASSERT_TRUE(form.fits);
     EXPECT_FLOAT_EQ(AspectOfBits(WriteOf(form, RULE_WIDESCREEN).bits), 16.0f / 9.0f);
@@ -186,10 +186,10 @@ TEST(PatchedForm, EveryPatchRunFitsItsCopy) {
         ToggleScope toggles(c.toggles[0], c.toggles[1], c.toggles[2], c.toggles[3]);
         PatchJob job = MakeJob(c.aspect, c.camera, c.fov);
         std::strcpy(job.target_name, "vlmr3.exe");
+        job.candidate = CandidateIndexOf(job.target_name);
         Bytes target = c.copy;
         bool applied[RULE_COUNT] = {};
-        ApplyPatchRules(target.data(), static_cast<uint32_t>(target.size()), {c.aspect, c.camera, c.fov}, &job,
-                        applied);
+        ApplyPatchRules(target.data(), static_cast<uint32_t>(target.size()), &job, applied);
         const GameModel form = Check(target, c.copy);
         EXPECT_TRUE(form.fits) << c.name << " first difference " << form.firstUnexplained;
     }
@@ -199,7 +199,7 @@ TEST(PatchedForm, EveryPatchRunFitsItsCopy) {
         PatchJob job = MakeJob(madeAspect, 2000, 0);
         Bytes target = madeByAnEarlierRule;
         bool applied[RULE_COUNT] = {};
-        ApplyPatchRules(target.data(), static_cast<uint32_t>(target.size()), {madeAspect, 2000, 0}, &job, applied);
+        ApplyPatchRules(target.data(), static_cast<uint32_t>(target.size()), &job, applied);
         ASSERT_EQ(target[16], 0xD0);
         const GameModel form = Check(target, madeByAnEarlierRule);
         EXPECT_TRUE(form.Patched(RULE_CAMERA));
@@ -280,7 +280,7 @@ TEST(PatchedForm, SameSizeUpdateOfAnAddressDoesNotFit) {
     ToggleScope toggles(true, false, false, false);
     PatchJob job = MakeJob(16.0f / 9.0f, 0, 0);
     bool applied[RULE_COUNT] = {};
-    ApplyPatchRules(v2.data(), static_cast<uint32_t>(v2.size()), {job.aspect_ratio, 0, 0}, &job, applied);
+    ApplyPatchRules(v2.data(), static_cast<uint32_t>(v2.size()), &job, applied);
     const GameModel form = Check(v2, v1);
     EXPECT_FALSE(form.fits);
     // Bytes 33..34 are no FOV constant: the rule would have written B8 before them.

@@ -3,7 +3,7 @@
 // the file and of its folder.
 #ifndef _WIN32
 
-#include "target_file_system.h"
+#include "platform.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -134,7 +134,7 @@ bool OfAnotherUser(const char* process) {
 // names it as this /proc knows it: in a PID namespace without a /proc of its own, getpid()
 // gives another number than the folder under which this process shows. Returns the number
 // of processes that could not be looked at, or -1 when /proc cannot be read.
-int MarkHolders(File* files, int count) {
+int WalkProcesses(File* files, int count) {
     char self[32] = {};
     const ssize_t selfLength = readlink("/proc/self", self, sizeof self - 1);
     if (selfLength <= 0) return -1;
@@ -152,8 +152,6 @@ int MarkHolders(File* files, int count) {
     return unchecked;
 }
 
-const HolderSurvey* g_survey = nullptr;
-
 bool FillFile(const struct stat& facts, const char* name, File* file) {
     file->volume = static_cast<uint64_t>(facts.st_dev);
     file->index = static_cast<uint64_t>(facts.st_ino);
@@ -168,12 +166,12 @@ bool FillFile(const struct stat& facts, const char* name, File* file) {
 bool HeldByAnotherProcess(const struct stat& facts, const char* name) {
     File file = {};
     FillFile(facts, name, &file);
-    if (g_survey != nullptr) {
+    if (const HolderSurvey* survey = CurrentHolderSurvey()) {
         bool covered = false;
-        const bool held = g_survey->Holds(file.volume, file.index, &covered);
+        const bool held = survey->Holds(file.volume, file.index, &covered);
         if (covered) return held;
     }
-    MarkHolders(&file, 1);
+    WalkProcesses(&file, 1);
     return file.held;
 }
 
@@ -184,41 +182,18 @@ bool HeldByAnotherProcess(const char* name) {
 
 }  // namespace
 
-HolderSurvey::~HolderSurvey() {
-    if (g_survey == this) g_survey = nullptr;
-}
+namespace platform {
 
-bool HolderSurvey::Add(const char* name) {
+bool SurveyedFile(const char* name, HolderSurvey::File* file) {
     struct stat facts;
-    if (stat(name, &facts) != 0 || !S_ISREG(facts.st_mode)) return true;
-    for (int i = 0; i < count_; ++i) {
-        if (files_[i].volume == facts.st_dev && files_[i].index == facts.st_ino) return true;
-    }
-    if (count_ == MAX_FILES) return false;
-    return FillFile(facts, name, &files_[count_++]);
+    return stat(name, &facts) == 0 && S_ISREG(facts.st_mode) && FillFile(facts, name, file);
 }
 
-void HolderSurvey::Take() {
-    unchecked_ = MarkHolders(files_, count_);
-    taken_ = true;
-    g_survey = this;
-}
+int MarkHolders(HolderSurvey::File* files, int count) { return WalkProcesses(files, count); }
 
-bool HolderSurvey::Holds(uint64_t volume, uint64_t index, bool* covered) const {
-    *covered = false;
-    if (!taken_) return false;
-    for (int i = 0; i < count_; ++i) {
-        if (files_[i].volume == volume && files_[i].index == index) {
-            *covered = true;
-            return files_[i].held;
-        }
-    }
-    return false;
-}
+}  // namespace platform
 
-const HolderSurvey* CurrentHolderSurvey() { return g_survey; }
-
-namespace system_files {
+namespace platform {
 
 FileFacts Inspect(const char* name) {
     struct stat facts;
@@ -344,9 +319,9 @@ bool TellSize(FILE* file, uint64_t* size) {
     return true;
 }
 
-const char* ReadOnlyHint() { return "Make it writable: chmod u+w \"<path>\""; }
+const char READ_ONLY_HINT[] = "Make it writable: chmod u+w \"<path>\"";
 
-}  // namespace system_files
+}  // namespace platform
 
 bool HintPathOf(const char* name, char (&path)[PATCH_TEXT_SIZE]) {
     if (name[0] == '/') return strcpy_s(path, name) == 0;

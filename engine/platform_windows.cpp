@@ -2,7 +2,7 @@
 // descriptors over them, write-through moves.
 #ifdef _WIN32
 
-#include "target_file_system.h"
+#include "platform.h"
 
 #include <windows.h>
 #include <fcntl.h>
@@ -10,7 +10,7 @@
 
 #include "bounded_text.h"
 
-namespace system_files {
+namespace platform {
 
 FileFacts Inspect(const char* name) {
     const DWORD attributes = GetFileAttributesA(name);
@@ -101,23 +101,17 @@ EntryKind EntryKindOf(const char* name) {
     return ENTRY_FILE;
 }
 
-const char* ReadOnlyHint() { return "Clear its read-only attribute."; }
+const char READ_ONLY_HINT[] = "Clear its read-only attribute.";
 
-}  // namespace system_files
+// Sharing modes do what the survey does natively: it covers no file.
+bool SurveyedFile(const char*, HolderSurvey::File*) { return false; }
+int MarkHolders(HolderSurvey::File*, int) { return 0; }
+
+}  // namespace platform
 
 // The Windows hints name no file.
 bool HintPathOf(const char* name, char (&path)[PATCH_TEXT_SIZE]) { return strcpy_s(path, name) == 0; }
 
-
-// Sharing modes do what the survey does natively.
-HolderSurvey::~HolderSurvey() {}
-bool HolderSurvey::Add(const char*) { return true; }
-void HolderSurvey::Take() { taken_ = true; }
-bool HolderSurvey::Holds(uint64_t, uint64_t, bool* covered) const {
-    *covered = false;
-    return false;
-}
-const HolderSurvey* CurrentHolderSurvey() { return nullptr; }
 
 unsigned long LastSystemError() { return GetLastError(); }
 void ClearSystemError() { SetLastError(0); }
