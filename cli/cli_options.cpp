@@ -67,10 +67,10 @@ const OptionRow TRAILING_OPTIONS[] = {
     {"--version", 'V', NO_VALUE, nullptr, CLI_VERSION, WITH_ANY, nullptr, "show the version"},
 };
 
-// The whole table: the leading options, each rule's, the trailing ones.
-const std::vector<OptionRow>& Options() {
-    static std::vector<OptionRow> options;
-    if (!options.empty()) return options;
+// The whole table: the leading options, each rule's, the trailing ones. Made on each call:
+// a kept one would need a guarded static, which brings in the runtime's threads.
+std::vector<OptionRow> Options() {
+    std::vector<OptionRow> options;
     for (const OptionRow& row : LEADING_OPTIONS) options.push_back(row);
     for (int rule = 0; rule < RULE_COUNT; ++rule) {
         const RuleRow& r = RULE_TABLE[rule];
@@ -88,18 +88,18 @@ const std::vector<OptionRow>& Options() {
     return options;
 }
 
-int OptionCount() { return static_cast<int>(Options().size()); }
-
 int IdOf(const char* name) {
-    for (int id = 0; id < OptionCount(); ++id) {
-        if (std::strcmp(Options()[id].name, name) == 0) return id;
+    const std::vector<OptionRow> rows = Options();
+    for (size_t id = 0; id < rows.size(); ++id) {
+        if (std::strcmp(rows[id].name, name) == 0) return static_cast<int>(id);
     }
     return -1;
 }
 
 int FindOption(const std::string& name) {
-    for (int id = 0; id < OptionCount(); ++id) {
-        const OptionRow& row = Options()[id];
+    const std::vector<OptionRow> rows = Options();
+    for (int id = 0; id < static_cast<int>(rows.size()); ++id) {
+        const OptionRow& row = rows[id];
         if (name == row.name) return id;
         if (row.shortName != 0 && name.size() == 2 && name[0] == '-' && name[1] == row.shortName) return id;
     }
@@ -140,7 +140,8 @@ const char* CommandOptionOf(CliCommand command) {
 
 std::string RefusedValue(const char* option, const std::string& value) {
     const int id = FindOption(option);
-    const char* takes = id >= 0 && Options()[id].takes != nullptr ? Options()[id].takes : "a value it takes";
+    const std::vector<OptionRow> rows = Options();
+    const char* takes = id >= 0 && rows[id].takes != nullptr ? rows[id].takes : "a value it takes";
     return std::string(option) + ": " + Quoted(value) + " is not " + takes;
 }
 
@@ -151,8 +152,8 @@ bool ParseArguments(int argc, const char* const* argv, CliOptions* options, std:
         if (std::strcmp(argv[i], "--json") == 0) options->json = true;
     }
 
-    const std::vector<OptionRow>& rows = Options();
-    const int rowCount = OptionCount();
+    const std::vector<OptionRow> rows = Options();
+    const int rowCount = static_cast<int>(rows.size());
     std::vector<char> seen(rowCount, 0);
     std::vector<std::string> values(rowCount);
     bool optionsEnded = false;

@@ -6,13 +6,8 @@
 #include <cstring>
 #include <string>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "cli_options.h"
+#include "console_platform.h"
 #include "console_text.h"
 #include "exit_codes.h"
 #include "find_command.h"
@@ -20,7 +15,6 @@
 #include "candidates.h"
 #include "report_output.h"
 #include "restore.h"
-#include "system_dlls.h"
 #include "version.h"
 
 namespace {
@@ -47,13 +41,9 @@ int Refuse(const CliOptions& options, const std::string& error, bool withUsage) 
 }
 
 bool EnterFolder(const std::string& dir, std::string* error) {
-#ifdef _WIN32
-    if (SetCurrentDirectoryA(dir.c_str())) return true;
-    *error = "cannot enter the folder " + Quoted(dir);
-#else
-    if (chdir(dir.c_str()) == 0) return true;
-    *error = "cannot enter the folder " + Quoted(dir) + ": " + std::strerror(errno);
-#endif
+    std::string why;
+    if (console::EnterFolder(dir, &why)) return true;
+    *error = "cannot enter the folder " + Quoted(dir) + (why.empty() ? "" : ": " + why);
     return false;
 }
 
@@ -115,40 +105,17 @@ int Run(int argc, char** argv) {
     return options.command == CLI_RESTORE ? Restore(options) : Patch(options);
 }
 
-#ifdef _WIN32
-// Started by a double click, the program has a console of its own, which closes the moment
-// it ends: the player would not read a word. Started from a shell, it shares the shell's
-// console (two processes or more) and must not wait; with its input not a console (a
-// script's pipe or file) there is no one to press Enter either.
-bool OwnsItsConsole() {
-    DWORD processes[2];
-    DWORD mode = 0;
-    return GetConsoleProcessList(processes, 2) == 1 && GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode);
-}
-
-void WaitForEnter() {
-    std::fputs("\nPress Enter to close this window.", stderr);
-    std::fflush(stderr);
-    for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) {
-    }
-}
-#endif
-
 }  // namespace
 
 int main(int argc, char** argv) {
-#ifdef _WIN32
-    RestrictDllSearch();
-#endif
-    SetUtf8Output(LocaleIsUtf8());
+    console::StartProcess();
+    SetUtf8Output(console::LocaleIsUtf8());
     int code = Run(argc, argv);
     if (std::fflush(stdout) != 0 && g_outputError == 0) g_outputError = errno != 0 ? errno : EIO;
     if (g_outputError != 0) {
         Complain(std::string("the output could not be written: ") + std::strerror(g_outputError));
         code = EXIT_FAILED;
     }
-#ifdef _WIN32
-    if (OwnsItsConsole()) WaitForEnter();
-#endif
+    console::EndProcess();
     return code;
 }

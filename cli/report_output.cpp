@@ -5,6 +5,7 @@
 
 #include "console_text.h"
 #include "exit_codes.h"
+#include "json_text.h"
 #include "no_target_report.h"
 #include "version.h"
 #include "result_text.h"
@@ -33,42 +34,6 @@ std::string Hex(const uint8_t* bytes, unsigned count, const char* separator) {
 }
 
 }  // namespace
-
-// ASCII only: every other character as \uXXXX (a pair of them above U+FFFF), and a byte
-// that is not part of well-formed UTF-8 as U+FFFD, so that the object is valid JSON
-// whatever bytes a name holds.
-std::string JsonString(const std::string& text) {
-    std::string quoted = "\"";
-    for (size_t at = 0; at < text.size(); ++at) {
-        const char c = text[at];
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (u >= 0x80) {
-            unsigned long code = 0xFFFD;
-            const size_t length = DecodeUtf8(text, at, &code);
-            if (length != 0) at += length - 1;
-            char escaped[32];
-            if (code > 0xFFFF) {
-                code -= 0x10000;
-                sprintf_s(escaped, "\\u%04lX\\u%04lX", 0xD800 + (code >> 10), 0xDC00 + (code & 0x3FF));
-            } else {
-                sprintf_s(escaped, "\\u%04lX", code);
-            }
-            quoted += escaped;
-        } else if (c == '"' || c == '\\') {
-            quoted += '\\';
-            quoted += c;
-        } else if (c == '\n') {
-            quoted += "\\n";
-        } else if (u < 0x20 || u == 0x7F) {
-            char escaped[8];
-            sprintf_s(escaped, "\\u%04X", u);
-            quoted += escaped;
-        } else {
-            quoted += c;
-        }
-    }
-    return quoted + "\"";
-}
 
 namespace {
 
@@ -224,7 +189,7 @@ std::string PatchReportText(const PatchOutcome& outcome) {
 std::string PatchReportJson(const PatchOutcome& outcome) {
     const PatchJob& job = outcome.job;
     const JobReport& report = outcome.report;
-    std::string json = "{\n  \"schema\": " + std::to_string(JSON_SCHEMA_VERSION) + ",\n";
+    std::string json = JsonObjectHead();
     json += "  \"target\": " + JsonNameOrNull(job.target_name) + ",\n";
     json += "  \"candidates\": " + JsonCandidates(report.files) + ",\n";
     json += "  \"result_text\": " + JsonString(PlainLines(outcome.resultText)) + ",\n";
@@ -286,7 +251,7 @@ std::string RestoreReportText(const RestoreResult& result, const char* exe) {
 }
 
 std::string RestoreReportJson(const RestoreResult& result, bool forced) {
-    std::string json = "{\n  \"schema\": " + std::to_string(JSON_SCHEMA_VERSION) + ",\n";
+    std::string json = JsonObjectHead();
     json += "  \"target\": " + JsonNameOrNull(result.target_name) + ",\n";
     json += "  \"candidates\": " + JsonCandidates(result.files) + ",\n";
     json += "  \"result_text\": " + JsonString(PlainLines(result.text)) + ",\n";
@@ -321,17 +286,17 @@ std::string RestoreReportJson(const RestoreResult& result, bool forced) {
 }
 
 std::string ErrorJson(const std::string& error, int exitCode) {
-    return "{\n  \"schema\": " + std::to_string(JSON_SCHEMA_VERSION) + ",\n  \"error\": " + JsonString(error) +
+    return JsonObjectHead() + "  \"error\": " + JsonString(error) +
            ",\n  \"exit_code\": " + std::to_string(exitCode) + "\n}\n";
 }
 
 std::string VersionJson() {
-    return "{\n  \"schema\": " + std::to_string(JSON_SCHEMA_VERSION) + ",\n  \"version\": \"" VELMORA_PATCH_VERSION
+    return JsonObjectHead() + "  \"version\": \"" VELMORA_PATCH_VERSION
            "\",\n  \"exit_code\": 0\n}\n";
 }
 
 std::string HelpJson(const char* help) {
-    return "{\n  \"schema\": " + std::to_string(JSON_SCHEMA_VERSION) + ",\n  \"help\": " + JsonString(help) +
+    return JsonObjectHead() + "  \"help\": " + JsonString(help) +
            ",\n  \"exit_code\": 0\n}\n";
 }
 
@@ -498,7 +463,7 @@ std::string StatusReportText(const StatusOutcome& outcome) {
 std::string StatusReportJson(const StatusOutcome& outcome) {
     const GameStatus& status = outcome.status;
     const bool read = outcome.targetName[0] != '\0' && status.targetRead;
-    std::string json = "{\n  \"schema\": " + std::to_string(JSON_SCHEMA_VERSION) + ",\n";
+    std::string json = JsonObjectHead();
     json += "  \"target\": " + JsonNameOrNull(outcome.targetName) + ",\n";
     json += "  \"candidates\": " + JsonCandidates(outcome.files) + ",\n";
     if (outcome.targetName[0] == '\0') {

@@ -2,15 +2,9 @@
 
 #include "bounded_text.h"
 
-#include <algorithm>
-#include <string>
-#include <vector>
-
 #include <cstring>
 
-#ifndef _WIN32
-#include <dirent.h>
-#endif
+#include "platform.h"
 
 namespace {
 
@@ -40,25 +34,32 @@ void AddOwnNames(int only, CandidateFiles* out) {
     }
 }
 
-#ifndef _WIN32
 bool ComesBefore(const CandidateFile& a, const CandidateFile& b) {
     return a.candidate != b.candidate ? a.candidate < b.candidate : std::strcmp(a.name, b.name) < 0;
 }
 
-// The folder's names of the candidates, in a fixed order whatever order the file system
-// lists them in. False when the folder cannot be read.
-bool AddNamesOnDisk(const char* folder, int only, const char* exe, CandidateFiles* out) {
-    DIR* listing = opendir(folder);
-    if (listing == nullptr) return false;
+struct Listing {
+    int only;
+    const char* exe;
     CandidateFiles found;
     bool exact = false;
-    while (const dirent* entry = readdir(listing)) {
-        const int candidate = CandidateIndexOf(entry->d_name);
-        if (candidate < 0 || (only >= 0 && candidate != only)) continue;
-        if (only >= 0 && std::strcmp(entry->d_name, exe) == 0) exact = true;
-        Add(&found, candidate, entry->d_name);
-    }
-    closedir(listing);
+};
+
+void Take(const char* name, void* context) {
+    Listing& listing = *static_cast<Listing*>(context);
+    const int candidate = CandidateIndexOf(name);
+    if (candidate < 0 || (listing.only >= 0 && candidate != listing.only)) return;
+    if (listing.only >= 0 && std::strcmp(name, listing.exe) == 0) listing.exact = true;
+    Add(&listing.found, candidate, name);
+}
+
+// The folder's names of the candidates, in a fixed order whatever order the file system
+// lists them in. False when the folder cannot be read, or is not to be (see
+// platform::ListNamesToFold).
+bool AddNamesOnDisk(const char* folder, int only, const char* exe, CandidateFiles* out) {
+    Listing listing = {only, exe, CandidateFiles()};
+    if (!platform::ListNamesToFold(folder, Take, &listing)) return false;
+    CandidateFiles& found = listing.found;
     // Insertion sort: a handful of names at most.
     for (int i = 1; i < found.count; ++i) {
         for (int j = i; j > 0 && ComesBefore(found.files[j], found.files[j - 1]); --j) {
@@ -68,11 +69,12 @@ bool AddNamesOnDisk(const char* folder, int only, const char* exe, CandidateFile
         }
     }
     for (int i = 0; i < found.count; ++i) {
-        if (!exact || std::strcmp(found.files[i].name, exe) == 0) Add(out, found.files[i].candidate, found.files[i].name);
+        if (!listing.exact || std::strcmp(found.files[i].name, exe) == 0) {
+            Add(out, found.files[i].candidate, found.files[i].name);
+        }
     }
     return true;
 }
-#endif
 
 }  // namespace
 
@@ -88,11 +90,7 @@ void ListCandidateNames(const char* folder, const char* exe, CandidateFiles* out
     const bool picked = exe != nullptr && exe[0] != '\0';
     const int only = picked ? CandidateIndexOf(exe) : -1;
     if (picked && only < 0) return;  // a name that is no candidate's opens nothing
-#ifdef _WIN32
-    (void)folder;
-#else
     if (AddNamesOnDisk(folder, only, exe, out)) return;
-#endif
     AddOwnNames(only, out);
 }
 
@@ -111,32 +109,57 @@ void SettleCandidateFiles(CandidateFiles* files) {
     }
 }
 
+namespace {
+
+struct CaseListing {
+    const char* wanted;
+    const char* folder;
+    size_t folderLength;
+    char* names;
+    int max;
+    size_t room;
+    int count;
+};
+
+// Keeps the names in byte order, whatever order the file system lists them in.
+void TakeCaseName(const char* entry, void* context) {
+    CaseListing& listing = *static_cast<CaseListing*>(context);
+    if (!SameButForCase(entry, listing.wanted)) return;
+    const int at = listing.count++;
+    if (at >= listing.max || listing.folderLength + std::strlen(entry) >= listing.room) return;
+    char* name = listing.names + static_cast<size_t>(at) * listing.room;
+    std::memcpy(name, listing.folder, listing.folderLength);
+    std::memcpy(name + listing.folderLength, entry, std::strlen(entry) + 1);
+    for (int i = at; i > 0; --i) {
+        char* before = listing.names + static_cast<size_t>(i - 1) * listing.room;
+        char* here = listing.names + static_cast<size_t>(i) * listing.room;
+        if (std::strcmp(before, here) <= 0) break;
+        for (size_t k = 0; k < listing.room; ++k) {
+            const char c = before[k];
+            before[k] = here[k];
+            here[k] = c;
+        }
+    }
+}
+
+}  // namespace
+
 int NamesInAnyCase(const char* path, char* names, int max, size_t room) {
     const char* slash = std::strrchr(path, '/');
     const char* backslash = std::strrchr(path, '\\');
     if (backslash != nullptr && (slash == nullptr || backslash > slash)) slash = backslash;
     const char* last = slash != nullptr ? slash + 1 : path;
-    const size_t folderLength = static_cast<size_t>(last - path);
-    auto put = [&](int at, const char* entry) {
-        if (at >= max || folderLength + std::strlen(entry) >= room) return;
-        char* name = names + static_cast<size_t>(at) * room;
-        std::memcpy(name, path, folderLength);
-        std::strcpy(name + folderLength, entry);
-    };
-#ifndef _WIN32
-    std::string folder(path, folderLength);
-    DIR* listing = opendir(folder.empty() ? "." : folder.c_str());
-    if (listing != nullptr) {
-        std::vector<std::string> found;
-        while (const dirent* entry = readdir(listing)) {
-            if (SameButForCase(entry->d_name, last)) found.push_back(entry->d_name);
+    CaseListing listing = {last, path, static_cast<size_t>(last - path), names, max, room, 0};
+    char folder[PATCH_TEXT_SIZE * 16];
+    if (listing.folderLength < sizeof folder) {
+        std::memcpy(folder, path, listing.folderLength);
+        folder[listing.folderLength] = '\0';
+        if (platform::ListNamesToFold(listing.folderLength == 0 ? "." : folder, TakeCaseName, &listing)) {
+            return listing.count;
         }
-        closedir(listing);
-        std::sort(found.begin(), found.end());
-        for (size_t i = 0; i < found.size(); ++i) put(static_cast<int>(i), found[i].c_str());
-        return static_cast<int>(found.size());
     }
-#endif
-    put(0, last);
+    // Not to be listed (Windows finds a name in any case itself), or not listable: the name.
+    listing.count = 0;
+    TakeCaseName(last, &listing);
     return 1;
 }

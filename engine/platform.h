@@ -4,6 +4,9 @@
 // are put into the FileOps table by target_file.cpp only; everything else goes through
 // g_fileOps.
 
+#include <string>
+#include <vector>
+
 #include "target_file.h"
 
 namespace platform {
@@ -31,5 +34,36 @@ bool SurveyedFile(const char* name, HolderSurvey::File* file);
 // the processes; returns the number of processes that could not be looked at, or -1 when
 // they could not be listed.
 int MarkHolders(HolderSurvey::File* files, int count);
+
+// Who owns a file and who may run it, so that a file made in its place can be given the
+// same (or the game would stop starting, or belong to root). Natively only: Windows keeps
+// no such facts that a replacement loses.
+struct FilePermissions {
+    bool known;
+    unsigned long owner, group, mode;
+};
+FilePermissions PermissionsOf(FILE* file);
+void GivePermissions(const char* name, const FilePermissions& permissions);
+
+// Calls `each` with every name in `folder` but "." and "..". False when the folder cannot
+// be listed, and on Windows, whose file system finds a name in any case by itself: there
+// the caller goes by the names it knows.
+bool ListNamesToFold(const char* folder, void (*each)(const char* name, void* context), void* context);
+
+// Memory for a large image straight from the system, in huge pages where they can be had.
+// Natively only: on Windows MAPS_LARGE_BUFFERS is false and MapPages gives null.
+extern const bool MAPS_LARGE_BUFFERS;
+void* MapPages(size_t length);
+void AdviseHugePages(void* start, size_t length);
+void UnmapPages(void* base, size_t length);
+
+// The separator of a path's parts: '\\' on Windows, '/' elsewhere.
+extern const char PATH_SEPARATOR;
+// The folder's path with every link resolved; on Windows the path as it is. Empty when it
+// cannot be told.
+std::string RealPathOf(const std::string& folder);
+// Adds the names of the folders in `folder` to `names`, in the file system's order: natively
+// links to folders too, on Windows no junction or folder link, as they can lead back up.
+void ListSubfolders(const std::string& folder, std::vector<std::string>* names);
 
 }  // namespace platform

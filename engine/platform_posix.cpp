@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/sysmacros.h>
@@ -378,5 +379,76 @@ void FormatSystemErrorCode(unsigned long error, char (&code)[32]) {
     }
     sprintf_s(code, "E%lu", error);
 }
+
+namespace platform {
+
+FilePermissions PermissionsOf(FILE* file) {
+    struct stat facts;
+    if (fstat(fileno(file), &facts) != 0) return {false, 0, 0, 0};
+    return {true, static_cast<unsigned long>(facts.st_uid), static_cast<unsigned long>(facts.st_gid),
+            static_cast<unsigned long>(facts.st_mode)};
+}
+
+void GivePermissions(const char* name, const FilePermissions& permissions) {
+    if (!permissions.known) return;
+    // Only root can give a file away; anyone else keeps what they own, which is the same.
+    if (chown(name, static_cast<uid_t>(permissions.owner), static_cast<gid_t>(permissions.group)) != 0) {
+        // Not an error: the file is the caller's own then.
+    }
+    chmod(name, static_cast<mode_t>(permissions.mode & 07777));
+}
+
+bool ListNamesToFold(const char* folder, void (*each)(const char* name, void* context), void* context) {
+    DIR* listing = opendir(folder);
+    if (listing == nullptr) return false;
+    while (const dirent* entry = readdir(listing)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        each(entry->d_name, context);
+    }
+    closedir(listing);
+    return true;
+}
+
+const bool MAPS_LARGE_BUFFERS = true;
+
+void* MapPages(size_t length) {
+    void* base = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return base == MAP_FAILED ? nullptr : base;
+}
+
+// Only advice: without huge pages (switched off, or none free) the memory works all the same.
+void AdviseHugePages(void* start, size_t length) { madvise(start, length, MADV_HUGEPAGE); }
+void UnmapPages(void* base, size_t length) { munmap(base, length); }
+
+}  // namespace platform
+
+namespace platform {
+
+const char PATH_SEPARATOR = '/';
+
+std::string RealPathOf(const std::string& folder) {
+    char path[PATH_MAX];
+    return realpath(folder.c_str(), path) != nullptr ? path : "";
+}
+
+void ListSubfolders(const std::string& folder, std::vector<std::string>* names) {
+    DIR* listing = opendir(folder.c_str());
+    if (listing == nullptr) return;
+    while (const dirent* entry = readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        const bool mayLeadToAFolder = entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN;
+        if (entry->d_type == DT_DIR) {
+            names->push_back(name);
+        } else if (mayLeadToAFolder) {
+            const std::string path = folder.empty() ? name : folder.back() == '/' ? folder + name : folder + '/' + name;
+            const FileFacts facts = g_fileOps.inspect(path.c_str());
+            if (facts.exists && facts.directory) names->push_back(name);
+        }
+    }
+    closedir(listing);
+}
+
+}  // namespace platform
 
 #endif  // !_WIN32

@@ -143,4 +143,41 @@ OpenReason ReasonOfOpenError(unsigned long error, const FileFacts&) {
     }
 }
 
+namespace platform {
+
+FilePermissions PermissionsOf(FILE*) { return {false, 0, 0, 0}; }
+void GivePermissions(const char*, const FilePermissions&) {}
+
+bool ListNamesToFold(const char*, void (*)(const char*, void*), void*) { return false; }
+
+const bool MAPS_LARGE_BUFFERS = false;
+void* MapPages(size_t) { return nullptr; }
+void AdviseHugePages(void*, size_t) {}
+void UnmapPages(void*, size_t) {}
+
+}  // namespace platform
+
+namespace platform {
+
+const char PATH_SEPARATOR = '\\';
+
+std::string RealPathOf(const std::string& folder) { return folder; }
+
+void ListSubfolders(const std::string& folder, std::vector<std::string>* names) {
+    const bool separated = !folder.empty() && (folder.back() == '/' || folder.back() == '\\');
+    const std::string pattern = folder.empty() ? "*" : separated ? folder + "*" : folder + "\\*";
+    WIN32_FIND_DATAA entry;
+    HANDLE listing = FindFirstFileA(pattern.c_str(), &entry);
+    if (listing == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::string name = entry.cFileName;
+        if (name == "." || name == "..") continue;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) continue;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) names->push_back(name);
+    } while (FindNextFileA(listing, &entry));
+    FindClose(listing);
+}
+
+}  // namespace platform
+
 #endif  // _WIN32

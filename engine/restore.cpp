@@ -3,15 +3,11 @@
 #include <cstring>
 #include <string>
 
-#ifndef _WIN32
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 #include "bounded_text.h"
 #include "candidates.h"
 #include "patch_worker.h"
 #include "rule_table.h"
+#include "platform.h"
 #include "result_text.h"
 
 namespace {
@@ -27,39 +23,6 @@ struct Image {
         if (bytes != nullptr) g_fileOps.release(bytes);
     }
 };
-
-// Who owns the game and who may run it: the replacement is a new file, which must be
-// given the same, or the game would stop starting (no execute bit) or belong to root.
-struct Permissions {
-#ifndef _WIN32
-    bool known = false;
-    struct stat facts;
-#endif
-};
-
-Permissions PermissionsOf(FILE* file) {
-    Permissions permissions;
-#ifndef _WIN32
-    permissions.known = fstat(fileno(file), &permissions.facts) == 0;
-#else
-    (void)file;
-#endif
-    return permissions;
-}
-
-void GivePermissions(const char* name, const Permissions& permissions) {
-#ifndef _WIN32
-    if (!permissions.known) return;
-    // Only root can give a file away; anyone else keeps what they own, which is the same.
-    if (chown(name, permissions.facts.st_uid, permissions.facts.st_gid) != 0) {
-        // Not an error: the file is the caller's own then.
-    }
-    chmod(name, permissions.facts.st_mode & 07777);
-#else
-    (void)name;
-    (void)permissions;
-#endif
-}
 
 void Fail(RestoreResult* result, RestoreOutcome outcome) { result->outcome = outcome; }
 
@@ -207,7 +170,8 @@ void RunRestore(bool force, RestoreResult* result, const char* exe) {
         return Fail(result, RESTORE_NOT_READ);
     }
     result->targetSize = current.size;
-    const Permissions permissions = PermissionsOf(target);
+    // The replacement is a new file: it must be given the game's owner and mode.
+    const platform::FilePermissions permissions = platform::PermissionsOf(target);
 
     const int candidate = CandidateIndexOf(name);
     KeptCopies kept;
@@ -312,7 +276,7 @@ void RunRestore(bool force, RestoreResult* result, const char* exe) {
         }
         return Fail(result, RESTORE_WRITE_FAILED);
     }
-    GivePermissions(name, permissions);
+    platform::GivePermissions(name, permissions);
     std::string text = std::string("Restored ") + name + "\r\nfrom " + copyName + ".\r\n\r\n" + copyName + " is kept.";
     if (result->copyPatched) {
         text += std::string(" It is\r\npatched itself: the changes\r\nof ") + stay + " stay.\r\nNo file holds the original.";

@@ -79,12 +79,6 @@ FILE* OpenForReading(const char* name, OpenReason* reason) {
     return OpenStream(name, OPEN_EXISTING_READ, "rb", reason);
 }
 
-FILE* CreateForWriting(const char* name, OpenReason* reason) {
-    return OpenStream(name, CREATE_NEW_ONLY, "wb", reason);
-}
-
-OpenReason ReasonOfOpenError(unsigned long error) { return ReasonOfOpenError(error, FileFacts()); }
-
 ReadOutcome ReadWholeFile(FILE* file, uint8_t** image, uint32_t* size) {
     const uint64_t MAX_IMAGE_SIZE = 0xFFFFFFFFull;
     uint64_t length = 0;

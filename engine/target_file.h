@@ -92,7 +92,6 @@ bool SameFile(const FileIdentity& a, const FileIdentity& b);
 
 // The reason for a failed openNative, from its error code and what inspect said of the file.
 OpenReason ReasonOfOpenError(unsigned long error, const FileFacts& facts);
-OpenReason ReasonOfOpenError(unsigned long error);
 
 // The system's error code of the last failed file operation (errno, or GetLastError), and
 // a way to clear it first so that a failure that set none is not blamed on an old one.
@@ -109,8 +108,6 @@ FILE* OpenForUpdate(const char* name, OpenReason* reason);
 // Opens an existing file for reading only, with every sharing (OPEN_EXISTING_READ), or
 // returns null and says why. `reason` may be null.
 FILE* OpenForReading(const char* name, OpenReason* reason);
-// Creates or truncates a file for writing with no sharing, or returns null and says why.
-FILE* CreateForWriting(const char* name, OpenReason* reason);
 
 // How reading a whole file into memory went.
 enum ReadOutcome {
