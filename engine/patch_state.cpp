@@ -304,7 +304,8 @@ void ModelGameStatus(const char* targetPath, int candidate, const uint8_t* targe
             rs.state = RULE_STATE_PATCHED;
         } else if (rs.occurrences != 0) {
             rs.state = RULE_STATE_ORIGINAL;
-        } else if (kept.base == nullptr && RuleMayRunOn(rule, candidate) && FindWrittenForm(target, size, rule, &at)) {
+        } else if ((kept.base == nullptr || (kept.backupPatched && !kept.backupChecked)) && RuleMayRunOn(rule, candidate) &&
+                   FindWrittenForm(target, size, rule, &at)) {
             // With nothing to explain the game from, the one change that shows by itself.
             rs.state = RULE_STATE_PATCHED;
             uint32_t bits = 0;

@@ -100,8 +100,11 @@ bool AskedBits(const PatchJob& job, PatchRule rule, uint32_t* bits) {
 // A rule asked for with another value than the game holds at its places: the new value goes
 // there, as it would have at the first run. Only velmora-patch does this; the window keeps
 // its texts.
-void WriteNewValues(uint8_t* image, const KeptCopies& kept, PatchJob* job, bool applied[RULE_COUNT],
+void WriteNewValues(uint8_t* image, uint32_t size, const KeptCopies& kept, PatchJob* job, bool applied[RULE_COUNT],
                     RuleReport* reports) {
+    if (kept.base == nullptr) return;
+    const RuleReport before[RULE_COUNT] = {reports[0], reports[1], reports[2], reports[3]};
+    std::vector<RuleHit> written;
     for (int i = 0; i < RULE_COUNT; ++i) {
         const PatchRule rule = static_cast<PatchRule>(i);
         RuleReport& report = reports[rule];
@@ -125,6 +128,7 @@ void WriteNewValues(uint8_t* image, const KeptCopies& kept, PatchJob* job, bool 
             row.write(at, row, bits);
             std::memcpy(hit.after, at, hit.length);
             report.hits.push_back(hit);
+            written.push_back(hit);
         }
         if (report.replaced) {
             report.reason = RULE_USED;
@@ -132,6 +136,21 @@ void WriteNewValues(uint8_t* image, const KeptCopies& kept, PatchJob* job, bool 
             applied[rule] = true;
         } else if (report.reason == RULE_PATTERN_NOT_FOUND && anyPlace) {
             report.reason = RULE_ALREADY_PATCHED;
+        }
+    }
+    if (written.empty()) return;
+    // A new value can take away a place another rule's write stands on (a chain): the
+    // game must stay one the model explains, or the original could not be told any more.
+    GameModel model;
+    if (ExplainGame(image, size, kept.base->bytes, kept.base->size, job->candidate, &model, &kept.base->places)) return;
+    for (size_t i = written.size(); i-- > 0;) std::memcpy(image + written[i].offset, written[i].before, written[i].length);
+    for (int rule = 0; rule < RULE_COUNT; ++rule) {
+        if (!reports[rule].replaced) continue;
+        reports[rule] = before[rule];
+        if (reports[rule].reason == RULE_PATTERN_NOT_FOUND) reports[rule].reason = RULE_ALREADY_PATCHED;
+        if (reports[rule].reason != RULE_USED) {
+            applied[rule] = false;
+            job->status[rule][0] = '\0';
         }
     }
 }
@@ -292,7 +311,7 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
     r.backupWritten = true;
 
     ApplyPatchRules(image, size, job, applied, SCAN_FAST, r.rules);
-    if (report != nullptr) WriteNewValues(image, kept, job, applied, r.rules);
+    if (report != nullptr) WriteNewValues(image, size, kept, job, applied, r.rules);
 
     bool writtenBack = true;
     if (dryRun) {
