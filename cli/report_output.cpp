@@ -146,15 +146,11 @@ std::string PatchReportText(const PatchOutcome& outcome) {
     if (!uncheckedLine.empty()) text += uncheckedLine + "\n";
     if (job.target_name[0] == '\0') {
         text += "\n" + NoTargetReport(report.files, report.exe);
-        if (report.look) {
-            PatchOutcome look;
-            look.job = report.look->job;
-            look.report = report.look->report;
-            FormatResultText(look.job, look.resultText);
-            std::string lookText = PatchReportText(look);
+        if (outcome.look) {
+            std::string lookText = PatchReportText(*outcome.look);
             const std::string header = "Dry run: nothing was written. A real run would show:\n\n";
             if (lookText.compare(0, header.size(), header) == 0) lookText.erase(0, header.size());
-            text += std::string("\nRead as it is, without writing, ") + look.job.target_name +
+            text += std::string("\nRead as it is, without writing, ") + outcome.look->job.target_name +
                     " would take this once it can be written:\n\n" + lookText;
         }
         return text;

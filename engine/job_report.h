@@ -4,7 +4,6 @@
 // written. The console patcher prints it; the window needs only the result text.
 
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "byte_scan.h"
@@ -55,8 +54,6 @@ enum FailedStep {
     STEP_WRITE_BACK,  // writing the patched bytes over the target
 };
 
-struct ReadOnlyLook;
-
 struct JobReport {
     // Input: read the target and work out everything a real run would do, but write
     // nothing at all: no copy, no byte of the target.
@@ -86,16 +83,9 @@ struct JobReport {
     // Natively: how many other users' processes could not be looked at for whether they
     // hold the game; -1 when the processes could not be listed at all.
     int uncheckedProcesses = 0;
-    // A dry run whose real run would find no target (the game running, or read-only) still
-    // reads the game as it is, opened for reading only, and tells what the run would write
-    // once it could: here, when it could be read.
-    std::shared_ptr<ReadOnlyLook> look;
-    bool readOnlyProbe = false;  // input, for that look: probe for reading only
-};
-
-struct ReadOnlyLook {
-    PatchJob job;
-    JobReport report;
+    // Input: probe the candidates for reading only, with every sharing. A dry run whose
+    // real run would find no target (the game running, or read-only) looks again so.
+    bool readOnlyProbe = false;
 };
 
 // Text of a rule reason for people: "switched off", "no value", "pattern not found",

@@ -182,16 +182,6 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
     job->candidate = CandidateIndexOf(job->target_name);
     if (job->target_name[0] == '\0') {
         FormatNoTargetText(r.candidates, job->failure_text);
-        if (dryRun && report != nullptr && !r.readOnlyProbe) {
-            auto look = std::make_shared<ReadOnlyLook>();
-            look->job = *job;
-            look->job.target_name[0] = look->job.failure_text[0] = '\0';
-            look->report.dryRun = true;
-            look->report.exe = r.exe;
-            look->report.readOnlyProbe = true;
-            RunPatchJob(&look->job, &look->report);
-            if (look->job.target_name[0] != '\0') r.look = look;
-        }
         return;
     }
 
