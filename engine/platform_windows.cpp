@@ -28,6 +28,16 @@ FileFacts Inspect(const char* name) {
 }
 
 NativeFile OpenNative(const char* name, OpenDisposition disposition, unsigned long* error) {
+    if (disposition == OPEN_EXISTING_READ) {
+        // The sharing a running game's own handles leave room for.
+        HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            *error = GetLastError();
+            return NO_NATIVE_FILE;
+        }
+        return reinterpret_cast<NativeFile>(file);
+    }
     // CREATE_NEW fails on any name that is there already, a link included.
     const DWORD creation = disposition == OPEN_EXISTING_ONLY ? OPEN_EXISTING : CREATE_NEW;
     HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -179,6 +189,37 @@ bool ListFolder(const char* folder, ListedEntryFn each, void* context) {
 const char* FolderOfVariable(const char* variable, char (&buffer)[FOLDER_PATH_SIZE]) {
     const DWORD length = GetEnvironmentVariableA(variable, buffer, MAX_PATH);
     return length > 0 && length < MAX_PATH ? buffer : "";
+}
+
+namespace {
+const uint8_t EMPTY_FILE[1] = {};
+}  // namespace
+
+const uint8_t* MapFileForReading(const char* name, uint32_t* size) {
+    HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    const uint8_t* base = nullptr;
+    DWORD high = 0;
+    const DWORD low = GetFileSize(file, &high);
+    if (!(low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) && high == 0) {
+        *size = low;
+        if (low == 0) {
+            base = EMPTY_FILE;
+        } else {
+            HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+            if (mapping != nullptr) {
+                base = static_cast<const uint8_t*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
+                CloseHandle(mapping);  // the view keeps the mapping
+            }
+        }
+    }
+    CloseHandle(file);
+    return base;
+}
+
+void UnmapFile(const uint8_t* base, uint32_t) {
+    if (base != nullptr && base != EMPTY_FILE) UnmapViewOfFile(base);
 }
 
 }  // namespace platform
