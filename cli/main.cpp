@@ -62,8 +62,13 @@ int Patch(const CliOptions& options) {
     std::string refusal;
     if (!RunPatchCommand(options, &outcome, &refusal)) return Refuse(options, refusal, false);
     Print(options.json ? PatchReportJson(outcome) : PatchReportText(outcome));
-    if (outcome.exitCode == EXIT_NO_TARGET) Complain("no game executable could be opened; the reasons are above");
-    if (outcome.exitCode == EXIT_FAILED) Complain("the patch failed; the reason is above");
+    if (outcome.report.folderBusy) {
+        Complain(FOLDER_BUSY_TEXT);
+    } else if (outcome.exitCode == EXIT_NO_TARGET) {
+        Complain("no game executable could be opened; the reasons are above");
+    } else if (outcome.exitCode == EXIT_FAILED) {
+        Complain("the patch failed; the reason is above");
+    }
     return outcome.exitCode;
 }
 
@@ -73,8 +78,15 @@ int Restore(const CliOptions& options) {
     RunRestore(options.force, &result, exe);
     Print(options.json ? RestoreReportJson(result, options.force) : RestoreReportText(result, exe));
     const int code = RestoreExitCode(result);
-    if (code == EXIT_NO_TARGET) Complain("no game executable could be opened; the reasons are above");
-    if (code == EXIT_FAILED) Complain("the restore did not happen; the reason is above");
+    if (result.folderBusy) {
+        Complain(FOLDER_BUSY_TEXT);
+    } else if (code == EXIT_NO_TARGET) {
+        Complain("no game executable could be opened; the reasons are above");
+    } else if (result.outcome == RESTORE_NOT_SAFE) {
+        Complain("the restore is not yet safe on the disk; the reason is above");
+    } else if (code == EXIT_FAILED) {
+        Complain("the restore did not happen; the reason is above");
+    }
     return code;
 }
 
@@ -131,12 +143,19 @@ void WaitForEnter() {
 }
 #endif
 
+// Said once, on stderr, when a run has to wait for another in the same folder.
+void SayWaiting() {
+    Complain("waiting for another velmora-patch working in this folder (up to 10 s)");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
 #ifdef _WIN32
     RestrictDllSearch();
 #endif
+    CatchStopSignals();
+    g_onFolderWait = SayWaiting;
     SetUtf8Output(LocaleIsUtf8());
     int code = Run(argc, argv);
     if (std::fflush(stdout) != 0 && g_outputError == 0) g_outputError = errno != 0 ? errno : EIO;
@@ -144,8 +163,10 @@ int main(int argc, char** argv) {
         Complain(std::string("the output could not be written: ") + std::strerror(g_outputError));
         code = EXIT_FAILED;
     }
+    MarkRunEnded();
 #ifdef _WIN32
-    if (OwnsItsConsole()) WaitForEnter();
+    // A closed console is gone: there is no one to press Enter.
+    if (!StopRequested() && OwnsItsConsole()) WaitForEnter();
 #endif
     return code;
 }

@@ -49,5 +49,8 @@ std::string StatusReportJson(const StatusOutcome& outcome);
 // The line a patch report ends with when a rule was already patched.
 extern const char RESTORE_FIRST_LINE[];
 
+// "written, but not yet safe on the disk: <the system's reason>"
+std::string NotYetSafeText(unsigned long error);
+
 // The rule's name in the report: "widescreen", "camera", "fov", "fps".
 const char* RuleName(PatchRule rule);

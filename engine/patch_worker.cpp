@@ -44,6 +44,9 @@ void ProbeCandidates(const char* exe, HolderSurvey* survey, char (&targetName)[P
         CandidateFile& file = files.files[i];
         FILE* probe = OpenForUpdate(file.name, &file.reason);
         reasons[file.candidate] = file.reason;
+        // A device or a pipe under a game's name is the game the player means: the run
+        // refuses it by name rather than passing it over.
+        if (probe == nullptr && file.reason == OPEN_NOT_REGULAR) strcpy_s(opened, file.name);
         if (probe == nullptr) continue;
         g_fileOps.close(probe);
         strcpy_s(opened, file.name);
@@ -145,7 +148,65 @@ void Stop(FILE* target, uint8_t* image) {
     if (image != nullptr) g_fileOps.release(image);
 }
 
+// One line for the console and the refusal in the window's words, for a game the run
+// will not touch as it is.
+void RefuseGame(PatchJob* job, JobReport* r, const char* windowText, const char* line, const char* hint) {
+    strcpy_s(job->failure_text, windowText);
+    strcpy_s(r->refusal, line);
+    strcpy_s(r->refusalHint, hint);
+}
+
+// A game with more names than the one in this folder is the same file elsewhere too: writing
+// it in place would patch every one of them.
+void RefuseHardLinks(PatchJob* job, JobReport* r, uint32_t otherNames) {
+    const char* names = otherNames == 1 ? "name" : "names";
+    char text[PATCH_TEXT_SIZE];
+    char line[PATCH_TEXT_SIZE];
+    sprintf_s(text, "Nothing was changed!\r\n\r\n%s has %lu other %s\r\n(hard links): patching would\r\nchange them too.",
+              job->target_name, static_cast<unsigned long>(otherNames), names);
+    sprintf_s(line, "%s has %lu other %s (hard links): patching would change them too", job->target_name,
+              static_cast<unsigned long>(otherNames), names);
+    RefuseGame(job, r, text, line, HARD_LINKS_HINT);
+}
+
+void RefuseNotAFile(PatchJob* job, JobReport* r) {
+    char text[PATCH_TEXT_SIZE];
+    char line[PATCH_TEXT_SIZE];
+    sprintf_s(text, "Nothing was changed!\r\n\r\n%s\r\nis not a file.", job->target_name);
+    sprintf_s(line, "%s is not a file", job->target_name);
+    RefuseGame(job, r, text, line, "");
+}
+
+// The copy's step is over: false when the run must end here, with the job's text filled.
+bool CopyWritten(WriteOutcome outcome, const char* copyName, bool gameChangedNot, PatchJob* job, JobReport* r,
+                 bool* written) {
+    *written = outcome == WRITE_DONE || outcome == WRITE_NOT_SAFE;
+    switch (outcome) {
+    case WRITE_DONE: return true;
+    case WRITE_NOT_SAFE:
+        r->notSafe = true;
+        sprintf_s(job->failure_text, "The game was not changed!\r\n\r\n%s was written,\r\nbut it is not yet safe\r\non the disk.",
+                  copyName);
+        return false;
+    case WRITE_STOPPED:
+        r->stopped = true;
+        strcpy_s(job->failure_text, gameChangedNot ? "Stopped!\r\n\r\nThe game was not changed." : "Stopped!\r\n\r\nNothing was changed.");
+        return false;
+    case WRITE_FAILED: break;
+    }
+    return false;
+}
+
+bool StopBeforeNextStep(bool anyCopyWritten, PatchJob* job, JobReport* r) {
+    if (!StopRequested()) return false;
+    r->stopped = true;
+    strcpy_s(job->failure_text, anyCopyWritten ? "Stopped!\r\n\r\nThe game was not changed." : "Stopped!\r\n\r\nNothing was changed.");
+    return true;
+}
+
 }  // namespace
+
+const char HARD_LINKS_HINT[] = "Give the game a file of its own: copy it, and put the copy in its place.";
 
 void RunPatchJob(PatchJob* job, JobReport* report) {
     JobReport ownReport;
@@ -154,17 +215,32 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
     const RuleValues values = {job->aspect_ratio, job->camera_distance, job->fov_width};
     bool applied[RULE_COUNT] = {};
 
+    // Held from the first look at the files to the last move: a second run waits, and no
+    // run removes or replaces what this one is writing. A dry run writes nothing to guard.
+    FolderHold hold;
+    if (!dryRun && !hold.Take()) {
+        if (!StopBeforeNextStep(false, job, &r)) {
+            r.folderBusy = true;
+            strcpy_s(job->failure_text, "Nothing was changed!\r\n\r\nAnother velmora-patch is\r\nworking in this folder.");
+        }
+        return;
+    }
     HolderSurvey survey;
     ProbeCandidates(r.exe, &survey, job->target_name, r.candidates, &r.files);
     r.uncheckedProcesses = survey.UncheckedProcesses();
+    r.processView = survey.View();
     if (job->target_name[0] == '\0') {
+        r.othersMayOpen = false;
+        for (int i = 0; i < r.files.count; ++i) r.othersMayOpen = r.othersMayOpen || OthersMayOpen(r.files.files[i].name);
         FormatNoTargetText(r.candidates, job->failure_text);
         return;
     }
+    r.othersMayOpen = OthersMayOpen(job->target_name);
 
     OpenReason reopenReason = OPEN_OK;
     FILE* target = OpenForUpdate(job->target_name, &reopenReason);
     if (target == nullptr) {
+        if (reopenReason == OPEN_NOT_REGULAR) return RefuseNotAFile(job, &r);
         ReportReopenFailure(job, reopenReason);
         return;
     }
@@ -180,6 +256,11 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
     // Every refusal comes before the first write, so that a refused run leaves every file as
     // it was.
     const FileIdentity targetIdentity = g_fileOps.identify(name);
+    if (!SameFile(g_fileOps.identifyOpen(target), targetIdentity)) {
+        // Replaced between the probe and the open: by something other than this tool.
+        sprintf_s(job->failure_text, "Nothing was changed!\r\n\r\n%s was replaced\r\nwhile it was opened.", name);
+        return Stop(target, nullptr);
+    }
     if (SameFile(g_fileOps.identify(backupName), targetIdentity)) {
         ReportBackupFailure(backupName, false, job);
         return Stop(target, nullptr);
@@ -191,6 +272,10 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
     }
     if (original == ORIGINAL_IS_TARGET) {
         sprintf_s(job->failure_text, "Nothing was changed!\r\n\r\n%s is\r\nthe same file as %s.", originalName, name);
+        return Stop(target, nullptr);
+    }
+    if (targetIdentity.links > 1) {
+        RefuseHardLinks(job, &r, targetIdentity.links - 1);
         return Stop(target, nullptr);
     }
 
@@ -213,24 +298,41 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
     // The original first: if it cannot be written, the old backup is still the old one. An
     // empty file is no original: none is kept of it, and an empty one is no kept original.
     if (!dryRun) RemoveLeftovers({backupName, originalName});
+    if (!dryRun && StopBeforeNextStep(false, job, &r)) return Stop(target, image);
     const bool originalDue = (original == ORIGINAL_ABSENT || original == ORIGINAL_EMPTY) && size > 0;
     if (originalDue) {
-        if (!dryRun && !WriteFileAtomically(originalName, image, size, original == ORIGINAL_EMPTY, &r.systemError)) {
-            sprintf_s(job->failure_text, "Nothing was changed!\r\n\r\nThe original copy\r\n%s\r\ncould not be written.",
-                      originalName);
-            r.failedStep = STEP_ORIGINAL;
-            return Stop(target, image);
+        if (!dryRun) {
+            AtomicWrite how;
+            how.replace = original == ORIGINAL_EMPTY;
+            const WriteOutcome outcome = WriteFileAtomically(originalName, image, size, &how);
+            r.systemError = how.systemError;
+            if (!CopyWritten(outcome, originalName, false, job, &r, &r.originalWritten)) {
+                if (outcome == WRITE_FAILED) {
+                    sprintf_s(job->failure_text,
+                              "Nothing was changed!\r\n\r\nThe original copy\r\n%s\r\ncould not be written.", originalName);
+                }
+                if (outcome != WRITE_STOPPED) r.failedStep = STEP_ORIGINAL;
+                return Stop(target, image);
+            }
+        } else {
+            r.originalWritten = true;
         }
-        r.originalWritten = true;
     }
     r.originalExisted = original == ORIGINAL_KEPT;
 
-    if (!dryRun && !WriteFileAtomically(backupName, image, size, true, &r.systemError)) {
-        ReportBackupFailure(backupName, r.originalWritten && original == ORIGINAL_EMPTY, job);
-        r.failedStep = STEP_BACKUP;
-        return Stop(target, image);
+    if (!dryRun && StopBeforeNextStep(r.originalWritten, job, &r)) return Stop(target, image);
+    if (!dryRun) {
+        AtomicWrite how;
+        const WriteOutcome outcome = WriteFileAtomically(backupName, image, size, &how);
+        r.systemError = how.systemError;
+        if (!CopyWritten(outcome, backupName, true, job, &r, &r.backupWritten)) {
+            if (outcome == WRITE_FAILED) ReportBackupFailure(backupName, r.originalWritten && original == ORIGINAL_EMPTY, job);
+            if (outcome != WRITE_STOPPED) r.failedStep = STEP_BACKUP;
+            return Stop(target, image);
+        }
+    } else {
+        r.backupWritten = true;
     }
-    r.backupWritten = true;
 
     ApplyPatchRules(image, size, values, job, applied, SCAN_FAST, r.rules);
     for (int rule = 0; rule < RULE_COUNT; ++rule) {
@@ -239,11 +341,14 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
         }
     }
 
+    // The last moment to stop: the write-back, once begun, is finished whatever comes.
+    if (!dryRun && StopBeforeNextStep(true, job, &r)) return Stop(target, image);
     bool writtenBack = true;
     if (dryRun) {
         g_fileOps.close(target);
     } else {
         writtenBack = WriteBack(target, image, size, &r.systemError);
+        r.gameWritten = writtenBack;
     }
     g_fileOps.release(image);
     if (!writtenBack) {
@@ -252,6 +357,7 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
                   "Writing %s failed!\r\n\r\n%s holds\r\nthe previous contents:\r\ncopy it back to restore\r\nthe game.",
                   name, backupName);
     }
+    if (!dryRun && StopRequested()) r.stopped = true;
 
     for (int i = 0; i < RULE_COUNT; ++i) {
         const PatchRule rule = static_cast<PatchRule>(i);

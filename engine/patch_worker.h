@@ -31,3 +31,6 @@ struct JobReport;
 // The same work on the calling thread. With `report` it also tells, for the console
 // patcher, what each candidate, rule and copy came to; its dryRun leaves every file alone.
 void RunPatchJob(PatchJob* job, JobReport* report = nullptr);
+
+// What a player can do about a game with hard links.
+extern const char HARD_LINKS_HINT[];

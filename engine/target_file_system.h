@@ -19,6 +19,16 @@ int Commit(FILE* file);
 bool Move(const char* from, const char* to, bool replace);
 FileIdentity Identify(const char* name);
 EntryKind EntryKindOf(const char* name);
+FileIdentity IdentifyOpen(FILE* file);
+NativeFile OpenFolderOf(const char* name);
+int CommitFolder(NativeFile folder);
+FolderHoldState HoldFolder(NativeFile* hold);
+void ReleaseFolder(NativeFile hold);
+void Pause(unsigned milliseconds);
+KeptAttributes* ReadAttributes(FILE* file);
+void GiveAttributes(const KeptAttributes* attributes, FILE* file, const char* name, char (&notKept)[PATCH_TEXT_SIZE]);
+void FreeAttributes(KeptAttributes* attributes);
+bool RealName(const char* name, char (&real)[PATCH_TEXT_SIZE]);
 
 // The hint for a read-only file, in the terms of the system's own tools.
 const char* ReadOnlyHint();
