@@ -17,7 +17,7 @@
 #include "exit_codes.h"
 #include "find_command.h"
 #include "patch_command.h"
-#include "patch_worker.h"
+#include "candidates.h"
 #include "report_output.h"
 #include "restore.h"
 #include "system_dlls.h"

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "bounded_text.h"
-#include "patch_worker.h"
+#include "candidates.h"
 #include "result_text.h"
 
 namespace {

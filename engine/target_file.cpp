@@ -121,6 +121,8 @@ void FormatOpenReasonHint(OpenReason reason, const char* path, char (&hint)[PATC
     }
 }
 
+const char HARD_LINKS_HINT[] = "Give the game a file of its own: copy it, and put the copy in its place.";
+
 const char* OpenReasonCode(OpenReason reason) {
     switch (reason) {
     case OPEN_IN_USE: return "in_use";

@@ -38,6 +38,9 @@ void FormatOpenReasonHint(OpenReason reason, const char* path, char (&hint)[PATC
 // The path a hint names for `name`: natively the full path, from the root, of the name in
 // the current folder; on Windows, whose hints name no file, the name itself.
 bool HintPathOf(const char* name, char (&path)[PATCH_TEXT_SIZE]);
+// What a player can do about a game with other hard links, which neither a patch nor a
+// restore touches.
+extern const char HARD_LINKS_HINT[];
 // The reason's stable name for scripts: "in_use", "read_only", "access_denied", "cannot_open",
 // "immutable", "read_only_fs", "permission_denied"; empty where OpenReasonText is empty.
 const char* OpenReasonCode(OpenReason reason);

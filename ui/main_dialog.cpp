@@ -3,7 +3,7 @@
 #include "input_screen.h"
 #include "painting.h"
 #include "palette.h"
-#include "result_screen.h"
+#include "apply_action.h"
 #include "subclass.h"
 #include "ui_globals.h"
 
