@@ -62,6 +62,8 @@ int Patch(const CliOptions& options) {
     std::string refusal;
     if (!RunPatchCommand(options, &outcome, &refusal)) return Refuse(options, refusal, false);
     Print(options.json ? PatchReportJson(outcome) : PatchReportText(outcome));
+    // A stop that came while the report was being printed: the files are as it says.
+    if (StopRequested() && !outcome.report.stopped && !options.json) Print(PatchStoppedText(outcome));
     if (outcome.report.folderBusy) {
         Complain(FOLDER_BUSY_TEXT);
     } else if (outcome.exitCode == EXIT_NO_TARGET) {
@@ -77,6 +79,7 @@ int Restore(const CliOptions& options) {
     const char* exe = options.exe.empty() ? nullptr : options.exe.c_str();
     RunRestore(options.force, &result, exe);
     Print(options.json ? RestoreReportJson(result, options.force) : RestoreReportText(result, exe));
+    if (StopRequested() && !result.stopped && !options.json) Print(RestoreStoppedText(result));
     const int code = RestoreExitCode(result);
     if (result.folderBusy) {
         Complain(FOLDER_BUSY_TEXT);
@@ -163,6 +166,7 @@ int main(int argc, char** argv) {
         Complain(std::string("the output could not be written: ") + std::strerror(g_outputError));
         code = EXIT_FAILED;
     }
+    if (StopRequested()) code = StopExitCode();
     MarkRunEnded();
 #ifdef _WIN32
     // A closed console is gone: there is no one to press Enter.

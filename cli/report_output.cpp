@@ -294,6 +294,18 @@ int RestoreExitCode(const RestoreResult& result) {
     }
 }
 
+std::string PatchStoppedText(const PatchOutcome& outcome) { return StoppedText(outcome.job, outcome.report); }
+
+std::string RestoreStoppedText(const RestoreResult& result) {
+    const bool restored = result.outcome == RESTORE_DONE || result.outcome == RESTORE_NOT_SAFE;
+    std::string text = std::string("\nstopped by ") + StopSignalName() + ":\n";
+    if (result.target_name[0] != '\0') {
+        text += std::string("  ") + result.target_name + ": " + (restored ? "restored" : "not changed") + "\n";
+    }
+    if (result.kept_name[0] != '\0') text += std::string("  ") + result.kept_name + ": written\n";
+    return text;
+}
+
 std::string RestoreReportText(const RestoreResult& result, const char* exe) {
     std::string text = PlainLines(result.text) + "\n";
     text += RefusalLines(result.refusal, result.refusalHint);
@@ -302,15 +314,7 @@ std::string RestoreReportText(const RestoreResult& result, const char* exe) {
     }
     if (result.notKept[0] != '\0') text += std::string("not kept from the game it replaced: ") + result.notKept + "\n";
     if (result.outcome == RESTORE_NO_TARGET) text += "\n" + NoTargetReport(result.files, exe);
-    if (result.stopped) {
-        const bool restored = result.outcome == RESTORE_DONE || result.outcome == RESTORE_NOT_SAFE;
-        text += std::string("\nstopped by ") + StopSignalName() + ":\n";
-        if (result.target_name[0] != '\0') {
-            text += std::string("  ") + result.target_name + ": " + (restored ? "restored" : "not changed") + "\n";
-        }
-        if (result.kept_name[0] != '\0') text += std::string("  ") + result.kept_name + ": written\n";
-    }
-    return text;
+    return result.stopped ? text + RestoreStoppedText(result) : text;
 }
 
 std::string RestoreReportJson(const RestoreResult& result, bool forced) {

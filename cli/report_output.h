@@ -49,6 +49,10 @@ std::string StatusReportJson(const StatusOutcome& outcome);
 // The line a patch report ends with when a rule was already patched.
 extern const char RESTORE_FIRST_LINE[];
 
+// After a stop signal, what each file of the run is now, one line each.
+std::string PatchStoppedText(const PatchOutcome& outcome);
+std::string RestoreStoppedText(const RestoreResult& result);
+
 // "written, but not yet safe on the disk: <the system's reason>"
 std::string NotYetSafeText(unsigned long error);
 
