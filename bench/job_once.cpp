@@ -4,22 +4,22 @@
 #include <cstdio>
 #include <cstring>
 
-#include "feature_toggles.h"
 #include "patch_worker.h"
 
 int main() {
-    g_bWidescreen = g_bCameraDistance = g_bFieldOfView = g_bFps60 = 1;
     PatchJob job;
     std::memset(&job, 0, sizeof job);
-    job.aspect_ratio = 16.0f / 9.0f;
-    job.camera_distance = 2048;
-    job.fov_width = 1920;
+    for (RuleRequest& request : job.requests) request.on = true;
+    job.requests[RULE_WIDESCREEN].value.ratio = 16.0f / 9.0f;
+    job.requests[RULE_CAMERA].value.whole = 2048;
+    job.requests[RULE_FOV].value.whole = 1920;
     RunPatchJob(&job);
     if (job.target_name[0] == '\0') {
         std::printf("no target found\n");
         return 1;
     }
-    std::printf("%s\n%s\n%s\n%s\n%s\n%s\n", job.target_name, job.widescreen_status, job.camera_status, job.fov_status,
-                job.fps_status, job.failure_text);
+    std::printf("%s\n", job.target_name);
+    for (const char* line : job.status) std::printf("%s\n", line);
+    std::printf("%s\n", job.failure_text);
     return job.failure_text[0] == '\0' ? 0 : 1;
 }

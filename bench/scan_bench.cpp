@@ -30,7 +30,7 @@
 
 #include "bench_images.h"
 #include "byte_scan.h"
-#include "feature_toggles.h"
+#include "candidate_names.h"
 #include "patch_rules.h"
 #include "patch_worker.h"
 
@@ -67,31 +67,25 @@ void PutBack(Image& image, const std::vector<Change>& changes) {
     for (const Change& change : changes) image[change.offset] = change.original;
 }
 
+const RuleValue BENCH_VALUES[RULE_COUNT] = {{ASPECT, 0}, {0, CAMERA_DISTANCE}, {0, FOV_WIDTH}, {0, 0}};
+
 bool RunRule(PatchRule rule, uint8_t* image, uint32_t size, ScanKind kind) {
-    switch (rule) {
-    case RULE_WIDESCREEN: return PatchWidescreen(image, size, ASPECT, kind);
-    case RULE_CAMERA: return PatchCameraDistance(image, size, CAMERA_DISTANCE, kind);
-    case RULE_FOV: return PatchFieldOfView(image, size, FOV_WIDTH, kind);
-    case RULE_FPS: return PatchFps60(image, size, kind);
-    case RULE_COUNT: break;
-    }
-    return false;
+    return RunRuleWithValue(rule, image, size, BENCH_VALUES[rule], kind);
 }
 
 PatchJob MakeBenchJob() {
     PatchJob job;
     std::memset(&job, 0, sizeof job);
-    job.aspect_ratio = ASPECT;
-    job.camera_distance = CAMERA_DISTANCE;
-    job.fov_width = FOV_WIDTH;
+    for (int rule = 0; rule < RULE_COUNT; ++rule) job.requests[rule] = {true, BENCH_VALUES[rule]};  // every rule runs
     std::strcpy(job.target_name, TARGET_NAME);
+    job.candidate = CandidateIndexOf(TARGET_NAME);
     return job;
 }
 
 void RunAllRules(uint8_t* image, uint32_t size, ScanKind kind) {
     PatchJob job = MakeBenchJob();
     bool applied[RULE_COUNT] = {};
-    ApplyPatchRules(image, size, {ASPECT, CAMERA_DISTANCE, FOV_WIDTH}, &job, applied, kind);
+    ApplyPatchRules(image, size, &job, applied, kind);
 }
 
 void SetThroughput(benchmark::State& state, uint64_t bytesPerIteration) {
@@ -405,7 +399,6 @@ int main(int argc, char** argv) {
     benchmark::AddCustomContext("realcode", real.source.empty() ? "none found" : real.source);
     benchmark::AddCustomContext("image_size", std::to_string(IMAGE_SIZE) + " bytes");
     benchmark::AddCustomContext("scan_isa", ScanIsaName(BestScanIsa()));
-    g_bWidescreen = g_bCameraDistance = g_bFieldOfView = g_bFps60 = 1;  // every rule runs
     RegisterAll();
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

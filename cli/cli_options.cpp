@@ -1,87 +1,13 @@
 #include "cli_options.h"
 
 #include <cstring>
+#include <vector>
 
 #include "candidate_names.h"
 #include "console_text.h"
 #include "version.h"
 
-// The usage lines, once for the errors and once for --help, in the form help2man reads.
-#define VELMORA_USAGE                                                   \
-    "Usage: velmora-patch [--dir DIR] [FEATURE...] [--dry-run] [--json]\n" \
-    "  or:  velmora-patch --restore [--dir DIR] [--force] [--json]\n"       \
-    "  or:  velmora-patch --status [--dir DIR] [--exe NAME] [--json]\n"      \
-    "  or:  velmora-patch --find [DIR] [--json]\n"                           \
-    "  or:  velmora-patch -h | --help | -V | --version\n"
-
-const char USAGE_LINES[] = VELMORA_USAGE;
-
-// At most 79 columns a line: an 80-column terminal would otherwise break them itself.
-const char HELP_TEXT[] =
-    VELMORA_USAGE
-    "Patches the executable of a Velmora 2345 game in place, as the Widescreen\n"
-    "Velmora 2345 window does, and says what it changed and why not.\n"
-    "\n"
-    "With no option it does in the current folder what Apply does with the window's\n"
-    "defaults: widescreen 16:9 on, the other three features off. Each feature given\n"
-    "is switched on.\n"
-    "\n"
-    "Features:\n"
-    "  --aspect W:H     display width and height, also as WxH (default 16:9)\n"
-    "  --no-widescreen  leave the game's 4:3 aspect ratio alone\n"
-    "  --camera N       camera distance from Siona, 1 to 65535 (the game's is 1536)\n"
-    "  --fov WIDTH      the screen width set in the game's setup, 1 to 16777215;\n"
-    "                   undef leaves the field of view alone\n"
-    "  --fps            unlock 60 FPS (games 2 and 3 only)\n"
-    "\n"
-    "Options:\n"
-    "  --dir DIR        the game folder (default: the current folder)\n"
-    "  --exe NAME       open only this one of the game's executables (any case)\n"
-    "  --dry-run        read the game and report what a run would do; write nothing\n"
-    "  --json           print one JSON object instead of the text, errors included\n"
-    "  --restore        put back <name>.orig, or else <name>.bak, whichever the game\n"
-    "                   is a patched form of; refused when it is neither (an update)\n"
-    "  --force          restore even then; the executable is first kept as\n"
-    "                   <name>.before-restore\n"
-    "  --status         show whether the game is patched, and how; write nothing\n"
-    "  --find [DIR]     list the game folders of the Steam libraries and Wine\n"
-    "                   prefixes, or below DIR, with executable and state\n"
-    "  -h, --help       show this help\n"
-    "  -V, --version    show the version\n"
-    "  --               end of the options\n"
-    "\n"
-    "The first run keeps the original as <name>.orig, which undoes every change;\n"
-    "each run keeps the contents it found as <name>.bak, which undoes the last run.\n"
-    "\n"
-    "Exit codes:\n"
-    "  0  done, and every rule asked for found its pattern or was already patched\n"
-    "  1  done, but a rule that was asked for found nothing\n"
-    "  2  usage error or refused value; nothing touched\n"
-    "  3  no target, with the reasons\n"
-    "  4  failure: nothing changed, a refused restore, a failed write-back (then\n"
-    "     the .bak message), or the output could not be written\n"
-    "  130  stopped by Ctrl-C, SIGTERM or SIGHUP after the step it was in\n";
-
 namespace {
-
-enum OptionId {
-    OPT_DIR,
-    OPT_EXE,
-    OPT_ASPECT,
-    OPT_NO_WIDESCREEN,
-    OPT_CAMERA,
-    OPT_FOV,
-    OPT_FPS,
-    OPT_DRY_RUN,
-    OPT_JSON,
-    OPT_RESTORE,
-    OPT_FORCE,
-    OPT_FIND,
-    OPT_STATUS,
-    OPT_HELP,
-    OPT_VERSION,
-    OPT_COUNT,
-};
 
 enum ValueKind {
     NO_VALUE,
@@ -98,6 +24,8 @@ enum : unsigned {
     WITH_ANY = ~0u,
 };
 
+enum { NO_RULE = -1 };
+
 struct OptionRow {
     const char* name;   // the long name, "--dir"
     char shortName;     // -h; 0 for none
@@ -105,30 +33,73 @@ struct OptionRow {
     const char* takes;  // what the value must be, for the errors; null for no value
     CliCommand selects; // the command the option asks for; CLI_PATCH: none
     unsigned goesWith;  // the commands it may be given with
+    const char* placeholder;  // the value in the help and the usage lines: "DIR", "[DIR]"
+    const char* help;         // its lines in the help, "\n" between them
+    int rule = NO_RULE;       // the rule it switches on, or with `off` switches off
+    bool off = false;
 };
 
-const OptionRow OPTIONS[OPT_COUNT] = {
-    {"--dir", 0, NEEDS_VALUE, "a folder", CLI_PATCH, WITH_PATCH | WITH_RESTORE | WITH_STATUS},
+// The options that are no rule's. The rules' own follow --exe, in the order of the rule
+// table, each with its option and its off option where it has one.
+const OptionRow LEADING_OPTIONS[] = {
+    {"--dir", 0, NEEDS_VALUE, "a folder", CLI_PATCH, WITH_PATCH | WITH_RESTORE | WITH_STATUS, "DIR",
+     "the game folder (default: the current folder)"},
     {"--exe", 0, NEEDS_VALUE, "one of Vlmr2.exe, v2plus.exe, vlmr3.exe, vm3plus.exe, vlmr4.exe, PCVlmr5.exe",
-     CLI_PATCH, WITH_PATCH | WITH_RESTORE | WITH_STATUS},
-    {"--aspect", 0, NEEDS_VALUE, "W:H or WxH, two whole numbers from 1 up", CLI_PATCH, WITH_PATCH},
-    {"--no-widescreen", 0, NO_VALUE, nullptr, CLI_PATCH, WITH_PATCH},
-    {"--camera", 0, NEEDS_VALUE, "a whole number from 1 to 65535", CLI_PATCH, WITH_PATCH},
-    {"--fov", 0, NEEDS_VALUE, "undef or a whole number from 1 to 16777215", CLI_PATCH, WITH_PATCH},
-    {"--fps", 0, NO_VALUE, nullptr, CLI_PATCH, WITH_PATCH},
-    {"--dry-run", 0, NO_VALUE, nullptr, CLI_PATCH, WITH_PATCH},
-    {"--json", 0, NO_VALUE, nullptr, CLI_PATCH, WITH_PATCH | WITH_RESTORE | WITH_FIND | WITH_STATUS},
-    {"--restore", 0, NO_VALUE, nullptr, CLI_RESTORE, WITH_RESTORE},
-    {"--force", 0, NO_VALUE, nullptr, CLI_PATCH, WITH_RESTORE},
-    {"--find", 0, OPTIONAL_VALUE, "a folder", CLI_FIND, WITH_FIND},
-    {"--status", 0, NO_VALUE, nullptr, CLI_STATUS, WITH_STATUS},
-    {"--help", 'h', NO_VALUE, nullptr, CLI_HELP, WITH_ANY},
-    {"--version", 'V', NO_VALUE, nullptr, CLI_VERSION, WITH_ANY},
+     CLI_PATCH, WITH_PATCH | WITH_RESTORE | WITH_STATUS, "NAME",
+     "open only this one of the game's executables (any case)"},
 };
+const OptionRow TRAILING_OPTIONS[] = {
+    {"--dry-run", 0, NO_VALUE, nullptr, CLI_PATCH, WITH_PATCH, nullptr,
+     "read the game and report what a run would do; write nothing"},
+    {"--json", 0, NO_VALUE, nullptr, CLI_PATCH, WITH_PATCH | WITH_RESTORE | WITH_FIND | WITH_STATUS, nullptr,
+     "print one JSON object instead of the text, errors included"},
+    {"--restore", 0, NO_VALUE, nullptr, CLI_RESTORE, WITH_RESTORE, nullptr,
+     "put back <name>.orig, or else <name>.bak, whichever the game\n"
+     "is a patched form of; refused when it is neither (an update)"},
+    {"--force", 0, NO_VALUE, nullptr, CLI_PATCH, WITH_RESTORE, nullptr,
+     "restore even then; the executable is first kept as\n<name>.before-restore"},
+    {"--status", 0, NO_VALUE, nullptr, CLI_STATUS, WITH_STATUS, nullptr,
+     "show whether the game is patched, and how; write nothing"},
+    {"--find", 0, OPTIONAL_VALUE, "a folder", CLI_FIND, WITH_FIND, "[DIR]",
+     "list the game folders of the Steam libraries and Wine\n"
+     "prefixes, or below DIR, with executable and state"},
+    {"--help", 'h', NO_VALUE, nullptr, CLI_HELP, WITH_ANY, nullptr, "show this help"},
+    {"--version", 'V', NO_VALUE, nullptr, CLI_VERSION, WITH_ANY, nullptr, "show the version"},
+};
+
+// The whole table: the leading options, each rule's, the trailing ones. Made on each call:
+// a kept one would need a guarded static, which brings in the runtime's threads.
+std::vector<OptionRow> Options() {
+    std::vector<OptionRow> options;
+    for (const OptionRow& row : LEADING_OPTIONS) options.push_back(row);
+    for (int rule = 0; rule < RULE_COUNT; ++rule) {
+        const RuleRow& r = RULE_TABLE[rule];
+        OptionRow on = {r.option, 0, r.kind == VALUE_NONE ? NO_VALUE : NEEDS_VALUE, r.takes, CLI_PATCH, WITH_PATCH,
+                        r.placeholder, r.help};
+        on.rule = rule;
+        options.push_back(on);
+        if (r.offOption == nullptr) continue;
+        OptionRow off = {r.offOption, 0, NO_VALUE, nullptr, CLI_PATCH, WITH_PATCH, nullptr, r.offHelp};
+        off.rule = rule;
+        off.off = true;
+        options.push_back(off);
+    }
+    for (const OptionRow& row : TRAILING_OPTIONS) options.push_back(row);
+    return options;
+}
+
+int IdOf(const char* name) {
+    const std::vector<OptionRow> rows = Options();
+    for (size_t id = 0; id < rows.size(); ++id) {
+        if (std::strcmp(rows[id].name, name) == 0) return static_cast<int>(id);
+    }
+    return -1;
+}
 
 int FindOption(const std::string& name) {
-    for (int id = 0; id < OPT_COUNT; ++id) {
-        const OptionRow& row = OPTIONS[id];
+    const std::vector<OptionRow> rows = Options();
+    for (int id = 0; id < static_cast<int>(rows.size()); ++id) {
+        const OptionRow& row = rows[id];
         if (name == row.name) return id;
         if (row.shortName != 0 && name.size() == 2 && name[0] == '-' && name[1] == row.shortName) return id;
     }
@@ -147,20 +118,10 @@ bool IsBlankText(const std::string& text) {
     return true;
 }
 
-// "16:9" or "16x9" into its two fields. Both must hold something: the window would take a
-// missing one for "no value" and leave the aspect ratio alone.
-bool SplitAspect(const std::string& text, std::string* width, std::string* height) {
-    const size_t at = text.find_first_of(":xX");
-    if (at == std::string::npos || text.find_first_of(":xX", at + 1) != std::string::npos) return false;
-    *width = text.substr(0, at);
-    *height = text.substr(at + 1);
-    return !IsBlankText(*width) && !IsBlankText(*height);
-}
-
 // "--restore" or "--restore or --status": the options that ask for one of `commands`.
 std::string CommandOptionsOf(unsigned commands) {
     std::string names;
-    for (const OptionRow& row : OPTIONS) {
+    for (const OptionRow& row : Options()) {
         if (row.selects == CLI_PATCH || row.selects == CLI_HELP || row.selects == CLI_VERSION) continue;
         if ((commands & (1u << row.selects)) == 0) continue;
         names += (names.empty() ? "" : " or ") + std::string(row.name);
@@ -169,7 +130,7 @@ std::string CommandOptionsOf(unsigned commands) {
 }
 
 const char* CommandOptionOf(CliCommand command) {
-    for (const OptionRow& row : OPTIONS) {
+    for (const OptionRow& row : Options()) {
         if (row.selects == command) return row.name;
     }
     return "";
@@ -179,7 +140,8 @@ const char* CommandOptionOf(CliCommand command) {
 
 std::string RefusedValue(const char* option, const std::string& value) {
     const int id = FindOption(option);
-    const char* takes = id >= 0 && OPTIONS[id].takes != nullptr ? OPTIONS[id].takes : "a value it takes";
+    const std::vector<OptionRow> rows = Options();
+    const char* takes = id >= 0 && rows[id].takes != nullptr ? rows[id].takes : "a value it takes";
     return std::string(option) + ": " + Quoted(value) + " is not " + takes;
 }
 
@@ -190,8 +152,10 @@ bool ParseArguments(int argc, const char* const* argv, CliOptions* options, std:
         if (std::strcmp(argv[i], "--json") == 0) options->json = true;
     }
 
-    bool seen[OPT_COUNT] = {};
-    std::string values[OPT_COUNT];
+    const std::vector<OptionRow> rows = Options();
+    const int rowCount = static_cast<int>(rows.size());
+    std::vector<char> seen(rowCount, 0);
+    std::vector<std::string> values(rowCount);
     bool optionsEnded = false;
     for (int i = 0; i < argc; ++i) {
         const std::string argument = argv[i];
@@ -217,7 +181,7 @@ bool ParseArguments(int argc, const char* const* argv, CliOptions* options, std:
             *error = "unknown option " + Quoted(name);
             return false;
         }
-        const OptionRow& row = OPTIONS[id];
+        const OptionRow& row = rows[id];
         if (seen[id]) {
             *error = std::string(row.name) + " given twice";
             return false;
@@ -254,64 +218,179 @@ bool ParseArguments(int argc, const char* const* argv, CliOptions* options, std:
     }
 
     // --help and --version answer whatever else is on the line.
-    if (seen[OPT_HELP]) {
-        options->command = CLI_HELP;
-        return true;
-    }
-    if (seen[OPT_VERSION]) {
-        options->command = CLI_VERSION;
-        return true;
+    for (const CliCommand command : {CLI_HELP, CLI_VERSION}) {
+        if (seen[IdOf(CommandOptionOf(command))]) {
+            options->command = command;
+            return true;
+        }
     }
 
     options->command = CLI_PATCH;
     int commandOption = -1;
-    for (int id = 0; id < OPT_COUNT; ++id) {
-        if (!seen[id] || OPTIONS[id].selects == CLI_PATCH) continue;
+    for (int id = 0; id < rowCount; ++id) {
+        if (!seen[id] || rows[id].selects == CLI_PATCH) continue;
         if (commandOption >= 0) {
-            *error = std::string(OPTIONS[commandOption].name) + " and " + OPTIONS[id].name + " exclude each other";
+            *error = std::string(rows[commandOption].name) + " and " + rows[id].name + " exclude each other";
             return false;
         }
         commandOption = id;
-        options->command = OPTIONS[id].selects;
+        options->command = rows[id].selects;
     }
-    for (int id = 0; id < OPT_COUNT; ++id) {
-        if (!seen[id] || (OPTIONS[id].goesWith & (1u << options->command)) != 0) continue;
-        *error = std::string(OPTIONS[id].name) +
-                 (options->command == CLI_PATCH ? " goes only with " + CommandOptionsOf(OPTIONS[id].goesWith)
+    for (int id = 0; id < rowCount; ++id) {
+        if (!seen[id] || (rows[id].goesWith & (1u << options->command)) != 0) continue;
+        *error = std::string(rows[id].name) +
+                 (options->command == CLI_PATCH ? " goes only with " + CommandOptionsOf(rows[id].goesWith)
                                                 : std::string(" does not go with ") + CommandOptionOf(options->command));
         return false;
     }
-    if (seen[OPT_ASPECT] && seen[OPT_NO_WIDESCREEN]) {
-        *error = "--aspect and --no-widescreen exclude each other";
-        return false;
-    }
-
-    options->dir = values[OPT_DIR];
-    options->findDir = values[OPT_FIND];
-    if (seen[OPT_EXE] && CandidateIndexOf(values[OPT_EXE].c_str()) < 0) {
-        *error = RefusedValue("--exe", values[OPT_EXE]);
-        return false;
-    }
-    options->exe = values[OPT_EXE];
-    if (seen[OPT_ASPECT]) {
-        options->aspect = values[OPT_ASPECT];
-        if (!SplitAspect(values[OPT_ASPECT], &options->displayWidth, &options->displayHeight)) {
-            *error = RefusedValue("--aspect", values[OPT_ASPECT]);
+    // A rule's option and its off option.
+    for (int id = 0; id < rowCount; ++id) {
+        if (!seen[id] || !rows[id].off) continue;
+        const int onId = IdOf(RULE_TABLE[rows[id].rule].option);
+        if (seen[onId]) {
+            *error = std::string(rows[onId].name) + " and " + rows[id].name + " exclude each other";
             return false;
         }
     }
-    // The window's fields keep their texts when a feature is off; so do these.
-    options->widescreen = !seen[OPT_NO_WIDESCREEN];
-    if (seen[OPT_CAMERA]) {
-        options->camera = true;
-        options->cameraDistance = values[OPT_CAMERA];
+
+    const int dirId = IdOf("--dir"), exeId = IdOf("--exe");
+    options->dir = values[dirId];
+    options->findDir = values[IdOf("--find")];
+    if (seen[exeId] && CandidateIndexOf(values[exeId].c_str()) < 0) {
+        *error = RefusedValue("--exe", values[exeId]);
+        return false;
     }
-    if (seen[OPT_FOV]) {
-        options->fieldOfView = true;
-        options->fovWidth = values[OPT_FOV];
+    options->exe = values[exeId];
+    // The window's fields keep their texts when a rule is off; so do these.
+    for (int id = 0; id < rowCount; ++id) {
+        const OptionRow& row = rows[id];
+        if (row.rule == NO_RULE || !seen[id]) continue;
+        options->ruleOn[row.rule] = !row.off;
+        if (row.off || row.value == NO_VALUE) continue;
+        std::string width, height;
+        if (RULE_TABLE[row.rule].kind == VALUE_RATIO && !SplitRatio(values[id], &width, &height)) {
+            *error = RefusedValue(row.name, values[id]);
+            return false;
+        }
+        options->ruleValue[row.rule] = values[id];
     }
-    options->fps = seen[OPT_FPS];
-    options->dryRun = seen[OPT_DRY_RUN];
-    options->force = seen[OPT_FORCE];
+    options->dryRun = seen[IdOf("--dry-run")];
+    options->force = seen[IdOf("--force")];
     return true;
+}
+
+namespace {
+
+// One line of the help: the option, its value, and its help text, its later lines under
+// the first.
+std::string HelpLines(const std::string& option, const char* help) {
+    static const size_t COLUMN = 19;
+    std::string text = "  " + option;
+    text += std::string(text.size() + 2 > COLUMN ? 2 : COLUMN - text.size(), ' ');
+    for (const char* c = help; *c != '\0'; ++c) {
+        text += *c;
+        if (*c == '\n') text += std::string(COLUMN, ' ');
+    }
+    return text + "\n";
+}
+
+std::string Spelt(const OptionRow& row) {
+    std::string name = row.name;
+    if (row.shortName != 0) name = std::string("-") + row.shortName + ", " + name;
+    return row.placeholder != nullptr ? name + " " + row.placeholder : name;
+}
+
+bool GoesWithEveryCommand(const OptionRow& row) {
+    const unsigned every = WITH_PATCH | WITH_RESTORE | WITH_FIND | WITH_STATUS;
+    return (row.goesWith & every) == every;
+}
+
+// The usage line of one command: the option that asks for it, then every option it goes
+// with, the rules' as FEATURE, and last those that every command takes.
+std::string UsageLineOf(CliCommand command) {
+    std::string line = "velmora-patch";
+    for (const OptionRow& row : Options()) {
+        if (row.selects == command && command != CLI_PATCH) line += " " + Spelt(row);
+    }
+    bool features = false;
+    for (const bool everyCommand : {false, true}) {
+        for (const OptionRow& row : Options()) {
+            if (row.selects != CLI_PATCH || row.goesWith == WITH_ANY || (row.goesWith & (1u << command)) == 0 ||
+                GoesWithEveryCommand(row) != everyCommand) {
+                continue;
+            }
+            if (row.rule == NO_RULE) {
+                line += " [" + Spelt(row) + "]";
+            } else if (!features) {
+                line += " [FEATURE...]";
+                features = true;
+            }
+        }
+    }
+    return line + "\n";
+}
+
+}  // namespace
+
+CliOptions::CliOptions() {
+    for (int rule = 0; rule < RULE_COUNT; ++rule) {
+        ruleOn[rule] = RULE_TABLE[rule].onByDefault;
+        if (RULE_TABLE[rule].defaultValue != nullptr) ruleValue[rule] = RULE_TABLE[rule].defaultValue;
+    }
+}
+
+bool SplitRatio(const std::string& text, std::string* width, std::string* height) {
+    const size_t at = text.find_first_of(":xX");
+    if (at == std::string::npos || text.find_first_of(":xX", at + 1) != std::string::npos) return false;
+    *width = text.substr(0, at);
+    *height = text.substr(at + 1);
+    return !IsBlankText(*width) && !IsBlankText(*height);
+}
+
+// In the form help2man reads.
+std::string UsageLines() {
+    std::string usage;
+    for (const CliCommand command : {CLI_PATCH, CLI_RESTORE, CLI_STATUS, CLI_FIND}) {
+        usage += (usage.empty() ? "Usage: " : "  or:  ") + UsageLineOf(command);
+    }
+    std::string answers;
+    for (const OptionRow& row : Options()) {
+        if (row.selects != CLI_HELP && row.selects != CLI_VERSION) continue;
+        if (row.shortName != 0) answers += std::string(answers.empty() ? "" : " | ") + "-" + row.shortName;
+        answers += std::string(answers.empty() ? "" : " | ") + row.name;
+    }
+    return usage + "  or:  velmora-patch " + answers + "\n";
+}
+
+// At most 79 columns a line: an 80-column terminal would otherwise break them itself.
+std::string HelpText() {
+    std::string features, options;
+    for (const OptionRow& row : Options()) {
+        (row.rule != NO_RULE ? features : options) += HelpLines(Spelt(row), row.help);
+    }
+    return UsageLines() +
+           "Patches the executable of a Velmora 2345 game in place, as the Widescreen\n"
+           "Velmora 2345 window does, and says what it changed and why not.\n"
+           "\n"
+           "With no option it does in the current folder what Apply does with the window's\n"
+           "defaults: widescreen 16:9 on, the other three features off. Each feature given\n"
+           "is switched on.\n"
+           "\n"
+           "Features:\n" +
+           features +
+           "\n"
+           "Options:\n" +
+           options + HelpLines("--", "end of the options") +
+           "\n"
+           "The first run keeps the original as <name>.orig, which undoes every change;\n"
+           "each run keeps the contents it found as <name>.bak, which undoes the last run.\n"
+           "\n"
+           "Exit codes:\n"
+           "  0  done, and every rule asked for found its pattern or was already patched\n"
+           "  1  done, but a rule that was asked for found nothing\n"
+           "  2  usage error or refused value; nothing touched\n"
+           "  3  no target, with the reasons\n"
+           "  4  failure: nothing changed, a refused restore, a failed write-back (then\n"
+           "     the .bak message), or the output could not be written\n"
+           "  130  stopped by Ctrl-C, SIGTERM or SIGHUP after the step it was in\n";
 }

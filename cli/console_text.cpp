@@ -5,46 +5,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 namespace {
 
 bool g_utf8 = false;
 
-#ifndef _WIN32
-// "en_US.UTF-8", "C.utf8", "de_DE.UTF-8@euro": the charset is what follows the dot.
-bool NamesUtf8(const char* locale) {
-    const char* dot = std::strchr(locale, '.');
-    if (dot == nullptr) return false;
-    std::string charset;
-    for (const char* c = dot + 1; *c != '\0' && *c != '@'; ++c) {
-        if (*c == '-' || *c == '_') continue;
-        charset += static_cast<char>(*c >= 'A' && *c <= 'Z' ? *c - 'A' + 'a' : *c);
-    }
-    return charset == "utf8";
-}
-#endif
 
 }  // namespace
 
-bool LocaleIsUtf8() {
-#ifdef _WIN32
-    return GetConsoleOutputCP() == CP_UTF8;
-#else
-    // The first of these that is set and not empty decides, as setlocale(LC_CTYPE, "") does.
-    // Read directly: a static program cannot count on the system's locale files.
-    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
-        const char* value = std::getenv(name);
-        if (value != nullptr && value[0] != '\0') return NamesUtf8(value);
-    }
-    return false;
-#endif
-}
-
 void SetUtf8Output(bool utf8) { g_utf8 = utf8; }
-bool Utf8Output() { return g_utf8; }
 
 const char* ArrowText() { return g_utf8 ? "\xE2\x86\x92" : "->"; }
 const char* EllipsisText() { return g_utf8 ? "\xE2\x80\xA6" : "..."; }

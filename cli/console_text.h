@@ -6,13 +6,9 @@
 #include <cstddef>
 #include <string>
 
-// Whether the locale the program runs in has UTF-8 as its charset. Natively: LC_ALL, else
-// LC_CTYPE, else LANG, as the C library picks them; on Windows: the console's code page.
-bool LocaleIsUtf8();
 
 // The charset of everything printed from now on; ASCII until set.
 void SetUtf8Output(bool utf8);
-bool Utf8Output();
 
 // "→" or "->", "…" or "...", as the charset allows.
 const char* ArrowText();

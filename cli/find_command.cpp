@@ -2,13 +2,10 @@
 
 #include <cstdlib>
 
-#ifndef _WIN32
-#include <pwd.h>
-#include <unistd.h>
-#endif
-
+#include "console_platform.h"
 #include "exit_codes.h"
 #include "game_search.h"
+#include "json_text.h"
 #include "no_target_report.h"
 #include "patch_state.h"
 
@@ -19,41 +16,12 @@ std::string Variable(const char* name) {
     return value != nullptr ? value : "";
 }
 
-std::string HomeFolder() {
-    std::string home = Variable("HOME");
-#ifndef _WIN32
-    if (home.empty()) {
-        if (const passwd* user = getpwuid(getuid())) home = user->pw_dir != nullptr ? user->pw_dir : "";
-    }
-#endif
-    return home;
-}
-
-std::string JsonText(const std::string& text) {
-    std::string quoted = "\"";
-    for (const char c : text) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            quoted += '\\';
-            quoted += c;
-        } else if (u < 0x20) {
-            static const char DIGITS[] = "0123456789ABCDEF";
-            quoted += "\\u00";
-            quoted += DIGITS[u >> 4];
-            quoted += DIGITS[u & 15];
-        } else {
-            quoted += c;
-        }
-    }
-    return quoted + "\"";
-}
-
 }  // namespace
 
 int RunFindCommand(const std::string& dir, bool json, std::string* output) {
     GameSearch search;
     if (dir.empty()) {
-        SearchUsualPlaces(UsualPlaces(HomeFolder(), Variable("WINEPREFIX")), &search);
+        SearchUsualPlaces(UsualPlaces(console::HomeFolder(), Variable("WINEPREFIX")), &search);
     } else {
         SearchBelow(dir, &search);
     }
@@ -61,12 +29,12 @@ int RunFindCommand(const std::string& dir, bool json, std::string* output) {
 
     std::string& out = *output;
     if (json) {
-        out = "{\n  \"schema\": 1,\n  \"games\": [";
+        out = JsonObjectHead() + "  \"games\": [";
         for (size_t i = 0; i < search.games.size(); ++i) {
             const FoundGame& game = search.games[i];
             const GameState state = StateOfGame(game.folder.c_str(), game.exe.c_str());
             out += (i == 0 ? "\n" : ",\n");
-            out += "    {\"folder\": " + JsonText(game.folder) + ", \"exe\": " + JsonText(game.exe) +
+            out += "    {\"folder\": " + JsonString(game.folder) + ", \"exe\": " + JsonString(game.exe) +
                    ", \"state\": \"" + GameStateWord(state) + "\"}";
         }
         out += search.games.empty() ? "],\n" : "\n  ],\n";

@@ -6,13 +6,8 @@
 #include <cstring>
 #include <string>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "cli_options.h"
+#include "console_platform.h"
 #include "console_text.h"
 #include "exit_codes.h"
 #include "find_command.h"
@@ -20,7 +15,6 @@
 #include "candidates.h"
 #include "report_output.h"
 #include "restore.h"
-#include "system_dlls.h"
 #include "version.h"
 
 namespace {
@@ -41,19 +35,15 @@ void Complain(const std::string& line) { std::fputs(("velmora-patch: " + line + 
 // A run refused before it began: the line on stderr, and with --json its one object.
 int Refuse(const CliOptions& options, const std::string& error, bool withUsage) {
     Complain(error);
-    if (withUsage) std::fputs(USAGE_LINES, stderr);
+    if (withUsage) std::fputs(UsageLines().c_str(), stderr);
     if (options.json) Print(ErrorJson(error, EXIT_USAGE));
     return EXIT_USAGE;
 }
 
 bool EnterFolder(const std::string& dir, std::string* error) {
-#ifdef _WIN32
-    if (SetCurrentDirectoryA(dir.c_str())) return true;
-    *error = "cannot enter the folder " + Quoted(dir);
-#else
-    if (chdir(dir.c_str()) == 0) return true;
-    *error = "cannot enter the folder " + Quoted(dir) + ": " + std::strerror(errno);
-#endif
+    std::string why;
+    if (console::EnterFolder(dir, &why)) return true;
+    *error = "cannot enter the folder " + Quoted(dir) + (why.empty() ? "" : ": " + why);
     return false;
 }
 
@@ -98,7 +88,7 @@ int Status(const CliOptions& options) {
     outcome.exe = options.exe.empty() ? nullptr : options.exe.c_str();
     HolderSurvey survey;
     ProbeCandidates(outcome.exe, &survey, outcome.targetName, outcome.candidates, &outcome.files);
-    if (outcome.targetName[0] != '\0') ReadGameStatus(outcome.targetName, outcome.targetName, &outcome.status);
+    if (outcome.targetName[0] != '\0') ReadGameStatus(outcome.targetName, CandidateIndexOf(outcome.targetName), &outcome.status);
     Print(options.json ? StatusReportJson(outcome) : StatusReportText(outcome));
     const int code = StatusExitCode(outcome);
     if (code == EXIT_NO_TARGET) Complain("no game executable could be opened; the reasons are above");
@@ -110,7 +100,7 @@ int Run(int argc, char** argv) {
     std::string error;
     if (!ParseArguments(argc - 1, argv + 1, &options, &error)) return Refuse(options, error, true);
     switch (options.command) {
-        case CLI_HELP: Print(options.json ? HelpJson(HELP_TEXT) : HELP_TEXT); return EXIT_DONE;
+        case CLI_HELP: Print(options.json ? HelpJson(HelpText().c_str()) : HelpText()); return EXIT_DONE;
         case CLI_VERSION:
             Print(options.json ? VersionJson() : "velmora-patch " VELMORA_PATCH_VERSION "\n");
             return EXIT_DONE;
@@ -127,39 +117,16 @@ int Run(int argc, char** argv) {
     return options.command == CLI_RESTORE ? Restore(options) : Patch(options);
 }
 
-#ifdef _WIN32
-// Started by a double click, the program has a console of its own, which closes the moment
-// it ends: the player would not read a word. Started from a shell, it shares the shell's
-// console (two processes or more) and must not wait; with its input not a console (a
-// script's pipe or file) there is no one to press Enter either.
-bool OwnsItsConsole() {
-    DWORD processes[2];
-    DWORD mode = 0;
-    return GetConsoleProcessList(processes, 2) == 1 && GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode);
-}
-
-void WaitForEnter() {
-    std::fputs("\nPress Enter to close this window.", stderr);
-    std::fflush(stderr);
-    for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) {
-    }
-}
-#endif
-
 // Said once, on stderr, when a run has to wait for another in the same folder.
-void SayWaiting() {
-    Complain("waiting for another velmora-patch working in this folder (up to 10 s)");
-}
+void SayWaiting() { Complain("waiting for another velmora-patch working in this folder (up to 10 s)"); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-#ifdef _WIN32
-    RestrictDllSearch();
-#endif
+    console::StartProcess();
     CatchStopSignals();
     g_onFolderWait = SayWaiting;
-    SetUtf8Output(LocaleIsUtf8());
+    SetUtf8Output(console::LocaleIsUtf8());
     int code = Run(argc, argv);
     if (std::fflush(stdout) != 0 && g_outputError == 0) g_outputError = errno != 0 ? errno : EIO;
     if (g_outputError != 0) {
@@ -168,9 +135,6 @@ int main(int argc, char** argv) {
     }
     if (StopRequested()) code = StopExitCode();
     MarkRunEnded();
-#ifdef _WIN32
-    // A closed console is gone: there is no one to press Enter.
-    if (!StopRequested() && OwnsItsConsole()) WaitForEnter();
-#endif
+    console::EndProcess();
     return code;
 }

@@ -3,27 +3,9 @@
 
 #include <cstdio>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <climits>
-#include <unistd.h>
-#endif
+#include "console_platform.h"
 
 namespace {
-
-std::string CurrentFolder() {
-#ifdef _WIN32
-    char folder[MAX_PATH + 1];
-    const DWORD length = GetCurrentDirectoryA(sizeof folder, folder);
-    if (length == 0 || length >= sizeof folder) return ".";
-    return folder;
-#else
-    char folder[PATH_MAX];
-    if (getcwd(folder, sizeof folder) == nullptr) return ".";
-    return folder;
-#endif
-}
 
 std::string NamesLookedFor(const char* exe) {
     if (exe != nullptr && exe[0] != '\0') return exe;
@@ -65,10 +47,8 @@ std::string QuotedPath(const std::string& text) {
 }
 
 std::string NoTargetReport(const CandidateFiles& files, const char* exe) {
-    std::string text = "Searched " + QuotedPath(CurrentFolder()) + " for\n  " + NamesLookedFor(exe) + "\n";
-#ifndef _WIN32
-    text += "  (in capitals or small letters alike).\n";
-#endif
+    std::string text = "Searched " + QuotedPath(console::CurrentFolder()) + " for\n  " + NamesLookedFor(exe) + "\n";
+    text += console::NAMES_IN_ANY_CASE;
     if (files.count == 0) {
         text += exe != nullptr && exe[0] != '\0' ? "It is not there.\n" : "None of them is there.\n";
         return text;

@@ -3,7 +3,6 @@
 #include "apply_inputs.h"
 #include "cli_options.h"
 #include "exit_codes.h"
-#include "feature_toggles.h"
 #include "patch_worker.h"
 #include "result_text.h"
 #include "target_file.h"
@@ -30,27 +29,25 @@ int ExitCodeOf(const PatchOutcome& outcome) {
 
 }  // namespace
 
-bool RulesRan(const PatchJob& job) { return job.target_name[0] != '\0' && job.widescreen_status[0] != '\0'; }
+bool RulesRan(const PatchJob& job) { return job.target_name[0] != '\0' && job.status[0][0] != '\0'; }
 
 bool RunPatchCommand(const CliOptions& options, PatchOutcome* outcome, std::string* refusal) {
-    g_bWidescreen = options.widescreen ? 1 : 0;
-    g_bCameraDistance = options.camera ? 1 : 0;
-    g_bFieldOfView = options.fieldOfView ? 1 : 0;
-    g_bFps60 = options.fps ? 1 : 0;
-    outcome->asked[RULE_WIDESCREEN] = options.widescreen;
-    outcome->asked[RULE_CAMERA] = options.camera;
-    outcome->asked[RULE_FOV] = options.fieldOfView;
-    outcome->asked[RULE_FPS] = options.fps;
+    for (int rule = 0; rule < RULE_COUNT; ++rule) {
+        outcome->job.requests[rule].on = options.ruleOn[rule];
+        outcome->asked[rule] = options.ruleOn[rule];
+    }
 
-    const InputTexts texts = {options.displayWidth.c_str(), options.displayHeight.c_str(),
-                              options.cameraDistance.c_str(), options.fovWidth.c_str()};
+    // The fields of the window's input screen, as the options give them.
+    std::string width, height;
+    SplitRatio(options.ruleValue[RULE_WIDESCREEN], &width, &height);
+    const InputTexts texts = {width.c_str(), height.c_str(), options.ruleValue[RULE_CAMERA].c_str(),
+                              options.ruleValue[RULE_FOV].c_str()};
     char message[PATCH_TEXT_SIZE] = {};
-    switch (FillJobValues(texts, &outcome->job, message)) {
-        case INPUT_OK: break;
-        case INPUT_DISPLAY_WIDTH:
-        case INPUT_DISPLAY_HEIGHT: *refusal = RefusedValue("--aspect", options.aspect); return false;
-        case INPUT_CAMERA_DISTANCE: *refusal = RefusedValue("--camera", options.cameraDistance); return false;
-        case INPUT_FIELD_OF_VIEW: *refusal = RefusedValue("--fov", options.fovWidth); return false;
+    const InputField refused = FillJobValues(texts, &outcome->job, message);
+    if (refused != INPUT_OK) {
+        const PatchRule rule = RuleOfField(refused);
+        *refusal = RefusedValue(RULE_TABLE[rule].option, options.ruleValue[rule]);
+        return false;
     }
 
     outcome->report.dryRun = options.dryRun;

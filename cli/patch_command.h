@@ -21,7 +21,7 @@ struct PatchOutcome {
 // the result lines and the rule reports say anything.
 bool RulesRan(const PatchJob& job);
 
-// Puts the feature toggles as the options say and checks the values as the window checks
+// Switches the job's rules on as the options say and checks the values as the window checks
 // its fields. A refused value: returns false with a line naming the option and its value,
 // and nothing ran. Otherwise runs the job in the current folder (as a dry run if asked)
 // and returns true.

@@ -5,13 +5,12 @@
 
 #include "console_text.h"
 #include "exit_codes.h"
+#include "json_text.h"
 #include "no_target_report.h"
 #include "version.h"
 #include "result_text.h"
 
 namespace {
-
-const char* const RULE_NAMES[RULE_COUNT] = {"widescreen", "camera", "fov", "fps"};
 
 // The window's texts end their lines with CRLF; a terminal and a script want plain ones.
 std::string PlainLines(const char* text) {
@@ -35,42 +34,6 @@ std::string Hex(const uint8_t* bytes, unsigned count, const char* separator) {
 }
 
 }  // namespace
-
-// ASCII only: every other character as \uXXXX (a pair of them above U+FFFF), and a byte
-// that is not part of well-formed UTF-8 as U+FFFD, so that the object is valid JSON
-// whatever bytes a name holds.
-std::string JsonString(const std::string& text) {
-    std::string quoted = "\"";
-    for (size_t at = 0; at < text.size(); ++at) {
-        const char c = text[at];
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (u >= 0x80) {
-            unsigned long code = 0xFFFD;
-            const size_t length = DecodeUtf8(text, at, &code);
-            if (length != 0) at += length - 1;
-            char escaped[32];
-            if (code > 0xFFFF) {
-                code -= 0x10000;
-                sprintf_s(escaped, "\\u%04lX\\u%04lX", 0xD800 + (code >> 10), 0xDC00 + (code & 0x3FF));
-            } else {
-                sprintf_s(escaped, "\\u%04lX", code);
-            }
-            quoted += escaped;
-        } else if (c == '"' || c == '\\') {
-            quoted += '\\';
-            quoted += c;
-        } else if (c == '\n') {
-            quoted += "\\n";
-        } else if (u < 0x20 || u == 0x7F) {
-            char escaped[8];
-            sprintf_s(escaped, "\\u%04X", u);
-            quoted += escaped;
-        } else {
-            quoted += c;
-        }
-    }
-    return quoted + "\"";
-}
 
 namespace {
 
@@ -186,8 +149,6 @@ std::string JsonCandidates(const CandidateFiles& files) {
 
 }  // namespace
 
-const char* RuleName(PatchRule rule) { return RULE_NAMES[rule]; }
-
 std::string NotYetSafeText(unsigned long error) {
     return "written, but not yet safe on the disk: " + SystemReasonText(error);
 }
@@ -214,7 +175,7 @@ std::string PatchReportText(const PatchOutcome& outcome) {
     text += "\nrules:\n";
     for (int rule = 0; rule < RULE_COUNT; ++rule) {
         const RuleReport& rr = report.rules[rule];
-        text += std::string("  ") + RULE_NAMES[rule] + ": ";
+        text += std::string("  ") + RULE_TABLE[rule].name + ": ";
         if (rr.reason != RULE_USED) {
             text += std::string(RuleReasonText(rr.reason)) + "\n";
             continue;
@@ -245,7 +206,7 @@ std::string PatchReportText(const PatchOutcome& outcome) {
 std::string PatchReportJson(const PatchOutcome& outcome) {
     const PatchJob& job = outcome.job;
     const JobReport& report = outcome.report;
-    std::string json = "{\n  \"schema\": " + std::to_string(JSON_SCHEMA_VERSION) + ",\n";
+    std::string json = JsonObjectHead();
     json += "  \"target\": " + JsonNameOrNull(job.target_name) + ",\n";
     json += "  \"candidates\": " + JsonCandidates(report.files) + ",\n";
     json += "  \"result_text\": " + JsonString(PlainLines(outcome.resultText)) + ",\n";
@@ -254,8 +215,8 @@ std::string PatchReportJson(const PatchOutcome& outcome) {
         for (int rule = 0; rule < RULE_COUNT; ++rule) {
             const RuleReport& rr = report.rules[rule];
             json += rule == 0 ? "\n" : ",\n";
-            json += std::string("    {\"rule\": \"") + RULE_NAMES[rule] + "\", \"line\": " +
-                    JsonString(RuleStatusLine(job, static_cast<PatchRule>(rule))) + ", \"reason\": " +
+            json += std::string("    {\"rule\": \"") + RULE_TABLE[rule].name + "\", \"line\": " +
+                    JsonString(job.status[rule]) + ", \"reason\": " +
                     JsonTextOrNull(RuleReasonText(rr.reason)) + ", \"reason_code\": " +
                     JsonTextOrNull(RuleReasonCode(rr.reason)) + ", \"hits\": [";
             for (size_t i = 0; i < rr.hits.size(); ++i) {
@@ -318,7 +279,7 @@ std::string RestoreReportText(const RestoreResult& result, const char* exe) {
 }
 
 std::string RestoreReportJson(const RestoreResult& result, bool forced) {
-    std::string json = "{\n  \"schema\": " + std::to_string(JSON_SCHEMA_VERSION) + ",\n";
+    std::string json = JsonObjectHead();
     json += "  \"target\": " + JsonNameOrNull(result.target_name) + ",\n";
     json += "  \"candidates\": " + JsonCandidates(result.files) + ",\n";
     json += "  \"result_text\": " + JsonString(PlainLines(result.text)) + ",\n";
@@ -345,17 +306,17 @@ std::string RestoreReportJson(const RestoreResult& result, bool forced) {
 }
 
 std::string ErrorJson(const std::string& error, int exitCode) {
-    return "{\n  \"schema\": " + std::to_string(JSON_SCHEMA_VERSION) + ",\n  \"error\": " + JsonString(error) +
+    return JsonObjectHead() + "  \"error\": " + JsonString(error) +
            ",\n  \"exit_code\": " + std::to_string(exitCode) + "\n}\n";
 }
 
 std::string VersionJson() {
-    return "{\n  \"schema\": " + std::to_string(JSON_SCHEMA_VERSION) + ",\n  \"version\": \"" VELMORA_PATCH_VERSION
+    return JsonObjectHead() + "  \"version\": \"" VELMORA_PATCH_VERSION
            "\",\n  \"exit_code\": 0\n}\n";
 }
 
 std::string HelpJson(const char* help) {
-    return "{\n  \"schema\": " + std::to_string(JSON_SCHEMA_VERSION) + ",\n  \"help\": " + JsonString(help) +
+    return JsonObjectHead() + "  \"help\": " + JsonString(help) +
            ",\n  \"exit_code\": 0\n}\n";
 }
 
@@ -364,33 +325,26 @@ namespace {
 const char* const RULE_STATE_WORDS[] = {"original", "patched", "not found", "unknown"};
 const char* const RULE_STATE_CODES[] = {"original", "patched", "not_found", "unknown"};
 
-// The value a patched rule holds, as a person reads it.
-std::string RuleValueText(PatchRule rule, const RuleFinding& finding) {
+// The value a patched rule holds, as a person reads it, and as JSON.
+std::string RuleValueNumber(const RuleRow& row, const RuleValue& value) {
     char text[64];
-    switch (rule) {
-    case RULE_WIDESCREEN:
-        sprintf_s(text, "aspect ratio %.4f", static_cast<double>(AspectOfBits(finding.aspectBits)));
-        return text;
-    case RULE_CAMERA: return "camera distance " + std::to_string(finding.cameraDistance);
-    case RULE_FOV: return "FOV constant " + std::to_string(finding.fovConstant);
-    case RULE_FPS: return "60 FPS on";
-    case RULE_COUNT: break;
+    switch (row.kind) {
+    case VALUE_RATIO: sprintf_s(text, "%.4f", static_cast<double>(value.ratio)); return text;
+    case VALUE_WHOLE: return std::to_string(value.whole);
+    case VALUE_NONE: break;
     }
     return "";
 }
 
+std::string RuleValueText(PatchRule rule, const RuleFinding& finding) {
+    const RuleRow& row = RuleOf(rule);
+    const std::string number = RuleValueNumber(row, finding.value);
+    return number.empty() ? row.valueWords : std::string(row.valueWords) + " " + number;
+}
+
 std::string RuleValueJson(PatchRule rule, const RuleFinding& finding) {
-    char text[64];
-    switch (rule) {
-    case RULE_WIDESCREEN:
-        sprintf_s(text, "%.4f", static_cast<double>(AspectOfBits(finding.aspectBits)));
-        return text;
-    case RULE_CAMERA: return std::to_string(finding.cameraDistance);
-    case RULE_FOV: return std::to_string(finding.fovConstant);
-    case RULE_FPS: return "true";
-    case RULE_COUNT: break;
-    }
-    return "null";
+    const std::string number = RuleValueNumber(RuleOf(rule), finding.value);
+    return number.empty() ? "true" : number;
 }
 
 std::string CopyStateText(const CopyCheck& copy, const char* target, uint32_t targetSize) {
@@ -436,7 +390,7 @@ std::string StatusReportText(const StatusOutcome& outcome) {
     for (int i = 0; i < RULE_COUNT; ++i) {
         const PatchRule rule = static_cast<PatchRule>(i);
         const RuleStatus& rs = status.rules[rule];
-        text += std::string("  ") + RULE_NAMES[rule] + ": " + RULE_STATE_WORDS[rs.state];
+        text += std::string("  ") + RULE_TABLE[rule].name + ": " + RULE_STATE_WORDS[rs.state];
         switch (rs.state) {
         case RULE_STATE_ORIGINAL:
             text += ", " + std::to_string(rs.occurrences) + (rs.occurrences == 1 ? " occurrence" : " occurrences");
@@ -453,7 +407,7 @@ std::string StatusReportText(const StatusOutcome& outcome) {
 std::string StatusReportJson(const StatusOutcome& outcome) {
     const GameStatus& status = outcome.status;
     const bool read = outcome.targetName[0] != '\0' && status.targetRead;
-    std::string json = "{\n  \"schema\": " + std::to_string(JSON_SCHEMA_VERSION) + ",\n";
+    std::string json = JsonObjectHead();
     json += "  \"target\": " + JsonNameOrNull(outcome.targetName) + ",\n";
     json += "  \"candidates\": " + JsonCandidates(outcome.files) + ",\n";
     if (outcome.targetName[0] == '\0') {
@@ -486,7 +440,7 @@ std::string StatusReportJson(const StatusOutcome& outcome) {
             const PatchRule rule = static_cast<PatchRule>(i);
             const RuleStatus& rs = status.rules[rule];
             json += i == 0 ? "\n" : ",\n";
-            json += std::string("    {\"rule\": \"") + RULE_NAMES[rule] + "\", \"state\": \"" + RULE_STATE_CODES[rs.state] +
+            json += std::string("    {\"rule\": \"") + RULE_TABLE[rule].name + "\", \"state\": \"" + RULE_STATE_CODES[rs.state] +
                     "\", \"occurrences\": " + std::to_string(rs.occurrences) + ", \"value\": " +
                     (rs.state == RULE_STATE_PATCHED ? RuleValueJson(rule, rs.finding) : std::string("null")) + "}";
         }

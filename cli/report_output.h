@@ -8,11 +8,8 @@
 
 #include "patch_command.h"
 #include "patch_state.h"
+#include "json_text.h"
 #include "restore.h"
-
-// The "schema" of every JSON object; it changes only when a key changes its meaning or
-// goes away (docs/velmora-patch.schema.json).
-enum { JSON_SCHEMA_VERSION = 1 };
 
 // At most this many hits of a rule are listed in the text; JSON lists every one.
 enum { TEXT_HITS_PER_RULE = 20 };
@@ -29,9 +26,6 @@ std::string RestoreReportJson(const RestoreResult& result, bool forced);
 std::string ErrorJson(const std::string& error, int exitCode);
 std::string VersionJson();
 std::string HelpJson(const char* help);
-
-// The text as a JSON string, quotes included.
-std::string JsonString(const std::string& text);
 
 // --status: the target chosen as a patch run chooses it (empty: none opened, with the
 // candidates' reasons) and what its state is.
@@ -56,5 +50,3 @@ std::string RestoreStoppedText(const RestoreResult& result);
 // "written, but not yet safe on the disk: <the system's reason>"
 std::string NotYetSafeText(unsigned long error);
 
-// The rule's name in the report: "widescreen", "camera", "fov", "fps".
-const char* RuleName(PatchRule rule);

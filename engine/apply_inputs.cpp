@@ -5,13 +5,9 @@
 #include <cstring>
 
 #include "bounded_text.h"
-#include "feature_toggles.h"
+#include "rule_table.h"
 
 namespace {
-
-const uint32_t MAX_DISPLAY_SIZE = INT32_MAX;
-const uint32_t MAX_CAMERA_DISTANCE = 65535;
-const uint32_t MAX_FOV_WIDTH = 16777215;  // the constant must fit the immediate's three bytes
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -97,14 +93,16 @@ InputField FillJobValues(const InputTexts& texts, PatchJob* job, char (&message)
     const Trimmed camera = Trim(texts.cameraDistance);
     const Trimmed fov = Trim(texts.fieldOfView);
 
+    const RuleRequest (&requests)[RULE_COUNT] = job->requests;
     float aspect = 0.0f;
     uint32_t w = 0, h = 0;
-    if (g_bWidescreen) {
-        if (!width.empty() && !ParseWhole(width, MAX_DISPLAY_SIZE, &w)) {
+    if (requests[RULE_WIDESCREEN].on) {
+        const uint32_t maximum = RuleOf(RULE_WIDESCREEN).maximum;
+        if (!width.empty() && !ParseWhole(width, maximum, &w)) {
             strcpy_s(message, "Display width must be a whole number from 1 upwards.");
             return INPUT_DISPLAY_WIDTH;
         }
-        if (!height.empty() && !ParseWhole(height, MAX_DISPLAY_SIZE, &h)) {
+        if (!height.empty() && !ParseWhole(height, maximum, &h)) {
             strcpy_s(message, "Display height must be a whole number from 1 upwards.");
             return INPUT_DISPLAY_HEIGHT;
         }
@@ -115,8 +113,8 @@ InputField FillJobValues(const InputTexts& texts, PatchJob* job, char (&message)
     }
 
     uint32_t distance = 0;
-    if (g_bCameraDistance) {
-        if (!camera.empty() && !ParseWhole(camera, MAX_CAMERA_DISTANCE, &distance)) {
+    if (requests[RULE_CAMERA].on) {
+        if (!camera.empty() && !ParseWhole(camera, RuleOf(RULE_CAMERA).maximum, &distance)) {
             strcpy_s(message, "Camera distance must be a whole number from 1 to 65535.");
             return INPUT_CAMERA_DISTANCE;
         }
@@ -125,8 +123,8 @@ InputField FillJobValues(const InputTexts& texts, PatchJob* job, char (&message)
     }
 
     uint32_t fovWidth = 0;
-    if (g_bFieldOfView) {
-        if (!fov.empty() && !IsUndef(fov) && !ParseWhole(fov, MAX_FOV_WIDTH, &fovWidth)) {
+    if (requests[RULE_FOV].on) {
+        if (!fov.empty() && !IsUndef(fov) && !ParseWhole(fov, RuleOf(RULE_FOV).maximum, &fovWidth)) {
             strcpy_s(message, "FOV must be \"undef\" or a whole number from 1 to 16777215.");
             return INPUT_FIELD_OF_VIEW;
         }
@@ -134,8 +132,19 @@ InputField FillJobValues(const InputTexts& texts, PatchJob* job, char (&message)
         fovWidth = static_cast<uint32_t>(ConvertLikeAtoi(texts.fieldOfView));
     }
 
-    job->aspect_ratio = aspect;
-    job->camera_distance = static_cast<int16_t>(static_cast<uint16_t>(distance));
-    job->fov_width = static_cast<int32_t>(fovWidth);
+    job->requests[RULE_WIDESCREEN].value.ratio = aspect;
+    job->requests[RULE_CAMERA].value.whole = static_cast<int16_t>(static_cast<uint16_t>(distance));
+    job->requests[RULE_FOV].value.whole = static_cast<int32_t>(fovWidth);
     return INPUT_OK;
+}
+
+PatchRule RuleOfField(InputField field) {
+    switch (field) {
+    case INPUT_CAMERA_DISTANCE: return RULE_CAMERA;
+    case INPUT_FIELD_OF_VIEW: return RULE_FOV;
+    case INPUT_OK:
+    case INPUT_DISPLAY_WIDTH:
+    case INPUT_DISPLAY_HEIGHT: break;
+    }
+    return RULE_WIDESCREEN;
 }

@@ -3,6 +3,7 @@
 // would write garbage into the game.
 
 #include "patch_job.h"
+#include "rule_table.h"
 
 enum InputField {
     INPUT_OK,
@@ -19,8 +20,11 @@ struct InputTexts {
     const char* fieldOfView;
 };
 
-// Checks the fields of the features that are switched on (the feature toggles). On
-// success fills aspect_ratio, camera_distance and fov_width of `job` and returns INPUT_OK.
+// Checks the fields of the rules that `job` has switched on. On success fills the values
+// of the widescreen, camera-distance and FOV rules' requests and returns INPUT_OK.
 // Otherwise returns the first bad field, leaves `job` untouched and writes into `message`
 // a text for the player that names the field and the values it accepts.
 InputField FillJobValues(const InputTexts& texts, PatchJob* job, char (&message)[PATCH_TEXT_SIZE]);
+
+// The rule whose value a field gives.
+PatchRule RuleOfField(InputField field);

@@ -2,11 +2,9 @@
 
 #include "bounded_text.h"
 
-#ifndef _WIN32
-#include <dirent.h>
-
 #include <cstring>
-#endif
+
+#include "platform.h"
 
 namespace {
 
@@ -36,25 +34,32 @@ void AddOwnNames(int only, CandidateFiles* out) {
     }
 }
 
-#ifndef _WIN32
 bool ComesBefore(const CandidateFile& a, const CandidateFile& b) {
     return a.candidate != b.candidate ? a.candidate < b.candidate : std::strcmp(a.name, b.name) < 0;
 }
 
-// The folder's names of the candidates, in a fixed order whatever order the file system
-// lists them in. False when the folder cannot be read.
-bool AddNamesOnDisk(const char* folder, int only, const char* exe, CandidateFiles* out) {
-    DIR* listing = opendir(folder);
-    if (listing == nullptr) return false;
+struct Listing {
+    int only;
+    const char* exe;
     CandidateFiles found;
     bool exact = false;
-    while (const dirent* entry = readdir(listing)) {
-        const int candidate = CandidateIndexOf(entry->d_name);
-        if (candidate < 0 || (only >= 0 && candidate != only)) continue;
-        if (only >= 0 && std::strcmp(entry->d_name, exe) == 0) exact = true;
-        Add(&found, candidate, entry->d_name);
-    }
-    closedir(listing);
+};
+
+void Take(const char* name, void* context) {
+    Listing& listing = *static_cast<Listing*>(context);
+    const int candidate = CandidateIndexOf(name);
+    if (candidate < 0 || (listing.only >= 0 && candidate != listing.only)) return;
+    if (listing.only >= 0 && std::strcmp(name, listing.exe) == 0) listing.exact = true;
+    Add(&listing.found, candidate, name);
+}
+
+// The folder's names of the candidates, in a fixed order whatever order the file system
+// lists them in. False when the folder cannot be read, or is not to be (see
+// platform::ListNamesToFold).
+bool AddNamesOnDisk(const char* folder, int only, const char* exe, CandidateFiles* out) {
+    Listing listing = {only, exe, CandidateFiles()};
+    if (!platform::ListNamesToFold(folder, Take, &listing)) return false;
+    CandidateFiles& found = listing.found;
     // Insertion sort: a handful of names at most.
     for (int i = 1; i < found.count; ++i) {
         for (int j = i; j > 0 && ComesBefore(found.files[j], found.files[j - 1]); --j) {
@@ -64,11 +69,12 @@ bool AddNamesOnDisk(const char* folder, int only, const char* exe, CandidateFile
         }
     }
     for (int i = 0; i < found.count; ++i) {
-        if (!exact || std::strcmp(found.files[i].name, exe) == 0) Add(out, found.files[i].candidate, found.files[i].name);
+        if (!listing.exact || std::strcmp(found.files[i].name, exe) == 0) {
+            Add(out, found.files[i].candidate, found.files[i].name);
+        }
     }
     return true;
 }
-#endif
 
 }  // namespace
 
@@ -84,11 +90,7 @@ void ListCandidateNames(const char* folder, const char* exe, CandidateFiles* out
     const bool picked = exe != nullptr && exe[0] != '\0';
     const int only = picked ? CandidateIndexOf(exe) : -1;
     if (picked && only < 0) return;  // a name that is no candidate's opens nothing
-#ifdef _WIN32
-    (void)folder;
-#else
     if (AddNamesOnDisk(folder, only, exe, out)) return;
-#endif
     AddOwnNames(only, out);
 }
 

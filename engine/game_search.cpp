@@ -9,22 +9,11 @@
 #include "target_file.h"
 #include "vdf_text.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <dirent.h>
-
-#include <climits>
-#include <cstdlib>
-#endif
+#include "platform.h"
 
 namespace {
 
-#ifdef _WIN32
-const char SEPARATOR = '\\';
-#else
-const char SEPARATOR = '/';
-#endif
+const char SEPARATOR = platform::PATH_SEPARATOR;
 
 // Levels searched below a game folder of a Steam library, below drive_c, below DIR.
 const int STEAM_GAME_DEPTH = 2;
@@ -62,31 +51,9 @@ bool ReadText(const std::string& path, std::string* text) {
 // output does not depend on the file system's order.
 std::vector<std::string> SubfoldersOf(const std::string& folder) {
     std::vector<std::string> names;
-#ifdef _WIN32
-    WIN32_FIND_DATAA entry;
-    HANDLE listing = FindFirstFileA(Joined(folder, "*").c_str(), &entry);
-    if (listing == INVALID_HANDLE_VALUE) return names;
-    do {
-        const std::string name = entry.cFileName;
-        if (name == "." || name == "..") continue;
-        // Junctions and folder links are not followed: they can lead back up.
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) continue;
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) names.push_back(name);
-    } while (FindNextFileA(listing, &entry));
-    FindClose(listing);
-#else
-    DIR* listing = opendir(folder.c_str());
-    if (listing == nullptr) return names;
-    while (const dirent* entry = readdir(listing)) {
-        const std::string name = entry->d_name;
-        if (name == "." || name == "..") continue;
-        if (entry->d_type == DT_DIR || ((entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) &&
-                                        IsFolder(Joined(folder, name)))) {
-            names.push_back(name);
-        }
-    }
-    closedir(listing);
-#endif
+    platform::ListSubfolders(
+        folder.c_str(), [](const char* name, void* list) { static_cast<std::vector<std::string>*>(list)->push_back(name); },
+        &names);
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -109,12 +76,8 @@ public:
 
 private:
     static std::string RealPath(const std::string& folder) {
-#ifdef _WIN32
-        return folder;
-#else
-        char path[PATH_MAX];
-        return realpath(folder.c_str(), path) != nullptr ? path : "";
-#endif
+        char path[platform::FOLDER_PATH_SIZE];
+        return platform::RealPathOf(folder.c_str(), path);
     }
 
     // A link to the folder the search started in, or to one above it (the root itself),
@@ -226,9 +189,9 @@ SearchPlaces UsualPlaces(const std::string& home, const std::string& winePrefix)
     (void)home;
     (void)winePrefix;
     for (const char* variable : {"ProgramFiles(x86)", "ProgramFiles"}) {
-        char folder[MAX_PATH];
-        const DWORD length = GetEnvironmentVariableA(variable, folder, sizeof folder);
-        if (length > 0 && length < sizeof folder) places.steamRoots.push_back(Joined(folder, "Steam"));
+        char buffer[platform::FOLDER_PATH_SIZE];
+        const std::string folder = platform::FolderOfVariable(variable, buffer);
+        if (!folder.empty()) places.steamRoots.push_back(Joined(folder, "Steam"));
     }
 #else
     if (!home.empty()) {

@@ -15,7 +15,7 @@
 // Why a rule wrote nothing.
 enum RuleReason {
     RULE_USED,               // it found at least one hit and rewrote it
-    RULE_SWITCHED_OFF,       // its feature toggle is off
+    RULE_SWITCHED_OFF,       // the job did not switch it on
     RULE_NO_VALUE,           // its value is zero
     RULE_PATTERN_NOT_FOUND,  // its pattern is not in the file: already patched, or another version
     RULE_NOT_FOR_THIS_GAME,  // the 60 FPS rule on a game it must not touch

@@ -5,15 +5,10 @@
 
 #include "bounded_text.h"
 #include "byte_scan.h"
+#include "candidate_names.h"
 #include "target_file.h"
 
 namespace {
-
-uint32_t LittleEndian(const uint8_t* at, unsigned count) {
-    uint32_t value = 0;
-    for (unsigned i = count; i-- > 0;) value = (value << 8) | at[i];
-    return value;
-}
 
 // The scans only write through their callback; these callbacks write nothing.
 bool FirstOccurrence(const uint8_t* image, uint32_t size, const BytePattern& pattern, uint32_t* offset) {
@@ -34,42 +29,29 @@ uint32_t CountOccurrences(const uint8_t* image, uint32_t size, const BytePattern
 
 // Runs `rule` over `work` with the value the target holds at the rule's first hit, as a
 // patch run with that value would. Returns false, writing nothing, when the target's bytes
-// there are unchanged or hold a value the rule's guard would not let through.
+// there are unchanged or are no value the rule writes (its guard).
 bool RerunRule(PatchRule rule, uint8_t* work, uint32_t size, const uint8_t* target, RuleFinding* finding) {
-    const RuleWriteSpan span = RuleWrites(rule);
-    const uint8_t* written = target + finding->offset + span.offset;
-    if (std::memcmp(written, work + finding->offset + span.offset, span.length) == 0) return false;
-    const uint8_t* hit = target + finding->offset;
-    switch (rule) {
-    case RULE_WIDESCREEN: {
-        const uint32_t bits = LittleEndian(hit, 4);
-        if (AspectOfBits(bits) == 0.0f) return false;
-        finding->aspectBits = bits;
-        return PatchWidescreen(work, size, AspectOfBits(bits));
-    }
-    case RULE_CAMERA: {
-        const uint16_t distance = static_cast<uint16_t>(LittleEndian(hit + 6, 2));
-        if (distance == 0) return false;
-        finding->cameraDistance = distance;
-        return PatchCameraDistance(work, size, static_cast<int16_t>(distance));
-    }
-    case RULE_FOV: {
-        // mov eax, imm32 over the load: the opcode, then the constant's three low bytes.
-        const int32_t constant = static_cast<int32_t>(LittleEndian(hit + 1, 3));
-        finding->fovConstant = constant;
-        return PatchFovConstant(work, size, constant);
-    }
-    case RULE_FPS: return PatchFps60(work, size);
-    case RULE_COUNT: break;
-    }
-    return false;
+    const RuleRow& row = RuleOf(rule);
+    const uint8_t* written = target + finding->offset + row.span.offset;
+    if (std::memcmp(written, work + finding->offset + row.span.offset, row.span.length) == 0) return false;
+    RuleValue shown = {};
+    uint32_t bits = 0;
+    if (!row.readBack(ReadSpan(target + finding->offset, row), &shown, &bits)) return false;
+    finding->bits = bits;
+    finding->value = shown;
+    return RunRule(rule, work, size, bits);
 }
 
-// The bytes the 60 FPS rule leaves behind, made by the rule itself from its pattern.
-BytePattern FpsWrittenForm() {
-    BytePattern form = RulePattern(RULE_FPS);
-    PatchFps60(form.bytes, form.length);
-    return form;
+// Whether the target holds what a rule without a value leaves behind: its pattern with the
+// write applied, which is then a pattern of its own. False for a rule with a value.
+bool HoldsWrittenForm(PatchRule rule, const uint8_t* target, uint32_t size) {
+    const RuleRow& row = RuleOf(rule);
+    if (row.kind != VALUE_NONE) return false;
+    BytePattern form = row.pattern;
+    uint32_t bits = 0;
+    row.encode(RuleValue(), &bits);
+    row.write(form.bytes, row, bits);
+    return CountOccurrences(target, size, form) != 0;
 }
 
 bool ReadFileWhole(const char* name, uint8_t** bytes, uint32_t* size) {
@@ -89,7 +71,7 @@ float AspectOfBits(uint32_t bits) {
 }
 
 bool CheckPatchedForm(const uint8_t* target, uint32_t targetSize, const uint8_t* copy, uint32_t copySize,
-                      const char* targetName, PatchedForm* form) {
+                      int candidate, PatchedForm* form) {
     *form = PatchedForm();
     if (targetSize != copySize) {
         form->sizesDiffer = true;
@@ -106,17 +88,19 @@ bool CheckPatchedForm(const uint8_t* target, uint32_t targetSize, const uint8_t*
     }
     if (size != 0) std::memcpy(work, copy, size);
 
-    const bool fpsAllowed = IsFpsTarget(targetName);
     for (int i = 0; i < RULE_COUNT; ++i) {
         const PatchRule rule = static_cast<PatchRule>(i);
         RuleFinding& finding = form->rules[rule];
-        const BytePattern& pattern = RulePattern(rule);
+        const BytePattern& pattern = RuleOf(rule).pattern;
         finding.found = FirstOccurrence(work, size, pattern, &finding.offset);
         if (!finding.found) continue;
         finding.occurrences = CountOccurrences(work, size, pattern);
-        if (rule == RULE_FPS && !fpsAllowed) continue;
+        if (!RuleMayRunOn(rule, candidate)) continue;
         finding.on = RerunRule(rule, work, size, target, &finding);
-        if (!finding.on) finding.aspectBits = finding.cameraDistance = finding.fovConstant = 0;
+        if (!finding.on) {
+            finding.bits = 0;
+            finding.value = RuleValue();
+        }
     }
 
     form->fits = true;
@@ -146,7 +130,7 @@ const CopyCheck* KeptCopies::Fitting() const {
     return nullptr;
 }
 
-void CheckKeptCopies(const char* targetPath, const char* targetName, const uint8_t* target, uint32_t targetSize,
+void CheckKeptCopies(const char* targetPath, int candidate, const uint8_t* target, uint32_t targetSize,
                      KeptCopies* kept) {
     const FileIdentity targetIdentity = g_fileOps.identify(targetPath);
     for (int kind = 0; kind < COPY_KINDS; ++kind) {
@@ -170,13 +154,13 @@ void CheckKeptCopies(const char* targetPath, const char* targetName, const uint8
             continue;
         }
         copy.present = true;
-        CheckPatchedForm(target, targetSize, copy.bytes, copy.size, targetName, &copy.form);
+        CheckPatchedForm(target, targetSize, copy.bytes, copy.size, candidate, &copy.form);
     }
     const CopyCheck& original = kept->copies[COPY_ORIG];
     const CopyCheck& backup = kept->copies[COPY_BAK];
     if (original.present && backup.present && backup.form.fits) {
         kept->backupFromOriginal = CheckPatchedForm(backup.bytes, backup.size, original.bytes, original.size,
-                                                    targetName, &kept->backupForm) &&
+                                                    candidate, &kept->backupForm) &&
                                    !kept->backupForm.identical;
     }
 }
@@ -215,7 +199,7 @@ const char* GameStateWord(GameState state) {
     return "unknown";
 }
 
-void ReadGameStatus(const char* targetPath, const char* targetName, GameStatus* status) {
+void ReadGameStatus(const char* targetPath, int candidate, GameStatus* status) {
     status->targetRead = false;
     status->fitting = nullptr;
     status->state = GAME_UNKNOWN;
@@ -226,24 +210,23 @@ void ReadGameStatus(const char* targetPath, const char* targetName, GameStatus* 
     if (!ReadFileWhole(targetPath, &target, &size)) return;
     status->targetRead = true;
     status->targetSize = size;
-    CheckKeptCopies(targetPath, targetName, target, size, &status->copies);
+    CheckKeptCopies(targetPath, candidate, target, size, &status->copies);
     status->fitting = status->copies.Fitting();
 
-    const bool fpsAllowed = IsFpsTarget(targetName);
     for (int i = 0; i < RULE_COUNT; ++i) {
         const PatchRule rule = static_cast<PatchRule>(i);
         RuleStatus& rs = status->rules[rule];
-        rs.occurrences = CountOccurrences(target, size, RulePattern(rule));
+        rs.occurrences = CountOccurrences(target, size, RuleOf(rule).pattern);
         if (status->fitting != nullptr) {
             rs.finding = FindingOf(status->copies, *status->fitting, rule);
             rs.state = rs.finding.on ? RULE_STATE_PATCHED
                        : rs.finding.found || rs.occurrences != 0 ? RULE_STATE_ORIGINAL
                                                                  : RULE_STATE_NOT_FOUND;
-        } else if (rule == RULE_FPS) {
-            // The one rule whose written form is a pattern of its own.
-            rs.state = rs.occurrences != 0                                         ? RULE_STATE_ORIGINAL
-                       : CountOccurrences(target, size, FpsWrittenForm()) != 0 ? RULE_STATE_PATCHED
-                                                                               : RULE_STATE_NOT_FOUND;
+        } else if (RuleOf(rule).kind == VALUE_NONE) {
+            // A rule whose written form is a pattern of its own tells its state without a copy.
+            rs.state = rs.occurrences != 0                          ? RULE_STATE_ORIGINAL
+                       : HoldsWrittenForm(rule, target, size) ? RULE_STATE_PATCHED
+                                                                : RULE_STATE_NOT_FOUND;
             rs.finding.on = rs.state == RULE_STATE_PATCHED;
         }
     }
@@ -267,11 +250,11 @@ void ReadGameStatus(const char* targetPath, const char* targetName, GameStatus* 
     }
     if (status->state == GAME_UNKNOWN && !anyCopy) {
         bool pristine = true;
-        for (int rule = 0; rule < RULE_COUNT; ++rule) {
-            if (rule == RULE_FPS && !fpsAllowed) continue;
-            if (status->rules[rule].occurrences == 0) pristine = false;
+        for (int i = 0; i < RULE_COUNT; ++i) {
+            const PatchRule rule = static_cast<PatchRule>(i);
+            if (!RuleMayRunOn(rule, candidate)) continue;
+            if (status->rules[rule].occurrences == 0 || HoldsWrittenForm(rule, target, size)) pristine = false;
         }
-        if (fpsAllowed && CountOccurrences(target, size, FpsWrittenForm()) != 0) pristine = false;
         if (pristine) status->state = GAME_ORIGINAL;
     }
     g_fileOps.release(target);
@@ -287,6 +270,6 @@ GameState StateOfGame(const char* folder, const char* exeName) {
     }
     if (strcat_s(path, exeName) != 0) return GAME_UNKNOWN;
     GameStatus status;
-    ReadGameStatus(path, exeName, &status);
+    ReadGameStatus(path, CandidateIndexOf(exeName), &status);
     return status.state;
 }

@@ -26,10 +26,10 @@ struct RuleFinding {
     bool on = false;           // the target holds a value the rule wrote there
     uint32_t offset = 0;       // the first occurrence, when found
     uint32_t occurrences = 0;  // in the copy, when found
-    // The value read back, when on: the rule that applies decides which one is meant.
-    uint32_t aspectBits = 0;   // the widescreen rule's single-precision aspect ratio
-    uint16_t cameraDistance = 0;
-    int32_t fovConstant = 0;   // the immediate the FOV rule loads (not the screen width)
+    // When on: the bits read back within the rule's span, and the value they stand for
+    // (the row's read-back: for the FOV rule the constant, not the screen width).
+    uint32_t bits = 0;
+    RuleValue value = {};
 };
 
 struct PatchedForm {
@@ -42,10 +42,10 @@ struct PatchedForm {
     RuleFinding rules[RULE_COUNT];
 };
 
-// The exact check. `targetName` (the file name, as "vlmr3.exe") tells whether the 60 FPS
-// rule may run. Returns form->fits.
+// The exact check. `candidate` (the index in TARGET_CANDIDATES of the game) tells which
+// rules may run. Returns form->fits.
 bool CheckPatchedForm(const uint8_t* target, uint32_t targetSize, const uint8_t* copy, uint32_t copySize,
-                      const char* targetName, PatchedForm* form);
+                      int candidate, PatchedForm* form);
 
 // The aspect ratio that the widescreen rule's bits stand for.
 float AspectOfBits(uint32_t bits);
@@ -84,8 +84,8 @@ struct KeptCopies {
 };
 
 // Reads <targetPath>.orig and <targetPath>.bak and checks `target` (the image of
-// targetPath, named targetName) against each. Writes nothing.
-void CheckKeptCopies(const char* targetPath, const char* targetName, const uint8_t* target, uint32_t targetSize,
+// targetPath, the game TARGET_CANDIDATES[candidate]) against each. Writes nothing.
+void CheckKeptCopies(const char* targetPath, int candidate, const uint8_t* target, uint32_t targetSize,
                      KeptCopies* copies);
 
 // The rules the target already holds a value of, by a copy that it is a patched form of
@@ -130,7 +130,7 @@ struct GameStatus {
     GameState state = GAME_UNKNOWN;
 };
 
-// Reads the game at `targetPath` (named targetName) and its copies; writes nothing.
-void ReadGameStatus(const char* targetPath, const char* targetName, GameStatus* status);
+// Reads the game at `targetPath` (TARGET_CANDIDATES[candidate]) and its copies; writes nothing.
+void ReadGameStatus(const char* targetPath, int candidate, GameStatus* status);
 
 GameState StateOfGame(const char* folder, const char* exeName);  // reads the exe and its .orig/.bak in folder; patches nothing

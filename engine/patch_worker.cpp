@@ -163,7 +163,6 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
     JobReport ownReport;
     JobReport& r = report != nullptr ? *report : ownReport;
     const bool dryRun = r.dryRun;
-    const RuleValues values = {job->aspect_ratio, job->camera_distance, job->fov_width};
     bool applied[RULE_COUNT] = {};
 
     // Held from the first look at the files to the last move: a second run waits, and no
@@ -180,6 +179,7 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
     ProbeCandidates(r.exe, &survey, job->target_name, r.candidates, &r.files);
     r.uncheckedProcesses = survey.UncheckedProcesses();
     r.processView = survey.View();
+    job->candidate = CandidateIndexOf(job->target_name);
     if (job->target_name[0] == '\0') {
         r.othersMayOpen = false;
         for (int i = 0; i < r.files.count; ++i) r.othersMayOpen = r.othersMayOpen || OthersMayOpen(r.files.files[i].name);
@@ -242,7 +242,7 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
     bool alreadyPatched[RULE_COUNT] = {};
     if (report != nullptr) {
         KeptCopies kept;
-        CheckKeptCopies(job->target_name, job->target_name, image, size, &kept);
+        CheckKeptCopies(job->target_name, job->candidate, image, size, &kept);
         RulesAlreadyPatched(kept, alreadyPatched);
     }
 
@@ -285,7 +285,7 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
         r.backupWritten = true;
     }
 
-    ApplyPatchRules(image, size, values, job, applied, SCAN_FAST, r.rules);
+    ApplyPatchRules(image, size, job, applied, SCAN_FAST, r.rules);
     for (int rule = 0; rule < RULE_COUNT; ++rule) {
         if (r.rules[rule].reason == RULE_PATTERN_NOT_FOUND && alreadyPatched[rule]) {
             r.rules[rule].reason = RULE_ALREADY_PATCHED;
@@ -310,9 +310,8 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
     }
     if (!dryRun && StopRequested()) r.stopped = true;
 
-    for (int i = 0; i < RULE_COUNT; ++i) {
-        const PatchRule rule = static_cast<PatchRule>(i);
-        if (!applied[rule]) strcpy_s(RuleStatusLine(*job, rule), RuleNotUsedText(rule));
+    for (int rule = 0; rule < RULE_COUNT; ++rule) {
+        if (!applied[rule]) strcpy_s(job->status[rule], RULE_TABLE[rule].notUsedText);
     }
 }
 

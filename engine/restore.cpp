@@ -5,6 +5,7 @@
 
 #include "bounded_text.h"
 #include "candidates.h"
+#include "platform.h"
 #include "result_text.h"
 
 namespace {
@@ -147,7 +148,7 @@ void RunRestore(bool force, RestoreResult* result, const char* exe) {
     const Attributes attributes(target);
 
     KeptCopies kept;
-    CheckKeptCopies(name, name, current.bytes, current.size, &kept);
+    CheckKeptCopies(name, CandidateIndexOf(name), current.bytes, current.size, &kept);
     const CopyCheck* usable = nullptr;  // the first copy there is, for --force
     uint32_t copiesThatAreTheGame = 0;
     for (int kind = 0; kind < COPY_KINDS; ++kind) {
@@ -275,7 +276,7 @@ void RunRestore(bool force, RestoreResult* result, const char* exe) {
     const CopyCheck& original = kept.copies[COPY_ORIG];
     PatchedForm next;
     const bool againToOriginal = chosen != &original && original.present && !original.form.fits &&
-                                 CheckPatchedForm(chosen->bytes, chosen->size, original.bytes, original.size, name, &next) &&
+                                 CheckPatchedForm(chosen->bytes, chosen->size, original.bytes, original.size, CandidateIndexOf(name), &next) &&
                                  !next.identical;
     if (againToOriginal) {
         sprintf_s(result->text,

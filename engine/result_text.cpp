@@ -51,7 +51,10 @@ void FormatResultText(const PatchJob& job, char (&text)[PATCH_TEXT_SIZE]) {
     } else if (job.target_name[0] == '\0') {
         strcpy_s(text, NO_TARGET_TEXT);
     } else {
-        sprintf_s(text, "Done %s!\r\n\r\n%s\r\n%s\r\n%s\r\n%s", job.target_name, job.widescreen_status,
-                  job.camera_status, job.fov_status, job.fps_status);
+        sprintf_s(text, "Done %s!\r\n", job.target_name);
+        for (const char* line : job.status) {
+            strcat_s(text, "\r\n");
+            strcat_s(text, line);
+        }
     }
 }

@@ -7,7 +7,7 @@
 #include "bounded_text.h"
 #include "image_buffer.h"
 
-#include "target_file_system.h"
+#include "platform.h"
 
 namespace {
 
@@ -61,7 +61,7 @@ FILE* OpenStream(const char* name, OpenDisposition disposition, const char* mode
 
 }  // namespace
 
-using namespace system_files;
+using namespace platform;
 const FileOps DEFAULT_FILE_OPS = {Inspect, OpenNative, CloseNative, DescriptorOf, CloseDescriptor, StreamOf,
                                   TellSize, Rewind,     Read,        Write,        Flush,           Commit,
                                   Close,    Remove,     Move,        Allocate,     Release,
@@ -69,76 +69,6 @@ const FileOps DEFAULT_FILE_OPS = {Inspect, OpenNative, CloseNative, DescriptorOf
                                   HoldFolder, ReleaseFolder, Pause, ReadAttributes, GiveAttributes,
                                   FreeAttributes, RealName};
 FileOps g_fileOps = DEFAULT_FILE_OPS;
-
-const char* OpenReasonText(OpenReason reason) {
-    switch (reason) {
-    case OPEN_IN_USE: return "in use";
-    case OPEN_READ_ONLY: return "read-only";
-    case OPEN_ACCESS_DENIED: return "access denied";
-    case OPEN_FAILED: return "cannot be opened";
-    case OPEN_IMMUTABLE: return "immutable";
-    case OPEN_READ_ONLY_FS: return "read-only file system";
-    case OPEN_PERMISSION_DENIED: return "permission denied";
-    case OPEN_NOT_REGULAR: return "is not a file";
-    case OPEN_OK:
-    case OPEN_MISSING:
-    case OPEN_NOT_A_FILE: break;
-    }
-    return "";
-}
-
-const char* OpenReasonHint(OpenReason reason) {
-    switch (reason) {
-    case OPEN_IN_USE: return "Close the game, then try again.";
-    case OPEN_READ_ONLY: return system_files::ReadOnlyHint();
-    case OPEN_ACCESS_DENIED: return "Run this tool as administrator.";
-    case OPEN_IMMUTABLE: return "Clear it: sudo chattr -i -a \"<path>\"";
-    case OPEN_READ_ONLY_FS: return "Copy the game to a writable folder, or remount it read-write.";
-    case OPEN_PERMISSION_DENIED: return "Make it yours: sudo chown \"$USER\" \"<path>\"";
-    case OPEN_OK:
-    case OPEN_MISSING:
-    case OPEN_NOT_A_FILE:
-    case OPEN_NOT_REGULAR:
-    case OPEN_FAILED: break;
-    }
-    return "";
-}
-
-void FormatOpenReasonHint(OpenReason reason, const char* path, char (&hint)[PATCH_TEXT_SIZE]) {
-    hint[0] = '\0';
-    const char* pattern = OpenReasonHint(reason);
-    const char* slot = std::strstr(pattern, "<path>");
-    if (slot == nullptr) {
-        strcpy_s(hint, pattern);
-        return;
-    }
-    char head[PATCH_TEXT_SIZE] = {};
-    const size_t headLength = static_cast<size_t>(slot - pattern);
-    if (headLength >= sizeof head) return;
-    std::memcpy(head, pattern, headLength);
-    if (strcpy_s(hint, head) != 0 || strcat_s(hint, path) != 0 || strcat_s(hint, slot + std::strlen("<path>")) != 0) {
-        hint[0] = '\0';
-    }
-}
-
-const char HARD_LINKS_HINT[] = "Give the game a file of its own: copy it, and put the copy in its place.";
-
-const char* OpenReasonCode(OpenReason reason) {
-    switch (reason) {
-    case OPEN_IN_USE: return "in_use";
-    case OPEN_READ_ONLY: return "read_only";
-    case OPEN_ACCESS_DENIED: return "access_denied";
-    case OPEN_FAILED: return "cannot_open";
-    case OPEN_IMMUTABLE: return "immutable";
-    case OPEN_READ_ONLY_FS: return "read_only_fs";
-    case OPEN_PERMISSION_DENIED: return "permission_denied";
-    case OPEN_NOT_REGULAR: return "not_a_file";
-    case OPEN_OK:
-    case OPEN_MISSING:
-    case OPEN_NOT_A_FILE: break;
-    }
-    return "";
-}
 
 bool SameFile(const FileIdentity& a, const FileIdentity& b) {
     return a.exists && b.exists && a.volume == b.volume && a.index == b.index;
@@ -148,12 +78,6 @@ bool SameFile(const FileIdentity& a, const FileIdentity& b) {
 FILE* OpenForUpdate(const char* name, OpenReason* reason) {
     return OpenStream(name, OPEN_EXISTING_ONLY, "r+b", reason);
 }
-
-FILE* CreateForWriting(const char* name, OpenReason* reason) {
-    return OpenStream(name, CREATE_NEW_ONLY, "wb", reason);
-}
-
-OpenReason ReasonOfOpenError(unsigned long error) { return ReasonOfOpenError(error, FileFacts()); }
 
 ReadOutcome ReadWholeFile(FILE* file, uint8_t** image, uint32_t* size) {
     const uint64_t MAX_IMAGE_SIZE = 0xFFFFFFFFull;

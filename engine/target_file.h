@@ -7,43 +7,9 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "holder_survey.h"  // the opens consult the survey in effect
+#include "open_reasons.h"
 #include "patch_job.h"
-
-// Why a file could not be opened for update with no sharing.
-enum OpenReason {
-    OPEN_OK,
-    OPEN_MISSING,        // no such name
-    OPEN_NOT_A_FILE,     // a folder of that name
-    OPEN_IN_USE,         // another program holds it: the game, most likely
-    OPEN_READ_ONLY,      // the read-only attribute, or no write permission at all
-    OPEN_ACCESS_DENIED,  // any other refusal of write access (Windows)
-    OPEN_FAILED,         // anything else
-    // Only natively, where the system tells these apart.
-    OPEN_IMMUTABLE,          // the immutable or append-only attribute
-    OPEN_READ_ONLY_FS,       // the file system is mounted read-only
-    OPEN_PERMISSION_DENIED,  // no write access: another owner, or the folder
-    OPEN_NOT_REGULAR,        // a device, a pipe or a socket: no file to patch, told to the player
-};
-
-// "in use", "read-only", "access denied", "cannot be opened", "immutable", "read-only file
-// system", "permission denied"; empty for OPEN_OK, and for OPEN_MISSING and OPEN_NOT_A_FILE,
-// which the player is not told about.
-const char* OpenReasonText(OpenReason reason);
-// What the player can do about it, or empty when there is nothing to say. The native hints
-// name the file: "<path>" stands where FormatOpenReasonHint puts its path.
-const char* OpenReasonHint(OpenReason reason);
-// The hint with `path` in place of "<path>"; empty when there is no hint, or when it would
-// not fit.
-void FormatOpenReasonHint(OpenReason reason, const char* path, char (&hint)[PATCH_TEXT_SIZE]);
-// The path a hint names for `name`: natively the full path, from the root, of the name in
-// the current folder; on Windows, whose hints name no file, the name itself.
-bool HintPathOf(const char* name, char (&path)[PATCH_TEXT_SIZE]);
-// What a player can do about a game with other hard links, which neither a patch nor a
-// restore touches.
-extern const char HARD_LINKS_HINT[];
-// The reason's stable name for scripts: "in_use", "read_only", "access_denied", "cannot_open",
-// "immutable", "read_only_fs", "permission_denied"; empty where OpenReasonText is empty.
-const char* OpenReasonCode(OpenReason reason);
 
 // A system file handle: a HANDLE on Windows, a file descriptor elsewhere.
 using NativeFile = intptr_t;
@@ -99,12 +65,6 @@ enum FolderHoldState {
     FOLDER_UNLOCKABLE,   // the system cannot lock it (some network file systems): run unheld
 };
 
-// What the look at the other processes cannot see.
-enum ProcessView {
-    VIEW_ALL,
-    VIEW_HIDEPID,        // /proc is mounted with hidepid: other users' processes are not listed
-    VIEW_PID_NAMESPACE,  // this process has a PID namespace and a /proc of its own
-};
 
 struct FileOps {
     FileFacts (*inspect)(const char* name);
@@ -170,7 +130,6 @@ bool SameFile(const FileIdentity& a, const FileIdentity& b);
 
 // The reason for a failed openNative, from its error code and what inspect said of the file.
 OpenReason ReasonOfOpenError(unsigned long error, const FileFacts& facts);
-OpenReason ReasonOfOpenError(unsigned long error);
 
 // The system's error code of the last failed file operation (errno, or GetLastError), and
 // a way to clear it first so that a failure that set none is not blamed on an old one.
@@ -181,61 +140,9 @@ void ClearSystemError();
 void FormatSystemErrorText(unsigned long error, char (&text)[PATCH_TEXT_SIZE]);
 void FormatSystemErrorCode(unsigned long error, char (&code)[32]);
 
-// Linux has no sharing modes, so a running game is seen by looking at the other processes:
-// which have one of the files open or mapped. A survey does that once for a whole run, for
-// every file the run may open, instead of once per open; while a survey lives, the natively
-// existing-file opens (OpenForUpdate) consult it for the files it covers and look afresh
-// only for the others. On Windows the sharing modes do this and a survey does nothing.
-//
-//     HolderSurvey survey;
-//     survey.Add("vlmr3.exe"); survey.Add("vlmr3.exe.bak");  // ... every name of the run
-//     survey.Take();
-//     FILE* target = OpenForUpdate("vlmr3.exe", &reason);    // consults the survey
-//     if (survey.UncheckedProcesses() != 0) ...               // tell the player
-//
-// One survey at a time; it is the one in effect from Take to its end.
-class HolderSurvey {
-public:
-    enum { MAX_FILES = 32 };
-    HolderSurvey() = default;
-    ~HolderSurvey();
-    HolderSurvey(const HolderSurvey&) = delete;
-    HolderSurvey& operator=(const HolderSurvey&) = delete;
-
-    // Names whose file does not exist (yet) are left out; false when the survey is full.
-    bool Add(const char* name);
-    // Walks the processes once, other than this one, and puts the survey in effect.
-    void Take();
-    // Whether another process holds the file with this identity; `covered` says whether the
-    // survey knows the file at all.
-    bool Holds(uint64_t volume, uint64_t index, bool* covered) const;
-    // Processes whose open files and mappings could not be looked at (another user's, when
-    // not run as root); -1 when the processes could not be listed at all.
-    int UncheckedProcesses() const { return unchecked_; }
-    // What the walk could not see at all: processes that /proc does not list.
-    ProcessView View() const { return view_; }
-
-    struct File {
-        uint64_t volume, index;
-        char path[PATCH_TEXT_SIZE];  // as the maps show it, when it can be told
-        bool held;
-    };
-
-private:
-    File files_[MAX_FILES] = {};
-    int count_ = 0;
-    int unchecked_ = 0;
-    ProcessView view_ = VIEW_ALL;
-    bool taken_ = false;
-};
-// The survey in effect, or null.
-const HolderSurvey* CurrentHolderSurvey();
-
 // Opens an existing file for update ("r+b") with no sharing, or returns null and says why.
 // `reason` may be null.
 FILE* OpenForUpdate(const char* name, OpenReason* reason);
-// Creates or truncates a file for writing with no sharing, or returns null and says why.
-FILE* CreateForWriting(const char* name, OpenReason* reason);
 
 // How reading a whole file into memory went.
 enum ReadOutcome {

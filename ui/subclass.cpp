@@ -1,7 +1,7 @@
 #include "subclass.h"
 
-#include "feature_toggles.h"
 #include "painting.h"
+#include "scoped_gdi.h"
 #include "ui_globals.h"
 
 namespace {
@@ -18,10 +18,10 @@ void RemoveSubclass(HWND hwnd, WNDPROC previous) {
 }
 
 unsigned char* FeatureToggleOf(HWND box) {
-    if (box == g_hToggleCamera) return &g_bCameraDistance;
-    if (box == g_hToggleFov) return &g_bFieldOfView;
-    if (box == g_hToggleWidescreen) return &g_bWidescreen;
-    if (box == g_hToggleFps) return &g_bFps60;
+    if (box == g_hToggleCamera) return &g_bFeatureToggles[RULE_CAMERA];
+    if (box == g_hToggleFov) return &g_bFeatureToggles[RULE_FOV];
+    if (box == g_hToggleWidescreen) return &g_bFeatureToggles[RULE_WIDESCREEN];
+    if (box == g_hToggleFps) return &g_bFeatureToggles[RULE_FPS];
     return nullptr;
 }
 
@@ -50,7 +50,8 @@ bool OnToggleBoxPaint(HWND box) {
 // is painted flat in the frame colour. The client area is left out, so that a frame-only
 // repaint (focus changes, activation) does not paint over the text.
 void OnEditBoxNcPaint(HWND edit) {
-    HDC hdc = GetWindowDC(edit);
+    const ScopedWindowDC dc(edit);
+    const HDC hdc = dc.get();
     RECT window;
     GetWindowRect(edit, &window);
     RECT client;
@@ -60,7 +61,6 @@ void OnEditBoxNcPaint(HWND edit) {
     OffsetRect(&window, -window.left, -window.top);
     ExcludeClipRect(hdc, client.left, client.top, client.right, client.bottom);
     DrawEditFrame(hdc, window);
-    ReleaseDC(edit, hdc);
 }
 
 }  // namespace

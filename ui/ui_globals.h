@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "rule_table.h"
+
 struct PatchJob;
 
 // Child-window identifiers. 104 and 110 are each given to two controls, so controls are
@@ -43,6 +45,12 @@ extern HINSTANCE g_hInstance;
 extern HWND g_hMainWindow;  // still null while WM_INITDIALOG builds the input screen
 extern PatchJob* g_pPatchJob;  // the run's one job; freed by the entry after the loop
 extern int g_screenState;
+
+// The feature toggles, one per rule, 0 for off and 1 for on: what the toggle boxes show and
+// switch, and what Apply asks of the job. They start as the rule table says (widescreen on,
+// the others off); ResetFeatureToggles puts them back so.
+extern unsigned char g_bFeatureToggles[RULE_COUNT];
+void ResetFeatureToggles();
 
 // One handle per control. A handle keeps its value after its control is destroyed.
 extern HWND g_hToggleCamera, g_hToggleFov, g_hToggleWidescreen, g_hToggleFps;

@@ -224,6 +224,36 @@ TEST(CliFind, BelowAFolderWithTheStateOfEachGame) {
 }
 
 #ifndef _WIN32
+// A folder name that is not UTF-8 (a Latin-1 "é" from an old archive) beside one that is:
+// the JSON stays valid UTF-8, and a script that reads it with Python's json gets the name's
+// very bytes back through "surrogateescape".
+TEST(CliFind, JsonOfAFolderNameThatIsNotUtf8ReadsBackToItsBytes) {
+    GameFolder root, game;
+    const fs::path dir = root.path();
+    const std::string stray = "Velm\xE9ra \xC3\xBC \xFF\xC3";
+    Put(dir / stray / "vlmr3.exe", FixtureImage());
+    const CliRun run = game.Run({"--find", dir.string(), "--json"});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    const fs::path out = root.path() / "find.json";
+    std::ofstream(out, std::ios::binary) << run.out;
+    const std::string script =
+        "import json, os, sys\n"
+        "raw = open(sys.argv[1], 'rb').read()\n"
+        "raw.decode('utf-8')\n"  // strict: raises on any stray byte
+        "folder = json.loads(raw)['games'][0]['folder']\n"
+        "sys.stdout.buffer.write(folder.encode('utf-8', 'surrogateescape'))\n";
+    const fs::path program = root.path() / "read.py";
+    std::ofstream(program) << script;
+    const fs::path back = root.path() / "back";
+    const std::string command = "python3 '" + program.string() + "' '" + out.string() + "' > '" + back.string() + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << run.out;
+    std::ifstream read(back, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(read)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(bytes, (dir / stray).string());
+}
+#endif
+
+#ifndef _WIN32
 // Steam on a Deck with a memory card, Flatpak Steam with a list of the old form, and Wine.
 TEST(CliFind, TheSteamLibrariesAndWinePrefixesOfTheHome) {
     GameFolder root, here;

@@ -50,7 +50,7 @@ void ExpectRefused(const std::vector<std::string>& args, const std::string& comp
         const CliRun run = folder.Run(line);
         EXPECT_EQ(run.exitCode, 2);
         EXPECT_EQ(Lines(run.err).at(0), "velmora-patch: " + complaint) << run.err;
-        EXPECT_EQ(Contains(run.err, "  or:  velmora-patch --restore [--dir DIR] [--force] [--json]\n"), withUsage) << run.err;
+        EXPECT_EQ(Contains(run.err, "  or:  velmora-patch --restore [--dir DIR] [--exe NAME] [--force] [--json]\n"), withUsage) << run.err;
         EXPECT_EQ(Snapshot(folder.path()), before);
         if (!json) {
             EXPECT_EQ(run.out, "");

@@ -25,8 +25,8 @@ TEST(CliPass, HelpShowsTheUsageAndTheExitCodes) {
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_EQ(help.err, "");
     for (const char* line : {
-             "Usage: velmora-patch [--dir DIR] [FEATURE...] [--dry-run] [--json]",
-             "  or:  velmora-patch --restore [--dir DIR] [--force] [--json]",
+             "Usage: velmora-patch [--dir DIR] [--exe NAME] [FEATURE...] [--dry-run] [--json]",
+             "  or:  velmora-patch --restore [--dir DIR] [--exe NAME] [--force] [--json]",
              "  or:  velmora-patch --status [--dir DIR] [--exe NAME] [--json]",
              "  or:  velmora-patch -h | --help | -V | --version",
              "  --aspect W:H     display width and height, also as WxH (default 16:9)",

@@ -152,6 +152,22 @@ TEST(CliReport, DirNamesTheGameFolder) {
     EXPECT_EQ(Slice(game.Read("vlmr3.exe"), FPS_AT, 5), Bytes({0x8B, 0xF8, 0x83, 0xFF, 0x00}));
 }
 
+// Game 3 as a disc or a Windows drive may spell it is still game 3: the 60 FPS rule runs,
+// and the game is patched and restored as in any other case.
+TEST(CliReport, SixtyFpsOnGameThreeInCapitals) {
+    GameFolder folder;
+    folder.Write("VLMR3.EXE", FixtureImage());
+    const CliRun run = folder.Run({"--fps"});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("\n  fps: 1 hit\n"), std::string::npos) << run.out;
+    EXPECT_EQ(Slice(folder.Read("VLMR3.EXE"), FPS_AT, 5), Bytes({0x8B, 0xF8, 0x83, 0xFF, 0x00}));
+    const CliRun status = folder.Run({"--status"});
+    EXPECT_NE(status.out.find("\n  fps: patched, 60 FPS on\n"), std::string::npos) << status.out;
+    const CliRun restore = folder.Run({"--restore"});
+    EXPECT_EQ(restore.exitCode, 0) << restore.out << restore.err;
+    EXPECT_EQ(folder.Read("VLMR3.EXE"), FixtureImage());
+}
+
 // The job run in this process, with the game's own commit failing as a failing disk would
 // make it fail: the report still shows what the rules did, the copies it wrote and the
 // system's reason, in the text and in JSON.
@@ -172,8 +188,8 @@ TEST(CliReport, AFailedWriteBackStillReportsTheRulesTheCopiesAndTheSystemsReason
         return -1;
     };
     CliOptions options;
-    options.camera = true;
-    options.cameraDistance = "2000";
+    options.ruleOn[RULE_CAMERA] = true;
+    options.ruleValue[RULE_CAMERA] = "2000";
     PatchOutcome outcome;
     std::string message;
     const bool ran = RunPatchCommand(options, &outcome, &message);

@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include "candidate_names.h"
-#include "feature_toggles.h"
 #include "job_report.h"
 #include "patch_worker.h"
 #include "restore.h"

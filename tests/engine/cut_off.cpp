@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 
-#include "feature_toggles.h"
 #include "patch_worker.h"
 #include "restore.h"
 #include "target_file.h"
@@ -54,9 +53,10 @@ bool Move(const char* from, const char* to, bool replace) {
 
 PatchJob CutOffJob() {
     PatchJob job = {};
-    job.aspect_ratio = 16.0f / 9.0f;
-    job.camera_distance = 2048;
-    job.fov_width = 1920;
+    for (RuleRequest& request : job.requests) request.on = true;
+    job.requests[RULE_WIDESCREEN].value.ratio = 16.0f / 9.0f;
+    job.requests[RULE_CAMERA].value.whole = 2048;
+    job.requests[RULE_FOV].value.whole = 1920;
     return job;
 }
 
@@ -73,7 +73,6 @@ void CutOffAfterStep(int step) {
 }
 
 int RunCutOffJob(int step) {
-    g_bWidescreen = g_bCameraDistance = g_bFieldOfView = g_bFps60 = 1;
     CutOffAfterStep(step);
     PatchJob job = CutOffJob();
     RunPatchJob(&job);

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include "feature_toggles.h"
 #include "patch_worker.h"
 #include "restore.h"
 #include "target_file.h"

@@ -97,7 +97,7 @@ TEST(ImageBuffer, AJobOnALargeGameWritesWhatItDoesOnASmallOne) {
     PatchJob job = MakeJob(0, 2000, 0);
     RunPatchJob(&job);
     EXPECT_STREQ(job.failure_text, "");
-    EXPECT_STREQ(job.camera_status, "Camera dist correction OK");
+    EXPECT_STREQ(job.status[RULE_CAMERA], "Camera dist correction OK");
     Bytes expected = game;
     for (size_t place : places) {
         expected[place + 6] = 0xD0;  // 2000 = 0x07D0

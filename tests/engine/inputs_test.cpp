@@ -69,9 +69,9 @@ TEST_P(Inputs, AreCheckedForTheSwitchedOnFeatures) {
     const InputCase& c = GetParam();
     ToggleScope toggles(c.widescreen, c.camera, c.fov, false);
     PatchJob job = MakeJob(0, 0, 0);
-    job.aspect_ratio = 7.0f;  // a refused input must leave the job as it was
-    job.camera_distance = 7;
-    job.fov_width = 7;
+    job.requests[RULE_WIDESCREEN].value.ratio = 7.0f;  // a refused input must leave the job as it was
+    job.requests[RULE_CAMERA].value.whole = 7;
+    job.requests[RULE_FOV].value.whole = 7;
     char message[PATCH_TEXT_SIZE];
 
     const InputField result = FillJobValues(c.texts, &job, message);
@@ -80,16 +80,16 @@ TEST_P(Inputs, AreCheckedForTheSwitchedOnFeatures) {
     if (result == INPUT_OK) {
         EXPECT_STREQ(message, "");
         if (c.aspectBits == 0x7FC00000) {  // 0 / 0
-            EXPECT_TRUE(std::isnan(job.aspect_ratio));
+            EXPECT_TRUE(std::isnan(job.requests[RULE_WIDESCREEN].value.ratio));
         } else {
-            EXPECT_EQ(BitsOf(job.aspect_ratio), c.aspectBits);
+            EXPECT_EQ(BitsOf(job.requests[RULE_WIDESCREEN].value.ratio), c.aspectBits);
         }
-        EXPECT_EQ(job.camera_distance, c.cameraDistance);
-        EXPECT_EQ(job.fov_width, c.fovWidth);
+        EXPECT_EQ(job.requests[RULE_CAMERA].value.whole, c.cameraDistance);
+        EXPECT_EQ(job.requests[RULE_FOV].value.whole, c.fovWidth);
     } else {
-        EXPECT_EQ(job.aspect_ratio, 7.0f);
-        EXPECT_EQ(job.camera_distance, 7);
-        EXPECT_EQ(job.fov_width, 7);
+        EXPECT_EQ(job.requests[RULE_WIDESCREEN].value.ratio, 7.0f);
+        EXPECT_EQ(job.requests[RULE_CAMERA].value.whole, 7);
+        EXPECT_EQ(job.requests[RULE_FOV].value.whole, 7);
     }
 }
 
@@ -129,7 +129,7 @@ TEST(InputAspect, IsTheSinglePrecisionQuotient) {
         volatile float w = static_cast<float>(std::stod(c.width));
         volatile float h = static_cast<float>(std::stod(c.height));
         volatile float expected = w / h;
-        EXPECT_EQ(BitsOf(job.aspect_ratio), BitsOf(expected)) << c.width << "/" << c.height;
+        EXPECT_EQ(BitsOf(job.requests[RULE_WIDESCREEN].value.ratio), BitsOf(expected)) << c.width << "/" << c.height;
     }
 }
 

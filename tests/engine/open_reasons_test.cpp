@@ -340,7 +340,7 @@ TEST_F(NativeRefusals, TheJobsOwnHoldKeepsASecondOpenOut) {
     PatchJob job = MakeJob(16.0f / 9.0f, 0, 0);
     RunPatchJob(&job);
     g_fileOps = DEFAULT_FILE_OPS;
-    EXPECT_STREQ(job.widescreen_status, "Widescreen correction OK");
+    EXPECT_STREQ(job.status[RULE_WIDESCREEN], "Widescreen correction OK");
     EXPECT_EQ(s_secondOpen, OPEN_IN_USE);
 }
 

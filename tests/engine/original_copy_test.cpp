@@ -75,7 +75,7 @@ TEST_F(OriginalCopy, AnExistingOneIsLeftAloneEvenWhenItDiffers) {
     ToggleScope toggles(true, false, false, false);
     JobReport report;
     const PatchJob job = RunJob(16.0f / 9.0f, 0, &report);
-    EXPECT_STREQ(job.widescreen_status, "Widescreen correction OK");
+    EXPECT_STREQ(job.status[RULE_WIDESCREEN], "Widescreen correction OK");
     EXPECT_TRUE(report.originalExisted);
     EXPECT_EQ(ReadFile("vlmr3.exe.orig"), someOtherVersion);
     EXPECT_EQ(ReadFile("vlmr3.exe"), GAME_WIDE);
@@ -90,7 +90,7 @@ TEST_F(OriginalCopy, OneThatCannotBeWrittenLeavesTheGameUntouched) {
     const PatchJob job = RunJob(16.0f / 9.0f, 0);
     EXPECT_STREQ(job.failure_text,
                  "Nothing was changed!\r\n\r\nThe original copy\r\nvlmr3.exe.orig\r\ncould not be written.");
-    EXPECT_STREQ(job.widescreen_status, "");
+    EXPECT_STREQ(job.status[RULE_WIDESCREEN], "");
     EXPECT_EQ(ReadFile("vlmr3.exe"), GAME);
     EXPECT_FALSE(FileExists("vlmr3.exe.orig"));
     EXPECT_EQ(ReadFile("vlmr3.exe.orig.velmora-tmp/keep"), Bytes{1}) << "the player's folder is not ours to remove";
@@ -160,7 +160,7 @@ TEST_F(OriginalCopy, OneThatIsNoSeparateFileStopsTheRunWithNothingChanged) {
         JobReport report;
         const PatchJob job = RunJob(16.0f / 9.0f, 0, &report);
         EXPECT_STREQ(job.failure_text, c.text) << c.name;
-        EXPECT_STREQ(job.widescreen_status, "") << c.name;
+        EXPECT_STREQ(job.status[RULE_WIDESCREEN], "") << c.name;
         EXPECT_EQ(ReadFile("vlmr3.exe"), GAME) << c.name;
         EXPECT_EQ(ReadFile("vlmr3.exe.bak"), Bytes{9}) << c.name;
         EXPECT_FALSE(report.backupWritten || report.originalWritten || report.originalExisted) << c.name;
@@ -173,8 +173,8 @@ TEST_F(OriginalCopy, AnEmptyGameIsDoneWithAnEmptyBackupAndNoOriginal) {
     JobReport report;
     const PatchJob empty = RunJob(16.0f / 9.0f, 2048, &report);
     EXPECT_STREQ(empty.failure_text, "");
-    EXPECT_STREQ(empty.widescreen_status, "Widescreen correction not used");
-    EXPECT_STREQ(empty.camera_status, "Camera dist correction not used");
+    EXPECT_STREQ(empty.status[RULE_WIDESCREEN], "Widescreen correction not used");
+    EXPECT_STREQ(empty.status[RULE_CAMERA], "Camera dist correction not used");
     EXPECT_TRUE(report.backupWritten);
     EXPECT_FALSE(report.originalWritten);
     EXPECT_EQ(ReadFile("vlmr3.exe.bak"), Bytes{});
@@ -310,8 +310,8 @@ TEST_F(OriginalCopy, ADryRunReportsWhatARealRunDoesAndWritesNothing) {
             realJob = RunJob(16.0f / 9.0f, 2048, &realReport);
         }
         EXPECT_EQ(std::string(dryJob.failure_text), realJob.failure_text) << c.name;
-        EXPECT_EQ(std::string(dryJob.widescreen_status), realJob.widescreen_status) << c.name;
-        EXPECT_EQ(std::string(dryJob.camera_status), realJob.camera_status) << c.name;
+        EXPECT_EQ(std::string(dryJob.status[RULE_WIDESCREEN]), realJob.status[RULE_WIDESCREEN]) << c.name;
+        EXPECT_EQ(std::string(dryJob.status[RULE_CAMERA]), realJob.status[RULE_CAMERA]) << c.name;
         EXPECT_EQ(dryReport.backupWritten, realReport.backupWritten) << c.name;
         EXPECT_EQ(dryReport.originalWritten, realReport.originalWritten) << c.name;
         EXPECT_EQ(dryReport.originalExisted, realReport.originalExisted) << c.name;

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "feature_toggles.h"
+#include "candidate_names.h"
 #include "patch_rules.h"
 #include "patch_state.h"
 #include "test_folder.h"
@@ -104,7 +104,7 @@ TEST_P(FormTable, FitsExactlyWhereTheRulesWrite) {
     for (const auto& edit : c.edits) target[edit.first] = edit.second;
     PatchedForm form;
     const bool fits = CheckPatchedForm(target.data(), static_cast<uint32_t>(target.size()), copy.data(),
-                                       static_cast<uint32_t>(copy.size()), c.targetName, &form);
+                                       static_cast<uint32_t>(copy.size()), CandidateIndexOf(c.targetName), &form);
     EXPECT_EQ(fits, c.fits);
     EXPECT_EQ(form.fits, c.fits);
     EXPECT_EQ(form.identical, c.edits.empty());
@@ -123,7 +123,7 @@ INSTANTIATE_TEST_SUITE_P(Spans, FormTable, testing::ValuesIn(FORM_CASES),
 PatchedForm Check(const Bytes& target, const Bytes& copy, const char* name = "vlmr3.exe") {
     PatchedForm form;
     CheckPatchedForm(target.data(), static_cast<uint32_t>(target.size()), copy.data(),
-                     static_cast<uint32_t>(copy.size()), name, &form);
+                     static_cast<uint32_t>(copy.size()), CandidateIndexOf(name), &form);
     return form;
 }
 
@@ -133,14 +133,14 @@ TEST(PatchedForm, ReadsBackTheValuesTheRulesWrote) {
     ToggleScope toggles(true, true, true, true);
     PatchJob job = MakeJob(16.0f / 9.0f, 2000, 1920);
     std::strcpy(job.target_name, "vlmr3.exe");
+    job.candidate = CandidateIndexOf(job.target_name);
     bool applied[RULE_COUNT] = {};
-    ApplyPatchRules(target.data(), static_cast<uint32_t>(target.size()), {job.aspect_ratio, 2000, 1920}, &job,
-                    applied);
+    ApplyPatchRules(target.data(), static_cast<uint32_t>(target.size()), &job, applied);
     const PatchedForm form = Check(target, copy);
     ASSERT_TRUE(form.fits);
-    EXPECT_FLOAT_EQ(AspectOfBits(form.rules[RULE_WIDESCREEN].aspectBits), 16.0f / 9.0f);
-    EXPECT_EQ(form.rules[RULE_CAMERA].cameraDistance, 2000);
-    EXPECT_EQ(form.rules[RULE_FOV].fovConstant, FovConstant(1920));
+    EXPECT_FLOAT_EQ(form.rules[RULE_WIDESCREEN].value.ratio, 16.0f / 9.0f);
+    EXPECT_EQ(form.rules[RULE_CAMERA].value.whole, 2000);
+    EXPECT_EQ(form.rules[RULE_FOV].value.whole, FovConstant(1920));
     EXPECT_TRUE(form.rules[RULE_FPS].on);
     EXPECT_EQ(form.rules[RULE_WIDESCREEN].offset, static_cast<uint32_t>(WS_AT));
 }
@@ -176,10 +176,10 @@ TEST(PatchedForm, EveryPatchRunFitsItsCopy) {
         ToggleScope toggles(c.toggles[0], c.toggles[1], c.toggles[2], c.toggles[3]);
         PatchJob job = MakeJob(c.aspect, c.camera, c.fov);
         std::strcpy(job.target_name, "vlmr3.exe");
+        job.candidate = CandidateIndexOf(job.target_name);
         Bytes target = c.copy;
         bool applied[RULE_COUNT] = {};
-        ApplyPatchRules(target.data(), static_cast<uint32_t>(target.size()), {c.aspect, c.camera, c.fov}, &job,
-                        applied);
+        ApplyPatchRules(target.data(), static_cast<uint32_t>(target.size()), &job, applied);
         const PatchedForm form = Check(target, c.copy);
         EXPECT_TRUE(form.fits) << c.name << " first difference " << form.firstDifference;
     }
@@ -189,12 +189,12 @@ TEST(PatchedForm, EveryPatchRunFitsItsCopy) {
         PatchJob job = MakeJob(madeAspect, 2000, 0);
         Bytes target = madeByAnEarlierRule;
         bool applied[RULE_COUNT] = {};
-        ApplyPatchRules(target.data(), static_cast<uint32_t>(target.size()), {madeAspect, 2000, 0}, &job, applied);
+        ApplyPatchRules(target.data(), static_cast<uint32_t>(target.size()), &job, applied);
         ASSERT_EQ(target[16], 0xD0);
         const PatchedForm form = Check(target, madeByAnEarlierRule);
         EXPECT_TRUE(form.rules[RULE_CAMERA].on);
         EXPECT_EQ(form.rules[RULE_CAMERA].offset, 10u);
-        EXPECT_EQ(form.rules[RULE_CAMERA].cameraDistance, 2000);
+        EXPECT_EQ(form.rules[RULE_CAMERA].value.whole, 2000);
     }
 }
 
@@ -272,7 +272,7 @@ TEST(PatchedForm, SameSizeUpdateOfAnAddressDoesNotFit) {
     ToggleScope toggles(true, false, false, false);
     PatchJob job = MakeJob(16.0f / 9.0f, 0, 0);
     bool applied[RULE_COUNT] = {};
-    ApplyPatchRules(v2.data(), static_cast<uint32_t>(v2.size()), {job.aspect_ratio, 0, 0}, &job, applied);
+    ApplyPatchRules(v2.data(), static_cast<uint32_t>(v2.size()), &job, applied);
     const PatchedForm form = Check(v2, v1);
     EXPECT_FALSE(form.fits);
     // Bytes 33..34 read as a FOV constant, which the rule would have written after B8.

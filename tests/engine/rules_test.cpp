@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "feature_toggles.h"
 #include "job_report.h"
+#include "candidate_names.h"
 #include "patch_rules.h"
 #include "test_folder.h"
 
@@ -106,8 +106,8 @@ const RuleCase RULE_CASES[] = {
      {0x8B, 0xF8, 0x83, 0xFF, 0x02}, {0x8B, 0xF8, 0x83, 0xFF, 0x02}, {false, false, false, false}},
     {"fps_never_for_pcvlmr5", 0, 0, 0, 1, 0, 0, 0, "PCVlmr5.exe",
      {0x8B, 0xF8, 0x83, 0xFF, 0x02}, {0x8B, 0xF8, 0x83, 0xFF, 0x02}, {false, false, false, false}},
-    {"fps_name_compare_is_case_sensitive", 0, 0, 0, 1, 0, 0, 0, "vlmr2.exe",
-     {0x8B, 0xF8, 0x83, 0xFF, 0x02}, {0x8B, 0xF8, 0x83, 0xFF, 0x02}, {false, false, false, false}},
+    {"fps_game_two_in_any_case", 0, 0, 0, 1, 0, 0, 0, "VLMR2.EXE",
+     {0x8B, 0xF8, 0x83, 0xFF, 0x02}, {0x8B, 0xF8, 0x83, 0xFF, 0x00}, {false, false, false, true}},
     {"fps_toggle_off", 0, 0, 0, 0, 0, 0, 0, "Vlmr2.exe",
      {0x8B, 0xF8, 0x83, 0xFF, 0x02}, {0x8B, 0xF8, 0x83, 0xFF, 0x02}, {false, false, false, false}},
 
@@ -135,7 +135,8 @@ TEST(PatchRules, LaterRulesSeeEarlierWrites) {
     Bytes image = {0xAB, 0xAA, 0xAA, 0x3F, 0x00, 0x99};
     PatchJob job = MakeJob(FloatFromBits(0x3FE38EA1), 0, 1920);
     bool applied[RULE_COUNT] = {};
-    ApplyPatchRules(image.data(), static_cast<uint32_t>(image.size()), {job.aspect_ratio, 0, 1920}, &job, applied);
+    job.candidate = CandidateIndexOf("vlmr3.exe");
+    ApplyPatchRules(image.data(), static_cast<uint32_t>(image.size()), &job, applied);
     EXPECT_EQ(image, (Bytes{0xB8, 0xA0, 0x05, 0x00, 0x00, 0x99}));
     EXPECT_TRUE(applied[RULE_WIDESCREEN]);
     EXPECT_TRUE(applied[RULE_FOV]);
@@ -149,20 +150,18 @@ TEST_P(RuleTable, WritesExactBytesAndSuccessTexts) {
     ToggleScope toggles(c.widescreen, c.camera, c.fov, c.fps);
     PatchJob job = MakeJob(c.aspect, c.cameraDistance, c.fovWidth);
     std::strcpy(job.target_name, c.target);
+    job.candidate = CandidateIndexOf(c.target);
     Bytes image = c.before;
     bool applied[RULE_COUNT] = {};
 
-    ApplyPatchRules(image.data(), static_cast<uint32_t>(image.size()), {c.aspect, c.cameraDistance, c.fovWidth},
-                    &job, applied, kind);
+    ApplyPatchRules(image.data(), static_cast<uint32_t>(image.size()), &job, applied, kind);
 
     EXPECT_EQ(image, c.after);
     const char* const successTexts[RULE_COUNT] = {"Widescreen correction OK", "Camera dist correction OK",
                                                   "FOV correction OK", "60 FPS Unlock OK"};
-    const char* const lines[RULE_COUNT] = {job.widescreen_status, job.camera_status, job.fov_status,
-                                           job.fps_status};
     for (int rule = 0; rule < RULE_COUNT; ++rule) {
         EXPECT_EQ(applied[rule], c.applied[rule]) << "rule " << rule;
-        EXPECT_STREQ(lines[rule], c.applied[rule] ? successTexts[rule] : "") << "rule " << rule;
+        EXPECT_STREQ(job.status[rule], c.applied[rule] ? successTexts[rule] : "") << "rule " << rule;
     }
 }
 
@@ -196,14 +195,21 @@ TEST(FovConstant, IsThreeQuartersRoundedDownForEveryAcceptedWidth) {
     EXPECT_EQ(firstWrong, 0);
 }
 
-TEST(FpsTargets, OnlyTheFirstFourCandidatesExactly) {
+// The 60 FPS rule asks the candidate, which is the game's whatever the case of its name.
+TEST(FpsTargets, GamesTwoAndThreeInAnyCase) {
     const struct {
         const char* name;
         bool allowed;
     } cases[] = {{"Vlmr2.exe", true}, {"v2plus.exe", true}, {"vlmr3.exe", true}, {"vm3plus.exe", true},
-                 {"vlmr4.exe", false}, {"PCVlmr5.exe", false}, {"VLMR2.EXE", false}, {"Vlmr2.exe ", false},
-                 {"", false}};
-    for (const auto& c : cases) EXPECT_EQ(IsFpsTarget(c.name), c.allowed) << c.name;
+                 {"vlmr4.exe", false}, {"PCVlmr5.exe", false}, {"VLMR2.EXE", true}, {"VLMR3.EXE", true},
+                 {"PCVLMR5.EXE", false}, {"Vlmr2.exe ", false}, {"", false}};
+    for (const auto& c : cases) EXPECT_EQ(RuleMayRunOn(RULE_FPS, CandidateIndexOf(c.name)), c.allowed) << c.name;
+    for (int rule = 0; rule < RULE_COUNT; ++rule) {
+        if (rule == RULE_FPS) continue;
+        for (int candidate = 0; candidate < TARGET_CANDIDATE_COUNT; ++candidate) {
+            EXPECT_TRUE(RuleMayRunOn(static_cast<PatchRule>(rule), candidate)) << rule << " " << candidate;
+        }
+    }
 }
 
 // What the console patcher lists: why a rule wrote nothing, or each hit with its bytes
@@ -215,7 +221,11 @@ TEST(RuleReports, ReasonsForEveryGuard) {
     const struct {
         const char* name;
         bool widescreen, camera, fov, fps;
-        RuleValues values;
+        struct {
+            float aspect;
+            int16_t camera;
+            int32_t fov;
+        } values;
         const char* target;
         Bytes image;
         RuleReason reasons[RULE_COUNT];
@@ -235,11 +245,12 @@ TEST(RuleReports, ReasonsForEveryGuard) {
         for (ScanKind kind : {SCAN_FAST, SCAN_LITERAL}) {
             ToggleScope toggles(c.widescreen, c.camera, c.fov, c.fps);
             Bytes bytes = c.image;
-            PatchJob job = MakeJob(0, 0, 0);
+            PatchJob job = MakeJob(c.values.aspect, c.values.camera, c.values.fov);
             std::strcpy(job.target_name, c.target);
+            job.candidate = CandidateIndexOf(c.target);
             bool applied[RULE_COUNT] = {};
             RuleReport reports[RULE_COUNT];
-            ApplyPatchRules(bytes.data(), static_cast<uint32_t>(bytes.size()), c.values, &job, applied, kind, reports);
+            ApplyPatchRules(bytes.data(), static_cast<uint32_t>(bytes.size()), &job, applied, kind, reports);
             for (int rule = 0; rule < RULE_COUNT; ++rule) {
                 EXPECT_EQ(reports[rule].reason, c.reasons[rule]) << c.name << " rule " << rule;
                 EXPECT_EQ(reports[rule].hits.empty(), c.reasons[rule] != RULE_USED) << c.name << " rule " << rule;
@@ -258,11 +269,10 @@ TEST(RuleReports, EveryHitWithItsBytesBeforeAndAfter) {
     // Two camera stores, then a FOV load whose address byte is kept.
     Bytes bytes = {0x00, 0xAB, 0xAA, 0xAA, 0x3F, 0xC7, 0x05, 9, 9, 9, 9, 0x00, 0x06, 0x01, 0x00,
                    0xC7, 0x05, 8, 8, 8, 8, 0x00, 0x06, 0xA1, 1, 2, 3, 0x07, 0x99};
-    PatchJob job = MakeJob(0, 0, 0);
+    PatchJob job = MakeJob(SIXTEEN_NINTHS, 2048, 1920);
     bool applied[RULE_COUNT] = {};
     RuleReport reports[RULE_COUNT];
-    ApplyPatchRules(bytes.data(), static_cast<uint32_t>(bytes.size()), {SIXTEEN_NINTHS, 2048, 1920}, &job, applied,
-                    SCAN_FAST, reports);
+    ApplyPatchRules(bytes.data(), static_cast<uint32_t>(bytes.size()), &job, applied, SCAN_FAST, reports);
     struct Hit {
         uint32_t offset;
         Bytes before, after;

@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "byte_scan.h"
-#include "feature_toggles.h"
+#include "candidate_names.h"
 #include "job_report.h"
 #include "patch_rules.h"
 #include "test_folder.h"
@@ -522,9 +522,9 @@ ApplyOutcome Apply(const Bytes& original, const RuleValuesCase& values, const ch
     ApplyOutcome outcome;
     outcome.job = MakeJob(values.aspect, values.camera, values.fov);
     std::strcpy(outcome.job.target_name, target);
+    outcome.job.candidate = CandidateIndexOf(target);
     std::memset(outcome.applied, 0, sizeof outcome.applied);
-    ApplyPatchRules(image.data(), image.size(), {values.aspect, values.camera, values.fov}, &outcome.job,
-                    outcome.applied, kind, outcome.reports);
+    ApplyPatchRules(image.data(), image.size(), &outcome.job, outcome.applied, kind, outcome.reports);
     outcome.image = image.bytes();
     return outcome;
 }

@@ -6,7 +6,6 @@
 #include <iterator>
 #include <random>
 
-#include "feature_toggles.h"
 
 namespace fs = std::filesystem;
 
@@ -40,25 +39,35 @@ Bytes ReadFile(const std::string& name) {
 
 bool FileExists(const std::string& name) { return fs::exists(name); }
 
+namespace {
+
+// The window's toggles as they start: the switches of the jobs MakeJob makes.
+bool g_switches[RULE_COUNT];
+const bool STARTING_SWITCHES = [] {
+    for (int rule = 0; rule < RULE_COUNT; ++rule) g_switches[rule] = RULE_TABLE[rule].onByDefault;
+    return true;
+}();
+
+}  // namespace
+
 ToggleScope::ToggleScope(bool widescreen, bool camera, bool fov, bool fps) {
-    g_bWidescreen = widescreen;
-    g_bCameraDistance = camera;
-    g_bFieldOfView = fov;
-    g_bFps60 = fps;
+    g_switches[RULE_WIDESCREEN] = widescreen;
+    g_switches[RULE_CAMERA] = camera;
+    g_switches[RULE_FOV] = fov;
+    g_switches[RULE_FPS] = fps;
 }
 
 ToggleScope::~ToggleScope() {
-    g_bWidescreen = 1;
-    g_bCameraDistance = 0;
-    g_bFieldOfView = 0;
-    g_bFps60 = 0;
+    for (int rule = 0; rule < RULE_COUNT; ++rule) g_switches[rule] = RULE_TABLE[rule].onByDefault;
 }
 
 PatchJob MakeJob(float aspect, int16_t camera, int32_t fov) {
     PatchJob job;
     std::memset(&job, 0, sizeof job);
-    job.aspect_ratio = aspect;
-    job.camera_distance = camera;
-    job.fov_width = fov;
+    for (int rule = 0; rule < RULE_COUNT; ++rule) job.requests[rule].on = g_switches[rule];
+    job.requests[RULE_WIDESCREEN].value.ratio = aspect;
+    job.requests[RULE_CAMERA].value.whole = camera;
+    job.requests[RULE_FOV].value.whole = fov;
+    job.candidate = -1;
     return job;
 }

@@ -30,12 +30,13 @@ void WriteFile(const std::string& name, const Bytes& bytes);
 Bytes ReadFile(const std::string& name);
 bool FileExists(const std::string& name);
 
-// Puts all four toggles to the given values and restores the start values afterwards.
+// Switches the rules of the jobs MakeJob makes, as the window's toggles would, while it
+// lives; then they are as the window starts again.
 class ToggleScope {
 public:
     ToggleScope(bool widescreen, bool camera, bool fov, bool fps);
     ~ToggleScope();
 };
 
-// A job as the window fills it, zero everywhere else.
+// A job as the window fills it with the toggles (see ToggleScope), zero everywhere else.
 PatchJob MakeJob(float aspect, int16_t camera, int32_t fov);

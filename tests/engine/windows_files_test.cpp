@@ -407,7 +407,7 @@ TEST_P(RealRefusal, NamesTheReasonAndLeavesTheFolderAlone) {
         ASSERT_EQ(condition->unmet, "");
         const PatchJob job = RunJob();
         EXPECT_STREQ(job.target_name, "");
-        EXPECT_STREQ(job.widescreen_status, "");
+        EXPECT_STREQ(job.status[RULE_WIDESCREEN], "");
         EXPECT_EQ(ResultTextOf(job), refusal.expected);
     }
     EXPECT_EQ(ReadFile(refusal.candidate), GAME);
@@ -460,7 +460,7 @@ TEST_F(WindowsFiles, BackupThatCannotBeWrittenLeavesTheGameUntouched) {
         }
         EXPECT_STREQ(job.target_name, "vlmr4.exe") << how;
         EXPECT_STREQ(job.failure_text, expected) << how;
-        EXPECT_STREQ(job.widescreen_status, "") << how;
+        EXPECT_STREQ(job.status[RULE_WIDESCREEN], "") << how;
         EXPECT_EQ(ReadFile("vlmr4.exe"), GAME) << how;
         EXPECT_EQ(ReadFile("vlmr4.exe.bak"), oldBackup) << how;
         EXPECT_EQ(FilesHere(), (std::vector<std::string>{"vlmr4.exe", "vlmr4.exe.bak"})) << how;
@@ -560,7 +560,7 @@ TEST_F(WindowsFiles, WorkerRunsOnItsOwnThread) {
     EXPECT_NE(g_workerThread, GetCurrentThreadId());
     CloseHandle(thread);
     EXPECT_STREQ(job.target_name, "v2plus.exe");
-    EXPECT_STREQ(job.widescreen_status, "Widescreen correction OK");
+    EXPECT_STREQ(job.status[RULE_WIDESCREEN], "Widescreen correction OK");
     EXPECT_EQ(ReadFile("v2plus.exe"), GAME_PATCHED);
 }
 

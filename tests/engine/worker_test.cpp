@@ -30,10 +30,10 @@ struct Lines {
 };
 
 void ExpectLines(const PatchJob& job, const Lines& lines) {
-    EXPECT_EQ(job.widescreen_status, lines.widescreen);
-    EXPECT_EQ(job.camera_status, lines.camera);
-    EXPECT_EQ(job.fov_status, lines.fov);
-    EXPECT_EQ(job.fps_status, lines.fps);
+    EXPECT_EQ(job.status[RULE_WIDESCREEN], lines.widescreen);
+    EXPECT_EQ(job.status[RULE_CAMERA], lines.camera);
+    EXPECT_EQ(job.status[RULE_FOV], lines.fov);
+    EXPECT_EQ(job.status[RULE_FPS], lines.fps);
 }
 
 const Lines ALL_OK = {"Widescreen correction OK", "Camera dist correction OK", "FOV correction OK",
@@ -42,29 +42,25 @@ const Lines NONE_USED = {"Widescreen correction not used", "Camera dist correcti
                          "FOV correction not used", "Unlock 60 FPS not used"};
 const Lines EMPTY_LINES = {"", "", "", ""};
 
-// The record's fields in their order and sizes, the same in the 32-bit and 64-bit builds;
-// the failure text comes after the fields the window and worker have always shared.
+// The record's fields in their order and sizes, the same in the 32-bit and 64-bit builds.
 TEST(PatchJobRecord, FieldsKeepTheirOrderTypesAndSizes) {
-    EXPECT_EQ(sizeof(PatchJob::aspect_ratio), 4u);
-    EXPECT_EQ(sizeof(PatchJob::camera_distance), 2u);
-    EXPECT_EQ(sizeof(PatchJob::fov_width), 4u);
+    EXPECT_EQ(sizeof(RuleValue::ratio), 4u);
+    EXPECT_EQ(sizeof(RuleValue::whole), 4u);
+    EXPECT_EQ(sizeof(RuleRequest), 12u);
+    const size_t requests = RULE_COUNT * sizeof(RuleRequest);
     const struct {
         const char* field;
         size_t offset;
         size_t expected;
     } fields[] = {
-        {"aspect_ratio", offsetof(PatchJob, aspect_ratio), 0},
-        {"camera_distance", offsetof(PatchJob, camera_distance), 4},
-        {"fov_width", offsetof(PatchJob, fov_width), 8},
-        {"widescreen_status", offsetof(PatchJob, widescreen_status), 12},
-        {"camera_status", offsetof(PatchJob, camera_status), 12 + 256},
-        {"fov_status", offsetof(PatchJob, fov_status), 12 + 2 * 256},
-        {"fps_status", offsetof(PatchJob, fps_status), 12 + 3 * 256},
-        {"target_name", offsetof(PatchJob, target_name), 12 + 4 * 256},
-        {"failure_text", offsetof(PatchJob, failure_text), 12 + 5 * 256},
+        {"requests", offsetof(PatchJob, requests), 0},
+        {"status", offsetof(PatchJob, status), requests},
+        {"target_name", offsetof(PatchJob, target_name), requests + RULE_COUNT * 256},
+        {"candidate", offsetof(PatchJob, candidate), requests + (RULE_COUNT + 1) * 256},
+        {"failure_text", offsetof(PatchJob, failure_text), requests + (RULE_COUNT + 1) * 256 + 4},
     };
     for (const auto& f : fields) EXPECT_EQ(f.offset, f.expected) << f.field;
-    EXPECT_EQ(sizeof(PatchJob), 12u + 6 * 256);
+    EXPECT_EQ(sizeof(PatchJob), requests + (RULE_COUNT + 2) * 256 + 4);
 }
 
 class Worker : public ::testing::Test {
@@ -114,7 +110,7 @@ TEST_F(Worker, TheLastOpenableCandidateIsPatchedAndTheOthersAreLeftAlone) {
         PatchJob job = MakeJob(16.0f / 9.0f, 0, 0);
         RunPatchJob(&job);
         EXPECT_EQ(job.target_name, c.target);
-        EXPECT_STREQ(job.widescreen_status, "Widescreen correction OK");
+        EXPECT_STREQ(job.status[RULE_WIDESCREEN], "Widescreen correction OK");
         for (const auto& name : c.present) {
             const bool isTarget = name == c.target;
             EXPECT_EQ(ReadFile(name) != GAME, isTarget) << name;
@@ -130,7 +126,7 @@ TEST_F(Worker, SixtyFpsIsNeverUnlockedInGamesFourAndFive) {
         WriteFile(name, GAME);
         PatchJob job = MakeJob(0, 0, 0);
         RunPatchJob(&job);
-        EXPECT_STREQ(job.fps_status, "Unlock 60 FPS not used") << name;
+        EXPECT_STREQ(job.status[RULE_FPS], "Unlock 60 FPS not used") << name;
         EXPECT_EQ(ReadFile(name), GAME) << name;
     }
 }
@@ -182,10 +178,10 @@ TEST_F(Worker, SecondRunBacksUpTheFirstRunsResult) {
     EXPECT_EQ(ReadFile("v2plus.exe.bak"), GAME_ALL_RULES);
     EXPECT_EQ(ReadFile("v2plus.exe"), GAME_ALL_RULES);
     // The first run rewrote every pattern, so the second finds none of them.
-    EXPECT_STREQ(second.widescreen_status, "Widescreen correction not used");
-    EXPECT_STREQ(second.camera_status, "Camera dist correction not used");
-    EXPECT_STREQ(second.fov_status, "FOV correction not used");
-    EXPECT_STREQ(second.fps_status, "Unlock 60 FPS not used");
+    EXPECT_STREQ(second.status[RULE_WIDESCREEN], "Widescreen correction not used");
+    EXPECT_STREQ(second.status[RULE_CAMERA], "Camera dist correction not used");
+    EXPECT_STREQ(second.status[RULE_FOV], "FOV correction not used");
+    EXPECT_STREQ(second.status[RULE_FPS], "Unlock 60 FPS not used");
 }
 
 TEST(PatchWorkerEntry, RunsTheJobAndReturnsZero) {
@@ -195,7 +191,7 @@ TEST(PatchWorkerEntry, RunsTheJobAndReturnsZero) {
     PatchJob job = MakeJob(1.6f, 0, 0);
     EXPECT_EQ(PatchWorker(&job), 0u);
     EXPECT_STREQ(job.target_name, "vm3plus.exe");
-    EXPECT_STREQ(job.widescreen_status, "Widescreen correction OK");
+    EXPECT_STREQ(job.status[RULE_WIDESCREEN], "Widescreen correction OK");
 }
 
 // --- failures, injected one at a time into the file operations ---------------------------

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "face_model.h"
-#include "feature_toggles.h"
 #include "main_dialog.h"
 #include "main_window.h"
 #include "patch_job.h"
@@ -154,12 +153,12 @@ TEST_F(Apply, DefaultsPatchTheAspectRatioAndShowTheResultScreen) {
     EXPECT_EQ(ReadFile("Vlmr2.exe.bak"), original);
 
     ASSERT_NE(g_pPatchJob, nullptr);
-    float aspect = g_pPatchJob->aspect_ratio;
+    float aspect = g_pPatchJob->requests[RULE_WIDESCREEN].value.ratio;
     uint32_t aspectBits;
     std::memcpy(&aspectBits, &aspect, 4);
     EXPECT_EQ(aspectBits, 0x3FE38E39u);
-    EXPECT_EQ(g_pPatchJob->camera_distance, 1536);
-    EXPECT_EQ(g_pPatchJob->fov_width, 0);
+    EXPECT_EQ(g_pPatchJob->requests[RULE_CAMERA].value.whole, 1536);
+    EXPECT_EQ(g_pPatchJob->requests[RULE_FOV].value.whole, 0);
 
     // The result screen: the fourteen input controls gone, title and close kept, the Exit
     // button where Apply was and the result text on its panel.
@@ -322,7 +321,7 @@ TEST_P(ApplyRefusal, NamesTheFieldTouchesNothingAndLetsApplyAgain) {
     const Bytes original = GameImage();
     WriteFile("Vlmr2.exe", original);
     if (c.toggle != nullptr) {
-        HWND box = c.toggle == &g_bCameraDistance ? g_hToggleCamera : g_hToggleFov;
+        HWND box = c.toggle == &g_bFeatureToggles[RULE_CAMERA] ? g_hToggleCamera : g_hToggleFov;
         Click(box);
         ASSERT_EQ(*c.toggle, 1);
     }
@@ -363,12 +362,12 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedCase{"WidthNegative", &g_hEditDisplayWidth, "-16", nullptr, "width"},
                       RefusedCase{"WidthTrailingLetters", &g_hEditDisplayWidth, "16x", nullptr,
                                   "width"},
-                      RefusedCase{"CameraTooLarge", &g_hEditCamera, "70000", &g_bCameraDistance,
+                      RefusedCase{"CameraTooLarge", &g_hEditCamera, "70000", &g_bFeatureToggles[RULE_CAMERA],
                                   "Camera"},
-                      RefusedCase{"CameraNegative", &g_hEditCamera, "-1", &g_bCameraDistance,
+                      RefusedCase{"CameraNegative", &g_hEditCamera, "-1", &g_bFeatureToggles[RULE_CAMERA],
                                   "Camera"},
-                      RefusedCase{"FovNegative", &g_hEditFov, "-5", &g_bFieldOfView, "FOV"},
-                      RefusedCase{"FovZero", &g_hEditFov, "0", &g_bFieldOfView, "FOV"}),
+                      RefusedCase{"FovNegative", &g_hEditFov, "-5", &g_bFeatureToggles[RULE_FOV], "FOV"},
+                      RefusedCase{"FovZero", &g_hEditFov, "0", &g_bFeatureToggles[RULE_FOV], "FOV"}),
     [](const ::testing::TestParamInfo<RefusedCase>& info) { return std::string(info.param.name); });
 
 // No thread, no patch: the player is told, and the screen waits for another press.

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "face_model.h"
-#include "feature_toggles.h"
 #include "main_dialog.h"
 #include "stock_edit_picture.h"
 #include "ui_globals.h"
@@ -28,10 +27,10 @@ struct ToggleCase {
 };
 
 const ToggleCase TOGGLES[] = {
-    {&g_hToggleCamera, &g_bCameraDistance, "camera distance"},
-    {&g_hToggleFov, &g_bFieldOfView, "field of view"},
-    {&g_hToggleWidescreen, &g_bWidescreen, "widescreen"},
-    {&g_hToggleFps, &g_bFps60, "60 FPS"},
+    {&g_hToggleCamera, &g_bFeatureToggles[RULE_CAMERA], "camera distance"},
+    {&g_hToggleFov, &g_bFeatureToggles[RULE_FOV], "field of view"},
+    {&g_hToggleWidescreen, &g_bFeatureToggles[RULE_WIDESCREEN], "widescreen"},
+    {&g_hToggleFps, &g_bFeatureToggles[RULE_FPS], "60 FPS"},
 };
 
 struct ToggleState {
@@ -43,7 +42,8 @@ struct ToggleState {
 };
 
 ToggleState CurrentToggles() {
-    return {{g_bCameraDistance, g_bFieldOfView, g_bWidescreen, g_bFps60}};
+    return {{g_bFeatureToggles[RULE_CAMERA], g_bFeatureToggles[RULE_FOV], g_bFeatureToggles[RULE_WIDESCREEN],
+             g_bFeatureToggles[RULE_FPS]}};
 }
 
 void ExpectBoxShows(HWND box, bool on) {

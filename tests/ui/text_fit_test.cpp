@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "feature_toggles.h"
 #include "patch_worker.h"
 #include "result_text.h"
 #include "target_file.h"
@@ -123,17 +122,12 @@ std::string EngineResultText(const Ending& ending, const std::string& name) {
     fs::current_path(folder);
     Faults::Install(name);
     ending.lay(name);
-    const unsigned char toggles[] = {g_bWidescreen, g_bCameraDistance, g_bFieldOfView, g_bFps60};
-    g_bWidescreen = g_bCameraDistance = g_bFieldOfView = g_bFps60 = 1;
     PatchJob job = {};
-    job.aspect_ratio = 16.0f / 9.0f;
-    job.camera_distance = 2048;
-    job.fov_width = 1920;
+    for (RuleRequest& request : job.requests) request.on = true;
+    job.requests[RULE_WIDESCREEN].value.ratio = 16.0f / 9.0f;
+    job.requests[RULE_CAMERA].value.whole = 2048;
+    job.requests[RULE_FOV].value.whole = 1920;
     RunPatchJob(&job);
-    g_bWidescreen = toggles[0];
-    g_bCameraDistance = toggles[1];
-    g_bFieldOfView = toggles[2];
-    g_bFps60 = toggles[3];
     g_fileOps = DEFAULT_FILE_OPS;
     fs::current_path(previous);
     fs::remove_all(folder);

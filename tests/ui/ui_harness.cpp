@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "feature_toggles.h"
 #include "input_screen.h"
 #include "main_window.h"
 #include "patch_job.h"
@@ -450,10 +449,7 @@ void ResetUiForTest() {
         &g_hTitle,        &g_hCloseButton,
     };
     for (HWND* handle : handles) *handle = nullptr;
-    g_bWidescreen = 1;
-    g_bCameraDistance = 0;
-    g_bFieldOfView = 0;
-    g_bFps60 = 0;
+    ResetFeatureToggles();
 
     g_hEmbeddedFont = nullptr;  // the registration itself lives on, as in the program
 

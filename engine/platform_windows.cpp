@@ -2,7 +2,7 @@
 // descriptors over them, write-through moves.
 #ifdef _WIN32
 
-#include "target_file_system.h"
+#include "platform.h"
 
 #include <windows.h>
 #include <aclapi.h>
@@ -11,9 +11,10 @@
 
 #include <cstring>
 
+#include "auto_close_handle.h"
 #include "bounded_text.h"
 
-namespace system_files {
+namespace platform {
 
 FileFacts Inspect(const char* name) {
     const DWORD attributes = GetFileAttributesA(name);
@@ -52,9 +53,10 @@ bool Move(const char* from, const char* to, bool replace) {
 FileIdentity Identify(const char* name) {
     FileIdentity identity = {};
     // No access asked for: this must work while the job holds the file with no sharing.
-    HANDLE file = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    const AutoCloseHandle handle(CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const HANDLE file = handle.get();
+    if (!handle.valid()) {
         const DWORD error = GetLastError();
         identity.exists = error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
         return identity;
@@ -70,7 +72,6 @@ FileIdentity Identify(const char* name) {
     } else {
         identity.exists = true;  // there, but nothing can be told of it: not a file to rely on
     }
-    CloseHandle(file);
     return identity;
 }
 
@@ -95,9 +96,14 @@ EntryKind EntryKindOf(const char* name) {
     return ENTRY_FILE;
 }
 
-const char* ReadOnlyHint() { return "Clear its read-only attribute."; }
+const char READ_ONLY_HINT[] = "Clear its read-only attribute.";
 
-}  // namespace system_files
+// Sharing modes do what the survey does natively: it covers no file.
+bool SurveyedFile(const char*, HolderSurvey::File*) { return false; }
+int MarkHolders(HolderSurvey::File*, int) { return 0; }
+ProcessView ViewOfProcesses() { return VIEW_ALL; }
+
+}  // namespace platform
 
 // The attributes that a player or a store gives a game, and its security descriptor's
 // access list, read through the old file's handle.
@@ -140,7 +146,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 
 }  // namespace
 
-namespace system_files {
+namespace platform {
 
 FileIdentity IdentifyOpen(FILE* file) {
     FileIdentity identity = {};
@@ -231,7 +237,7 @@ void FreeAttributes(KeptAttributes* kept) {
 // Links are replaced as the names they are; the real place is not looked for.
 bool RealName(const char* name, char (&real)[PATCH_TEXT_SIZE]) { return strcpy_s(real, name) == 0; }
 
-}  // namespace system_files
+}  // namespace platform
 
 bool OthersMayOpen(const char*) { return true; }
 
@@ -247,16 +253,6 @@ void MarkRunEnded() { g_runEnded = 1; }
 // The Windows hints name no file.
 bool HintPathOf(const char* name, char (&path)[PATCH_TEXT_SIZE]) { return strcpy_s(path, name) == 0; }
 
-
-// Sharing modes do what the survey does natively.
-HolderSurvey::~HolderSurvey() {}
-bool HolderSurvey::Add(const char*) { return true; }
-void HolderSurvey::Take() { taken_ = true; }
-bool HolderSurvey::Holds(uint64_t, uint64_t, bool* covered) const {
-    *covered = false;
-    return false;
-}
-const HolderSurvey* CurrentHolderSurvey() { return nullptr; }
 
 unsigned long LastSystemError() { return GetLastError(); }
 void ClearSystemError() { SetLastError(0); }
@@ -287,5 +283,47 @@ OpenReason ReasonOfOpenError(unsigned long error, const FileFacts&) {
     default: return OPEN_FAILED;
     }
 }
+
+namespace platform {
+
+
+bool ListNamesToFold(const char*, void (*)(const char*, void*), void*) { return false; }
+
+const bool MAPS_LARGE_BUFFERS = false;
+void* MapPages(size_t) { return nullptr; }
+void AdviseHugePages(void*, size_t) {}
+void UnmapPages(void*, size_t) {}
+
+}  // namespace platform
+
+namespace platform {
+
+const char PATH_SEPARATOR = '\\';
+
+const char* RealPathOf(const char* folder, char (&)[FOLDER_PATH_SIZE]) { return folder; }
+
+void ListSubfolders(const char* folder, void (*each)(const char* name, void* context), void* context) {
+    char pattern[FOLDER_PATH_SIZE];
+    const size_t length = std::strlen(folder);
+    const bool separated = length > 0 && (folder[length - 1] == '/' || folder[length - 1] == '\\');
+    if (sprintf_s(pattern, "%s%s*", folder, length == 0 || separated ? "" : "\\") < 0) return;
+    WIN32_FIND_DATAA entry;
+    HANDLE listing = FindFirstFileA(pattern, &entry);
+    if (listing == INVALID_HANDLE_VALUE) return;
+    do {
+        const char* name = entry.cFileName;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) continue;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) each(name, context);
+    } while (FindNextFileA(listing, &entry));
+    FindClose(listing);
+}
+
+const char* FolderOfVariable(const char* variable, char (&buffer)[FOLDER_PATH_SIZE]) {
+    const DWORD length = GetEnvironmentVariableA(variable, buffer, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? buffer : "";
+}
+
+}  // namespace platform
 
 #endif  // _WIN32

@@ -3,7 +3,7 @@
 // the file and of its folder.
 #ifndef _WIN32
 
-#include "target_file_system.h"
+#include "platform.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,6 +12,7 @@
 #include <time.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/sysmacros.h>
@@ -140,7 +141,7 @@ bool OfAnotherUser(const char* process) {
 // names it as this /proc knows it: in a PID namespace without a /proc of its own, getpid()
 // gives another number than the folder under which this process shows. Returns the number
 // of processes that could not be looked at, or -1 when /proc cannot be read.
-int MarkHolders(File* files, int count) {
+int WalkProcesses(File* files, int count) {
     char self[32] = {};
     const ssize_t selfLength = readlink("/proc/self", self, sizeof self - 1);
     if (selfLength <= 0) return -1;
@@ -158,8 +159,6 @@ int MarkHolders(File* files, int count) {
     return unchecked;
 }
 
-const HolderSurvey* g_survey = nullptr;
-
 bool FillFile(const struct stat& facts, const char* name, File* file) {
     file->volume = static_cast<uint64_t>(facts.st_dev);
     file->index = static_cast<uint64_t>(facts.st_ino);
@@ -174,12 +173,12 @@ bool FillFile(const struct stat& facts, const char* name, File* file) {
 bool HeldByAnotherProcess(const struct stat& facts, const char* name) {
     File file = {};
     FillFile(facts, name, &file);
-    if (g_survey != nullptr) {
+    if (const HolderSurvey* survey = CurrentHolderSurvey()) {
         bool covered = false;
-        const bool held = g_survey->Holds(file.volume, file.index, &covered);
+        const bool held = survey->Holds(file.volume, file.index, &covered);
         if (covered) return held;
     }
-    MarkHolders(&file, 1);
+    WalkProcesses(&file, 1);
     return file.held;
 }
 
@@ -190,46 +189,18 @@ bool HeldByAnotherProcess(const char* name) {
 
 }  // namespace
 
-namespace {
-ProcessView ViewOfProcesses();
-}  // namespace
+namespace platform {
 
-HolderSurvey::~HolderSurvey() {
-    if (g_survey == this) g_survey = nullptr;
-}
-
-bool HolderSurvey::Add(const char* name) {
+bool SurveyedFile(const char* name, HolderSurvey::File* file) {
     struct stat facts;
-    if (stat(name, &facts) != 0 || !S_ISREG(facts.st_mode)) return true;
-    for (int i = 0; i < count_; ++i) {
-        if (files_[i].volume == facts.st_dev && files_[i].index == facts.st_ino) return true;
-    }
-    if (count_ == MAX_FILES) return false;
-    return FillFile(facts, name, &files_[count_++]);
+    return stat(name, &facts) == 0 && S_ISREG(facts.st_mode) && FillFile(facts, name, file);
 }
 
-void HolderSurvey::Take() {
-    unchecked_ = MarkHolders(files_, count_);
-    view_ = ViewOfProcesses();
-    taken_ = true;
-    g_survey = this;
-}
+int MarkHolders(HolderSurvey::File* files, int count) { return WalkProcesses(files, count); }
 
-bool HolderSurvey::Holds(uint64_t volume, uint64_t index, bool* covered) const {
-    *covered = false;
-    if (!taken_) return false;
-    for (int i = 0; i < count_; ++i) {
-        if (files_[i].volume == volume && files_[i].index == index) {
-            *covered = true;
-            return files_[i].held;
-        }
-    }
-    return false;
-}
+}  // namespace platform
 
-const HolderSurvey* CurrentHolderSurvey() { return g_survey; }
-
-namespace system_files {
+namespace platform {
 
 FileFacts Inspect(const char* name) {
     struct stat facts;
@@ -389,9 +360,9 @@ bool TellSize(FILE* file, uint64_t* size) {
     return true;
 }
 
-const char* ReadOnlyHint() { return "Make it writable: chmod u+w \"<path>\""; }
+const char READ_ONLY_HINT[] = "Make it writable: chmod u+w \"<path>\"";
 
-}  // namespace system_files
+}  // namespace platform
 
 // The owner, the group, the mode and every extended attribute, read through the old file's
 // descriptor. system.posix_acl_access is one of them and is copied as it is: an ACL set
@@ -433,7 +404,7 @@ std::vector<std::pair<std::string, std::string>> ExtendedAttributesOf(int descri
 
 }  // namespace
 
-namespace system_files {
+namespace platform {
 
 KeptAttributes* ReadAttributes(FILE* file) {
     KeptAttributes* attributes = new KeptAttributes;
@@ -486,7 +457,7 @@ void GiveAttributes(const KeptAttributes* attributes, FILE* file, const char* na
 
 void FreeAttributes(KeptAttributes* attributes) { delete attributes; }
 
-}  // namespace system_files
+}  // namespace platform
 
 namespace {
 
@@ -562,11 +533,6 @@ bool HidepidHidesOthers() {
     return hides;
 }
 
-ProcessView ViewOfProcesses() {
-    if (InAPidNamespaceOfItsOwn()) return VIEW_PID_NAMESPACE;
-    if (HidepidHidesOthers()) return VIEW_HIDEPID;
-    return VIEW_ALL;
-}
 
 // Whether every folder on the way to the file lets others through (or, for `group`, the
 // members of the file's group).
@@ -586,6 +552,12 @@ bool WalkableBy(const char* path, bool group, gid_t fileGroup) {
 }
 
 }  // namespace
+
+ProcessView platform::ViewOfProcesses() {
+    if (InAPidNamespaceOfItsOwn()) return VIEW_PID_NAMESPACE;
+    if (HidepidHidesOthers()) return VIEW_HIDEPID;
+    return VIEW_ALL;
+}
 
 bool OthersMayOpen(const char* name) {
     struct stat facts;
@@ -677,5 +649,68 @@ void FormatSystemErrorCode(unsigned long error, char (&code)[32]) {
     }
     sprintf_s(code, "E%lu", error);
 }
+
+namespace platform {
+
+bool ListNamesToFold(const char* folder, void (*each)(const char* name, void* context), void* context) {
+    DIR* listing = opendir(folder);
+    if (listing == nullptr) return false;
+    while (const dirent* entry = readdir(listing)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        each(entry->d_name, context);
+    }
+    closedir(listing);
+    return true;
+}
+
+const bool MAPS_LARGE_BUFFERS = true;
+
+void* MapPages(size_t length) {
+    void* base = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return base == MAP_FAILED ? nullptr : base;
+}
+
+// Only advice: without huge pages (switched off, or none free) the memory works all the same.
+void AdviseHugePages(void* start, size_t length) { madvise(start, length, MADV_HUGEPAGE); }
+void UnmapPages(void* base, size_t length) { munmap(base, length); }
+
+}  // namespace platform
+
+namespace platform {
+
+const char PATH_SEPARATOR = '/';
+
+const char* RealPathOf(const char* folder, char (&buffer)[FOLDER_PATH_SIZE]) {
+    static_assert(FOLDER_PATH_SIZE >= PATH_MAX, "realpath writes up to PATH_MAX bytes");
+    return realpath(folder, buffer) != nullptr ? buffer : "";
+}
+
+void ListSubfolders(const char* folder, void (*each)(const char* name, void* context), void* context) {
+    DIR* listing = opendir(folder);
+    if (listing == nullptr) return;
+    const size_t length = std::strlen(folder);
+    while (const dirent* entry = readdir(listing)) {
+        const char* name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+        bool isFolder = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            char path[FOLDER_PATH_SIZE + 256];
+            const char* separator = length == 0 || folder[length - 1] == '/' ? "" : "/";
+            const FileFacts facts = sprintf_s(path, "%s%s%s", folder, separator, name) > 0
+                                        ? g_fileOps.inspect(path)
+                                        : FileFacts{false, false, false, false, false, false};
+            isFolder = facts.exists && facts.directory;
+        }
+        if (isFolder) each(name, context);
+    }
+    closedir(listing);
+}
+
+const char* FolderOfVariable(const char* variable, char (&buffer)[FOLDER_PATH_SIZE]) {
+    const char* value = std::getenv(variable);
+    return value != nullptr && strcpy_s(buffer, value) == 0 ? buffer : "";
+}
+
+}  // namespace platform
 
 #endif  // !_WIN32

@@ -1,0 +1,45 @@
+#include "bounded_text.h"
+#include "json_text.h"
+
+#include <cstdio>
+
+#include "console_text.h"
+
+// ASCII only: every other character as \uXXXX (a pair of them above U+FFFF), and each byte
+// that is not part of well-formed UTF-8 as the lone surrogate U+DC00 + byte, as Python's
+// "surrogateescape" writes it: the object is valid JSON whatever bytes a name holds, and a
+// script gets the name's very bytes back.
+std::string JsonString(const std::string& text) {
+    std::string quoted = "\"";
+    for (size_t at = 0; at < text.size(); ++at) {
+        const char c = text[at];
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u >= 0x80) {
+            unsigned long code = 0xDC00 + u;
+            const size_t length = DecodeUtf8(text, at, &code);
+            if (length != 0) at += length - 1;
+            char escaped[32];
+            if (code > 0xFFFF) {
+                code -= 0x10000;
+                sprintf_s(escaped, "\\u%04lX\\u%04lX", 0xD800 + (code >> 10), 0xDC00 + (code & 0x3FF));
+            } else {
+                sprintf_s(escaped, "\\u%04lX", code);
+            }
+            quoted += escaped;
+        } else if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += c;
+        } else if (c == '\n') {
+            quoted += "\\n";
+        } else if (u < 0x20 || u == 0x7F) {
+            char escaped[8];
+            sprintf_s(escaped, "\\u%04X", u);
+            quoted += escaped;
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "\"";
+}
+
+std::string JsonObjectHead() { return "{\n  \"schema\": " + std::to_string(JSON_SCHEMA_VERSION) + ",\n"; }

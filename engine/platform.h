@@ -1,0 +1,75 @@
+#pragma once
+// What each system does its own way, declared once: platform_windows.cpp for Windows,
+// platform_posix.cpp for Linux and the other POSIX systems. The file operations among them
+// are put into the FileOps table by target_file.cpp only; everything else goes through
+// g_fileOps.
+
+#include "target_file.h"
+
+namespace platform {
+
+FileFacts Inspect(const char* name);
+NativeFile OpenNative(const char* name, OpenDisposition disposition, unsigned long* error);
+void CloseNative(NativeFile file);
+int DescriptorOf(NativeFile file);
+void CloseDescriptor(int descriptor);
+FILE* StreamOf(int descriptor, const char* mode);
+bool TellSize(FILE* file, uint64_t* size);
+int Commit(FILE* file);
+bool Move(const char* from, const char* to, bool replace);
+FileIdentity Identify(const char* name);
+EntryKind EntryKindOf(const char* name);
+FileIdentity IdentifyOpen(FILE* file);
+NativeFile OpenFolderOf(const char* name);
+int CommitFolder(NativeFile folder);
+FolderHoldState HoldFolder(NativeFile* hold);
+void ReleaseFolder(NativeFile hold);
+void Pause(unsigned milliseconds);
+KeptAttributes* ReadAttributes(FILE* file);
+void GiveAttributes(const KeptAttributes* attributes, FILE* file, const char* name, char (&notKept)[PATCH_TEXT_SIZE]);
+void FreeAttributes(KeptAttributes* attributes);
+bool RealName(const char* name, char (&real)[PATCH_TEXT_SIZE]);
+
+// The hint for a read-only file, in the terms of the system's own tools.
+extern const char READ_ONLY_HINT[];
+
+// The facts of a file that a holder survey covers; false for a name it leaves out (one
+// that is not there, or not a plain file; on Windows every name, as sharing modes do the
+// survey's work).
+bool SurveyedFile(const char* name, HolderSurvey::File* file);
+// Marks the files that a process other than this one has open or mapped, in one walk over
+// the processes; returns the number of processes that could not be looked at, or -1 when
+// they could not be listed.
+int MarkHolders(HolderSurvey::File* files, int count);
+// What the walk over the processes cannot see: natively a /proc mounted with hidepid, or
+// one of a PID namespace of this process's own; on Windows, nothing.
+ProcessView ViewOfProcesses();
+
+// Calls `each` with every name in `folder` but "." and "..". False when the folder cannot
+// be listed, and on Windows, whose file system finds a name in any case by itself: there
+// the caller goes by the names it knows.
+bool ListNamesToFold(const char* folder, void (*each)(const char* name, void* context), void* context);
+
+// Memory for a large image straight from the system, in huge pages where they can be had.
+// Natively only: on Windows MAPS_LARGE_BUFFERS is false and MapPages gives null.
+extern const bool MAPS_LARGE_BUFFERS;
+void* MapPages(size_t length);
+void AdviseHugePages(void* start, size_t length);
+void UnmapPages(void* base, size_t length);
+
+// The separator of a path's parts: '\\' on Windows, '/' elsewhere.
+extern const char PATH_SEPARATOR;
+// Room for a folder's path (PATH_MAX natively, more than Windows' MAX_PATH).
+enum { FOLDER_PATH_SIZE = 4096 };
+// The folder's path with every link resolved, in `buffer`; on Windows `folder` itself.
+// Empty when it cannot be told.
+const char* RealPathOf(const char* folder, char (&buffer)[FOLDER_PATH_SIZE]);
+// Calls `each` with the name of every folder in `folder`, in the file system's order:
+// natively links to folders too, on Windows no junction or folder link, as they can lead
+// back up.
+void ListSubfolders(const char* folder, void (*each)(const char* name, void* context), void* context);
+// The folder that an environment variable names (Windows: "ProgramFiles"), in `buffer`;
+// empty when it is not set, or too long to be a folder's path.
+const char* FolderOfVariable(const char* variable, char (&buffer)[FOLDER_PATH_SIZE]);
+
+}  // namespace platform
