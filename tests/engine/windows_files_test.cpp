@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "patch_worker.h"
+#include "restore.h"
 #include "result_text.h"
 #include "target_file.h"
 #include "test_folder.h"
@@ -562,6 +563,21 @@ TEST_F(WindowsFiles, WorkerRunsOnItsOwnThread) {
     EXPECT_STREQ(job.target_name, "v2plus.exe");
     EXPECT_STREQ(job.status[RULE_WIDESCREEN], "Widescreen correction OK");
     EXPECT_EQ(ReadFile("v2plus.exe"), GAME_PATCHED);
+}
+
+// The restored game is a new file: it keeps the game's attributes (hidden, archive, ...)
+// and the access list that the game had, not the ones the folder would give a new file.
+TEST_F(WindowsFiles, ARestoredGameKeepsItsAttributesAndAccessList) {
+    WriteFile("vlmr3.exe", GAME);
+    ASSERT_STREQ(RunJob().failure_text, "");
+    ASSERT_TRUE(SetFileAttributesA("vlmr3.exe", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+    const DWORD before = GetFileAttributesA("vlmr3.exe");
+    RestoreResult result;
+    RunRestore(false, &result);
+    ASSERT_EQ(result.outcome, RESTORE_DONE) << result.text;
+    EXPECT_EQ(ReadFile("vlmr3.exe"), GAME);
+    EXPECT_EQ(GetFileAttributesA("vlmr3.exe") & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE), before & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_STREQ(result.notKept, "") << "the access list or the attributes were not kept";
 }
 
 }  // namespace
