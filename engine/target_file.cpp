@@ -189,7 +189,8 @@ bool FolderHold::Take() {
         case FOLDER_UNLOCKABLE: return true;
         case FOLDER_BUSY: break;
         }
-        if (waited >= FOLDER_WAIT_MS) return false;
+        // A stop asked for while waiting ends the wait: nothing has been done yet.
+        if (waited >= FOLDER_WAIT_MS || StopRequested()) return false;
         if (waited == 0 && g_onFolderWait != nullptr) g_onFolderWait();
         g_fileOps.pause(STEP_MS);
     }

@@ -1,6 +1,7 @@
 // The hold on the game's folder that the window's job and the restore take before they read
 // anything, and the look, once they hold it, at whether the file opened is still the game.
 
+#include <csignal>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -10,6 +11,7 @@
 #include "patch_worker.h"
 #include "restore.h"
 #include "target_file.h"
+#include "job_report.h"
 #include "test_folder.h"
 
 namespace {
@@ -27,7 +29,10 @@ std::set<std::string> Names() {
 
 class FolderHoldTest : public testing::Test {
 protected:
-    void TearDown() override { g_fileOps = DEFAULT_FILE_OPS; }
+    void TearDown() override {
+        g_fileOps = DEFAULT_FILE_OPS;
+        ClearStopRequest();
+    }
     TestFolder folder_;
     ToggleScope toggles_{true, true, true, true};
 };
@@ -88,6 +93,24 @@ TEST_F(FolderHoldTest, AHoldLetGoDuringTheWaitLetsTheJobRun) {
     PatchWorker(&job);
     EXPECT_STREQ(job.failure_text, "");
     EXPECT_EQ(ReadFile("vlmr3.exe.bak"), GAME);
+}
+
+// Ctrl-C while waiting for the other run ends the wait at once, with nothing done.
+TEST_F(FolderHoldTest, AStopWhileWaitingEndsTheWait) {
+    WriteFile("vlmr3.exe", GAME);
+    HeldByAnotherRun();
+    g_fileOps.pause = [](unsigned milliseconds) {
+        s_waited += milliseconds;
+        RequestStop(SIGINT);
+    };
+    PatchJob job = MakeJob(16.0f / 9.0f, 2048, 1920);
+    JobReport report;
+    RunPatchJob(&job, &report);
+    EXPECT_TRUE(report.stopped);
+    EXPECT_FALSE(report.folderBusy);
+    EXPECT_STREQ(job.failure_text, "Stopped!\r\n\r\nNothing was changed.");
+    EXPECT_LT(s_waited, static_cast<unsigned>(FOLDER_WAIT_MS));
+    EXPECT_EQ(Names(), std::set<std::string>{"vlmr3.exe"});
 }
 
 #ifndef _WIN32
