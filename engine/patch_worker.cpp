@@ -130,6 +130,15 @@ void RefuseNotAFile(PatchJob* job, JobReport* r) {
     RefuseGame(job, r, text, line, "");
 }
 
+// A stop signal ended the run before the write-back: the game is as it was.
+void FormatStoppedText(PatchJob* job, bool anyCopyWritten) {
+    if (anyCopyWritten) {
+        sprintf_s(job->failure_text, "Stopped!\r\n\r\n%s was not changed;\r\nits copies are written.", job->target_name);
+    } else {
+        sprintf_s(job->failure_text, "Stopped!\r\n\r\nNothing was changed:\r\n%s is as it was.", job->target_name);
+    }
+}
+
 // The copy's step is over: false when the run must end here, with the job's text filled.
 bool CopyWritten(WriteOutcome outcome, const char* copyName, bool gameChangedNot, PatchJob* job, JobReport* r,
                  bool* written) {
@@ -143,7 +152,7 @@ bool CopyWritten(WriteOutcome outcome, const char* copyName, bool gameChangedNot
         return false;
     case WRITE_STOPPED:
         r->stopped = true;
-        strcpy_s(job->failure_text, gameChangedNot ? "Stopped!\r\n\r\nThe game was not changed." : "Stopped!\r\n\r\nNothing was changed.");
+        FormatStoppedText(job, gameChangedNot);
         return false;
     case WRITE_FAILED: break;
     }
@@ -153,7 +162,11 @@ bool CopyWritten(WriteOutcome outcome, const char* copyName, bool gameChangedNot
 bool StopBeforeNextStep(bool anyCopyWritten, PatchJob* job, JobReport* r) {
     if (!StopRequested()) return false;
     r->stopped = true;
-    strcpy_s(job->failure_text, anyCopyWritten ? "Stopped!\r\n\r\nThe game was not changed." : "Stopped!\r\n\r\nNothing was changed.");
+    if (job->target_name[0] == '\0') {
+        strcpy_s(job->failure_text, "Stopped!\r\n\r\nNothing was changed.");
+    } else {
+        FormatStoppedText(job, anyCopyWritten);
+    }
     return true;
 }
 
