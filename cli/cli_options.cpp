@@ -393,5 +393,6 @@ std::string HelpText() {
            "  2  usage error or refused value; nothing touched\n"
            "  3  no target, with the reasons\n"
            "  4  failure: nothing changed, a refused restore, a failed write-back (then\n"
-           "     the .bak message), or the output could not be written\n";
+           "     the .bak message), or the output could not be written\n"
+           "  130  stopped by Ctrl-C, SIGTERM or SIGHUP after the step it was in\n";
 }

@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "system_dlls.h"
+#include "target_file.h"
 
 namespace {
 
@@ -39,7 +40,8 @@ bool LocaleIsUtf8() { return GetConsoleOutputCP() == CP_UTF8; }
 void StartProcess() { RestrictDllSearch(); }
 
 void EndProcess() {
-    if (OwnsItsConsole()) WaitForEnter();
+    // After Ctrl-C or a closed console no one is there to press Enter.
+    if (!StopRequested() && OwnsItsConsole()) WaitForEnter();
 }
 
 bool EnterFolder(const std::string& dir, std::string* why) {

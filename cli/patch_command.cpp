@@ -5,10 +5,13 @@
 #include "exit_codes.h"
 #include "patch_worker.h"
 #include "result_text.h"
+#include "target_file.h"
 
 namespace {
 
 int ExitCodeOf(const PatchOutcome& outcome) {
+    if (outcome.report.stopped) return StopExitCode();
+    if (outcome.report.folderBusy) return EXIT_FAILED;
     if (outcome.job.target_name[0] == '\0') return EXIT_NO_TARGET;
     if (outcome.job.failure_text[0] != '\0') return EXIT_FAILED;
     if (!RulesRan(outcome.job)) return EXIT_FAILED;

@@ -25,6 +25,16 @@ EntryKind EntryKindOf(const char* name);
 // The FileOps table's listFolder: on Windows no junction or folder link is a folder, as they
 // can lead back up.
 bool ListFolder(const char* folder, ListedEntryFn each, void* context);
+FileIdentity IdentifyOpen(FILE* file);
+NativeFile OpenFolderOf(const char* name);
+int CommitFolder(NativeFile folder);
+FolderHoldState HoldFolder(NativeFile* hold);
+void ReleaseFolder(NativeFile hold);
+void Pause(unsigned milliseconds);
+KeptAttributes* ReadAttributes(FILE* file);
+void GiveAttributes(const KeptAttributes* attributes, FILE* file, const char* name, char (&notKept)[PATCH_TEXT_SIZE]);
+void FreeAttributes(KeptAttributes* attributes);
+bool RealName(const char* name, char (&real)[PATCH_TEXT_SIZE]);
 
 // The hint for a read-only file, in the terms of the system's own tools.
 extern const char READ_ONLY_HINT[];
@@ -37,16 +47,9 @@ bool SurveyedFile(const char* name, HolderSurvey::File* file);
 // the processes; returns the number of processes that could not be looked at, or -1 when
 // they could not be listed.
 int MarkHolders(HolderSurvey::File* files, int count);
-
-// Who owns a file and who may run it, so that a file made in its place can be given the
-// same (or the game would stop starting, or belong to root). Natively only: Windows keeps
-// no such facts that a replacement loses.
-struct FilePermissions {
-    bool known;
-    unsigned long owner, group, mode;
-};
-FilePermissions PermissionsOf(FILE* file);
-void GivePermissions(const char* name, const FilePermissions& permissions);
+// What the walk over the processes cannot see: natively a /proc mounted with hidepid, or
+// one of a PID namespace of this process's own; on Windows, nothing.
+ProcessView ViewOfProcesses();
 
 // Calls `each` with every name in `folder` but "." and "..". False when the folder cannot
 // be listed, and on Windows, whose file system finds a name in any case by itself: there

@@ -21,71 +21,11 @@
 
 #include "cli_runner.h"
 #include "json_value.h"
+#include "system_run.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Quote(const std::string& text) {
-    std::string quoted = "'";
-    for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Runs velmora-patch in `folder` through the shell, behind `wrapper` (strace, unshare,
-// setpriv, ...), and reads back what it printed.
-CliRun RunWrapped(const GameFolder& folder, const std::string& wrapper, const std::vector<std::string>& args,
-                  const fs::path& scratch) {
-    std::string command = "cd " + Quote(folder.path().string()) + " && " + wrapper + " " + Quote(g_programPath);
-    for (const std::string& arg : args) command += " " + Quote(arg);
-    command += " >" + Quote((scratch / "out").string()) + " 2>" + Quote((scratch / "err").string());
-    const int status = std::system(command.c_str());
-    CliRun run;
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = ReadAll(scratch / "out");
-    run.err = ReadAll(scratch / "err");
-    KeepJsonOutput(args, run.out);
-    return run;
-}
-
-bool Available(const char* tool) {
-    return std::system(("command -v " + std::string(tool) + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-// One system call as strace -f shows it: `PID name(arguments) = result`.
-struct Call {
-    std::string name, arguments;
-    long result;
-    std::string line;
-};
-
-std::vector<Call> ReadTrace(const fs::path& log) {
-    static const std::regex CALL(R"(^\d+\s+(\w+)\((.*)\)\s+=\s+(-?\d+).*$)");
-    std::vector<Call> calls;
-    std::istringstream lines(ReadAll(log));
-    for (std::string line; std::getline(lines, line);) {
-        std::smatch match;
-        if (std::regex_match(line, match, CALL)) calls.push_back({match[1], match[2], std::stol(match[3]), line});
-    }
-    return calls;
-}
-
-// The quoted strings among a call's arguments, in order.
-std::vector<std::string> Strings(const std::string& arguments) {
-    static const std::regex STRING(R"re("((?:[^"\\]|\\.)*)")re");
-    std::vector<std::string> strings;
-    for (auto it = std::sregex_iterator(arguments.begin(), arguments.end(), STRING); it != std::sregex_iterator(); ++it) {
-        strings.push_back((*it)[1]);
-    }
-    return strings;
-}
 
 long FirstNumber(const std::string& arguments) { return std::strtol(arguments.c_str(), nullptr, 10); }
 
@@ -128,7 +68,7 @@ public:
         return std::string::npos;
     }
 
-    bool IsRename(const Call& c) const { return c.name == "rename" || c.name == "renameat" || c.name == "renameat2"; }
+    bool IsRename(const Call& c) const { return ::IsRename(c); }
     bool IsSync(const Call& c) const { return c.name == "fsync" || c.name == "fdatasync"; }
 
 private:
@@ -369,8 +309,6 @@ TEST(CliReadOnlyMount, IsReadOnlyFileSystem) {
     EXPECT_EQ(value["candidates"].items[0]["reason"].text, "read-only file system");
     EXPECT_EQ(value["candidates"].items[0]["reason_code"].text, "read_only_fs");
 }
-
-bool IsRoot() { return geteuid() == 0; }
 
 TEST(CliOtherUsers, ProcessesThatCannotBeLookedAtAreNamed) {
     if (!IsRoot() || !Available("setpriv")) GTEST_SKIP() << "needs root and setpriv to run as another user";

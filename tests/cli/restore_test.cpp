@@ -200,17 +200,29 @@ TEST(CliRestore, RefusedWhenTheTargetIsAPatchedFormOfNeitherCopy) {
     }
 }
 
-// A second forced restore replaces the game kept by the first, and only with a whole one.
-TEST(CliRestore, ForceReplacesAnOlderKeptGame) {
+// A forced restore never replaces a game that an earlier one kept: that may be the only
+// copy of an update. It takes the next free number instead.
+TEST(CliRestore, ForceKeepsEveryEarlierKeptGame) {
     GameFolder folder;
     folder.Write("vlmr3.exe", UpdatedGrown(FixtureImage()));
     folder.Write("vlmr3.exe.orig", FixtureImage());
     folder.Write("vlmr3.exe.before-restore", {1, 2, 3});
+    folder.Write("vlmr3.exe.before-restore.1", {4, 5, 6});
     const CliRun run = folder.Run({"--restore", "--force"});
     EXPECT_EQ(run.exitCode, 0) << run.out;
-    EXPECT_TRUE(Contains(run.out, "kept as vlmr3.exe.before-restore.")) << run.out;
-    EXPECT_EQ(folder.Read("vlmr3.exe.before-restore"), UpdatedGrown(FixtureImage()));
+    EXPECT_TRUE(Contains(run.out, "kept as vlmr3.exe.before-restore.2.")) << run.out;
+    EXPECT_EQ(folder.Read("vlmr3.exe.before-restore"), Bytes({1, 2, 3}));
+    EXPECT_EQ(folder.Read("vlmr3.exe.before-restore.1"), Bytes({4, 5, 6}));
+    EXPECT_EQ(folder.Read("vlmr3.exe.before-restore.2"), UpdatedGrown(FixtureImage()));
     EXPECT_EQ(folder.Read("vlmr3.exe"), FixtureImage());
+
+    // Twice in a row: the second keeps its game beside the first one's.
+    folder.Write("vlmr3.exe", UpdatedGrown(UpdatedGrown(FixtureImage())));
+    const CliRun again = folder.Run({"--restore", "--force", "--json"});
+    EXPECT_EQ(again.exitCode, 0) << again.out;
+    EXPECT_TRUE(Contains(again.out, "\"before_restore\": \"vlmr3.exe.before-restore.3\"")) << again.out;
+    EXPECT_EQ(folder.Read("vlmr3.exe.before-restore.2"), UpdatedGrown(FixtureImage()));
+    EXPECT_EQ(folder.Read("vlmr3.exe.before-restore.3"), UpdatedGrown(UpdatedGrown(FixtureImage())));
 }
 
 // Forced, the game is kept first even when a copy fits: --force promises it whatever the

@@ -671,6 +671,21 @@ TEST_F(WindowsFiles, WorkerRunsOnItsOwnThread) {
     EXPECT_EQ(ReadFile("v2plus.exe"), GAME_PATCHED);
 }
 
+// The restored game is a new file: it keeps the game's attributes (hidden, archive, ...)
+// and the access list that the game had, not the ones the folder would give a new file.
+TEST_F(WindowsFiles, ARestoredGameKeepsItsAttributesAndAccessList) {
+    WriteFile("vlmr3.exe", GAME);
+    ASSERT_STREQ(RunJob().failure_text, "");
+    ASSERT_TRUE(SetFileAttributesA("vlmr3.exe", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+    const DWORD before = GetFileAttributesA("vlmr3.exe");
+    RestoreResult result;
+    RunRestore(false, &result);
+    ASSERT_EQ(result.outcome, RESTORE_DONE) << result.text;
+    EXPECT_EQ(ReadFile("vlmr3.exe"), GAME);
+    EXPECT_EQ(GetFileAttributesA("vlmr3.exe") & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE), before & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_STREQ(result.notKept, "") << "the access list or the attributes were not kept";
+}
+
 }  // namespace
 
 #endif  // _WIN32
