@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <cstring>
+
 #include "bounded_text.h"
 
 namespace platform {
@@ -151,21 +153,28 @@ namespace platform {
 
 const char PATH_SEPARATOR = '\\';
 
-std::string RealPathOf(const std::string& folder) { return folder; }
+const char* RealPathOf(const char* folder, char (&)[FOLDER_PATH_SIZE]) { return folder; }
 
-void ListSubfolders(const std::string& folder, std::vector<std::string>* names) {
-    const bool separated = !folder.empty() && (folder.back() == '/' || folder.back() == '\\');
-    const std::string pattern = folder.empty() ? "*" : separated ? folder + "*" : folder + "\\*";
+void ListSubfolders(const char* folder, void (*each)(const char* name, void* context), void* context) {
+    char pattern[FOLDER_PATH_SIZE];
+    const size_t length = std::strlen(folder);
+    const bool separated = length > 0 && (folder[length - 1] == '/' || folder[length - 1] == '\\');
+    if (sprintf_s(pattern, "%s%s*", folder, length == 0 || separated ? "" : "\\") < 0) return;
     WIN32_FIND_DATAA entry;
-    HANDLE listing = FindFirstFileA(pattern.c_str(), &entry);
+    HANDLE listing = FindFirstFileA(pattern, &entry);
     if (listing == INVALID_HANDLE_VALUE) return;
     do {
-        const std::string name = entry.cFileName;
-        if (name == "." || name == "..") continue;
+        const char* name = entry.cFileName;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
         if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) continue;
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) names->push_back(name);
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) each(name, context);
     } while (FindNextFileA(listing, &entry));
     FindClose(listing);
+}
+
+const char* FolderOfVariable(const char* variable, char (&buffer)[FOLDER_PATH_SIZE]) {
+    const DWORD length = GetEnvironmentVariableA(variable, buffer, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? buffer : "";
 }
 
 }  // namespace platform
