@@ -11,6 +11,13 @@
 
 namespace {
 
+// What --find says when none of the usual places is there.
+#ifdef _WIN32
+const char NO_PLACE[] = "There is no Steam library and no GOG game folder here.\n";
+#else
+const char NO_PLACE[] = "There is no Steam library, no game launcher's folder and no Wine prefix here.\n";
+#endif
+
 std::string Variable(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr ? value : "";
@@ -50,8 +57,7 @@ int RunFindCommand(const std::string& dir, bool json, std::string* output) {
     if (search.games.empty()) {
         out += "No Velmora 2345 game was found.\n";
         if (search.searched.empty()) {
-            out += dir.empty() ? "There is no Steam library and no Wine prefix here.\n"
-                               : "There is no folder " + QuotedPath(dir) + ".\n";
+            out += dir.empty() ? NO_PLACE : "There is no folder " + QuotedPath(dir) + ".\n";
         } else {
             out += "Searched:\n";
             for (const std::string& place : search.searched) out += "  " + QuotedPath(place) + "\n";
