@@ -16,9 +16,9 @@ void StartProcess();
 // that the player can read it.
 void EndProcess();
 
-// Makes `dir` the current folder; false, with the system's words for why (empty where it
-// has none to give), when it cannot.
-bool EnterFolder(const std::string& dir, std::string* why);
+// Makes `dir` the current folder; false, with the system's words for why, when it cannot,
+// and `missing` set when the reason is that no such folder is there.
+bool EnterFolder(const std::string& dir, std::string* why, bool* missing);
 
 // The current folder as a full path; "." when it cannot be told.
 std::string CurrentFolder();
@@ -29,5 +29,9 @@ std::string HomeFolder();
 // The no-target report's line after the names looked for: natively, that their case does
 // not matter; empty on Windows, whose file system ignores case anyway.
 extern const char NAMES_IN_ANY_CASE[];
+
+// The system's own way of asking a program for its help: "/?" on Windows; natively
+// "--help" itself.
+extern const char HELP_SPELLING[];
 
 }  // namespace console

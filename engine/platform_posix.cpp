@@ -487,4 +487,37 @@ SearchPlaces UsualPlaces(const std::string& home, const std::string& winePrefix)
 
 }  // namespace platform
 
+namespace platform {
+
+bool QuoteForShell(const char* text, char* out, size_t room) {
+    size_t at = 0;
+    auto put = [&](const char* part) {
+        for (; *part != '\0'; ++part) {
+            if (at + 1 >= room) return false;
+            out[at++] = *part;
+        }
+        return true;
+    };
+    bool fits = put("'");
+    for (const char* c = text; fits && *c != '\0'; ++c) {
+        const unsigned char u = static_cast<unsigned char>(*c);
+        char piece[16] = {*c, '\0'};
+        if (*c == '\'') {
+            strcpy_s(piece, "'\\''");
+        } else if (u < 0x20 || u == 0x7F) {
+            // Inside single quotes a control character would be pasted as it is, a line end
+            // ending the command there.
+            if (*c == '\n') strcpy_s(piece, "'$'\\n''");
+            else if (*c == '\t') strcpy_s(piece, "'$'\\t''");
+            else sprintf_s(piece, "'$'\\x%02X''", u);
+        }
+        fits = put(piece);
+    }
+    fits = fits && put("'");
+    if (room > 0) out[fits ? at : 0] = '\0';
+    return fits;
+}
+
+}  // namespace platform
+
 #endif  // !_WIN32

@@ -306,4 +306,34 @@ SearchPlaces UsualPlaces(const std::string&, const std::string&) {
 
 }  // namespace platform
 
+namespace platform {
+
+// As CommandLineToArgvW reads it: backslashes are plain unless a quote follows them, where
+// each one must be doubled.
+bool QuoteForShell(const char* text, char* out, size_t room) {
+    size_t at = 0;
+    auto put = [&](char c, size_t times) {
+        for (; times > 0; --times) {
+            if (at + 1 >= room) return false;
+            out[at++] = c;
+        }
+        return true;
+    };
+    bool fits = put('"', 1);
+    size_t backslashes = 0;
+    for (const char* c = text; fits && *c != '\0'; ++c) {
+        if (*c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        fits = put('\\', *c == '"' ? backslashes * 2 + 1 : backslashes) && put(*c, 1);
+        backslashes = 0;
+    }
+    fits = fits && put('\\', backslashes * 2) && put('"', 1);
+    if (room > 0) out[fits ? at : 0] = '\0';
+    return fits;
+}
+
+}  // namespace platform
+
 #endif  // _WIN32

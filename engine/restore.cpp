@@ -118,7 +118,7 @@ bool RestoreMissingGame(const char* exe, RestoreResult* result) {
         return true;
     }
     // Never over a game that has turned up meanwhile.
-    if (!WriteFileAtomically(name, copy.bytes, copy.size, false)) {
+    if (!WriteFileAtomically(name, copy.bytes, copy.size, false, &result->systemError)) {
         sprintf_s(result->text, "Nothing was changed!\r\n\r\n%s could not be\r\nwritten from %s.", name, chosenCopy);
         Fail(result, RESTORE_WRITE_FAILED);
         return true;
@@ -257,7 +257,7 @@ void RunRestore(bool force, RestoreResult* result, const char* exe) {
 
     if (force) {
         // The game as it is now may be the only copy of an update: it is kept first.
-        if (!keptNamed || !WriteFileAtomically(keptName, current.bytes, current.size, true)) {
+        if (!keptNamed || !WriteFileAtomically(keptName, current.bytes, current.size, true, &result->systemError)) {
             g_fileOps.close(target);
             sprintf_s(result->text, "Nothing was changed!\r\n\r\n%s.before-restore\r\ncould not be written.", name);
             return Fail(result, RESTORE_WRITE_FAILED);
@@ -267,7 +267,7 @@ void RunRestore(bool force, RestoreResult* result, const char* exe) {
 
     // Released before the move: Windows replaces no file that a handle holds unshared.
     g_fileOps.close(target);
-    if (!WriteFileAtomically(name, chosen->bytes, chosen->size, true)) {
+    if (!WriteFileAtomically(name, chosen->bytes, chosen->size, true, &result->systemError)) {
         if (result->kept_name[0] != '\0') {
             sprintf_s(result->text, "Restoring %s failed!\r\n\r\n%s is as it was;\r\n%s\r\nholds a copy of it.", name, name,
                       result->kept_name);

@@ -59,6 +59,9 @@ struct RestoreResult {
     bool rulesKept[RULE_COUNT] = {};
     // The game's executable was not there, and the copy was put back under its name.
     bool gameWasMissing = false;
+    // The system's error code of the step that failed (RESTORE_NOT_READ, RESTORE_WRITE_FAILED);
+    // 0 when it gave none.
+    unsigned long systemError = 0;
     // <name>.before-restore, when --force kept the game there; empty otherwise.
     char kept_name[PATCH_TEXT_SIZE] = {};
     // The text for the player, in the manner of the window's result texts (CRLF line ends).
