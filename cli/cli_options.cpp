@@ -486,6 +486,9 @@ std::string HelpText() {
            "  1  done, but a rule that was asked for found nothing\n"
            "  2  usage error or refused value; nothing touched\n"
            "  3  no target, with the reasons\n"
-           "  4  failure: nothing changed, a refused restore, a failed write-back (then\n"
-           "     the .bak message), or the output could not be written\n";
+           "  4  failure: nothing changed, a refused restore, or a failed write-back\n"
+           "     (then the .bak message)\n"
+           "  5  done, but the report could not be written\n"
+           "When the report cannot be written, the code is the job's own, or 5 when the\n"
+           "run changed the game or its copies.\n";
 }
