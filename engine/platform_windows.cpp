@@ -188,6 +188,8 @@ const char* FolderOfVariable(const char* variable, char (&buffer)[FOLDER_PATH_SI
     return length > 0 && length < MAX_PATH ? buffer : "";
 }
 
+}  // namespace platform
+
 // Where the stores' own programs wrote their install folders: Steam's folder
 // (HKCU\Software\Valve\Steam) and each GOG game's (HKLM\SOFTWARE\WOW6432Node\GOG.com\Games\<id>).
 namespace {
