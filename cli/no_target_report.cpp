@@ -96,10 +96,14 @@ std::string NoTargetReport(const CandidateFiles& files, const char* exe) {
         GameSearch below;
         const std::string here = console::CurrentFolder();
         SearchBelow(here, &below, 2);
-        if (!below.games.empty()) {
+        std::vector<FoundGame> deeper;
+        for (const FoundGame& game : below.games) {
+            if (game.folder != here) deeper.push_back(game);
+        }
+        if (!deeper.empty()) {
             text += "Below this folder:\n";
-            for (const FoundGame& game : below.games) text += "  " + QuotedPath(game.folder) + "  " + game.exe + "\n";
-            text += "Patch one with " + CommandHint(below.games[0].folder, "") + "\n";
+            for (const FoundGame& game : deeper) text += "  " + QuotedPath(game.folder) + "  " + game.exe + "\n";
+            text += "Patch one with " + CommandHint(deeper[0].folder, "") + "\n";
         }
         text += "To search the usual places of games: " + ProgramWord() + " --find\n";
         return text;

@@ -164,7 +164,9 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
     if (job->target_name[0] == '\0') {
         FormatNoTargetText(r.candidates, job->failure_text);
         if (dryRun && report != nullptr && !r.readOnlyProbe) {
-            auto look = std::make_shared<ReadOnlyLook>();
+            // Not make_shared: its type_info lookup brings in the exception machinery and the
+            // threads library, which velmora-patch.exe must do without.
+            std::shared_ptr<ReadOnlyLook> look(new ReadOnlyLook());
             look->job = *job;
             look->job.target_name[0] = look->job.failure_text[0] = '\0';
             look->report.dryRun = true;

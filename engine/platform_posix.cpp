@@ -320,7 +320,7 @@ bool TellSize(FILE* file, uint64_t* size) {
     return true;
 }
 
-const char READ_ONLY_HINT[] = "Make it writable: chmod u+w \"<path>\"";
+const char READ_ONLY_HINT[] = "Make it writable: chmod u+w <path>";
 
 }  // namespace platform
 

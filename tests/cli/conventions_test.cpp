@@ -49,6 +49,19 @@ TEST(CliConventions, VersionAndHelpAsJson) {
     ASSERT_TRUE(ParseJson(help.out, &value, &error)) << error << "\n" << help.out;
     EXPECT_EQ(value["help"].text, folder.Run({"-h"}).out);
     EXPECT_EQ(value["exit_code"].number, 0);
+    // Any spelling of --json gives JSON: a beginning of it, and with a value it does not
+    // take, the refusal as JSON.
+    const CliRun prefix = folder.Run({"--vers", "--js"});
+    ASSERT_TRUE(ParseJson(prefix.out, &value, &error)) << error << "\n" << prefix.out;
+    EXPECT_EQ(value["command"].text, "version");
+    const CliRun valued = folder.Run({"--json=1"});
+    EXPECT_EQ(valued.exitCode, 2);
+    ASSERT_TRUE(ParseJson(valued.out, &value, &error)) << error << "\n" << valued.out;
+    EXPECT_EQ(value["error"]["code"].text, "value_not_taken");
+    // --help wins over a mistake on the line.
+    const CliRun helpFirst = folder.Run({"--help", "--bogus"});
+    EXPECT_EQ(helpFirst.exitCode, 0);
+    EXPECT_EQ(helpFirst.out, folder.Run({"-h"}).out);
 }
 
 TEST(CliConventions, HelpFitsAnEightyColumnTerminal) {
