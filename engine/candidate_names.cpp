@@ -125,6 +125,9 @@ int NamesInAnyCase(const char* path, char* names, int max, size_t room) {
         std::memcpy(name, path, folderLength);
         std::strcpy(name + folderLength, entry);
     };
+    // Windows finds a name in any case by itself (ListNamesToFold lists nothing there); left
+    // out of its build, whose window program must not link the strings' exception machinery.
+#ifndef _WIN32
     struct Listing {
         const char* last;
         std::vector<std::string> found;
@@ -142,6 +145,7 @@ int NamesInAnyCase(const char* path, char* names, int max, size_t room) {
         for (size_t i = 0; i < listing.found.size(); ++i) put(static_cast<int>(i), listing.found[i].c_str());
         return static_cast<int>(listing.found.size());
     }
+#endif
     put(0, last);
     return 1;
 }
