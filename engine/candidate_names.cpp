@@ -123,7 +123,7 @@ int NamesInAnyCase(const char* path, char* names, int max, size_t room) {
         if (at >= max || folderLength + std::strlen(entry) >= room) return;
         char* name = names + static_cast<size_t>(at) * room;
         std::memcpy(name, path, folderLength);
-        std::strcpy(name + folderLength, entry);
+        std::memcpy(name + folderLength, entry, std::strlen(entry) + 1);  // its room checked above
     };
     // Windows finds a name in any case by itself (ListNamesToFold lists nothing there); left
     // out of its build, whose window program must not link the strings' exception machinery.
