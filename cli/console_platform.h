@@ -2,13 +2,26 @@
 // What the console patcher does its own way on each system, declared once:
 // console_windows.cpp for Windows, console_posix.cpp for Linux and the other POSIX systems.
 
+#include <cstdio>
 #include <string>
+#include <vector>
 
 namespace console {
 
 // Whether the locale the program runs in has UTF-8 as its charset. Natively: LC_ALL, else
 // LC_CTYPE, else LANG, as the C library picks them; on Windows: the console's code page.
 bool LocaleIsUtf8();
+
+// Writes UTF-8 `text` to stdout or stderr: on Windows through WriteConsoleW where the
+// stream is a console, so that every name shows whatever the code page. False when it
+// could not be written.
+bool Write(FILE* stream, const std::string& text);
+
+#ifdef _WIN32
+// The program's arguments, which Windows gives as UTF-16, as the UTF-8 that every name is
+// kept in inside.
+std::vector<std::string> Arguments(int argc, const wchar_t* const* argv);
+#endif
 
 // What a process does before anything else: on Windows, DLLs only from the system folder.
 void StartProcess();

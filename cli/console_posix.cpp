@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -38,6 +39,10 @@ bool LocaleIsUtf8() {
         if (value != nullptr && value[0] != '\0') return NamesUtf8(value);
     }
     return false;
+}
+
+bool Write(FILE* stream, const std::string& text) {
+    return std::fwrite(text.data(), 1, text.size(), stream) == text.size() && std::fflush(stream) == 0;
 }
 
 void StartProcess() {}

@@ -29,14 +29,14 @@ bool g_changedDisk = false;
 
 void Print(const std::string& text) {
     if (text.empty()) return;
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+    errno = 0;
+    if (!console::Write(stdout, text)) {
         if (g_outputError == 0) g_outputError = errno != 0 ? errno : EIO;
     }
 }
 
-// What the player reads and a script does not: stderr. fputs, not fprintf: MinGW's own
-// formatter would add about 28 KB to velmora-patch.exe.
-void Tell(const std::string& text) { std::fputs(text.c_str(), stderr); }
+// What the player reads and a script does not: stderr.
+void Tell(const std::string& text) { console::Write(stderr, text); }
 void Complain(const std::string& line) { Tell("velmora-patch: " + line + "\n"); }
 
 const char* CommandName(CliCommand command) {
@@ -157,7 +157,7 @@ int Find(const CliOptions& options) {
     return code;
 }
 
-int Run(int argc, char** argv) {
+int Run(int argc, const char* const* argv) {
     CliOptions options;
     std::string error;
     const char* code = nullptr;
@@ -181,7 +181,8 @@ int Run(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// `argv` as UTF-8, as every name is kept inside.
+int Main(int argc, const char* const* argv) {
     console::StartProcess();
     SetUtf8Output(console::LocaleIsUtf8());
     if (argc > 0) SetProgramAsStarted(argv[0]);
@@ -200,3 +201,17 @@ int main(int argc, char** argv) {
     console::EndProcess();
     return code;
 }
+
+#ifdef _WIN32
+// Windows gives the command line as UTF-16: a folder's name in any script reaches the
+// program whole, whatever the code page.
+int wmain(int argc, wchar_t** argv) {
+    const std::vector<std::string> arguments = console::Arguments(argc, argv);
+    std::vector<const char*> pointers;
+    for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
+    pointers.push_back(nullptr);
+    return Main(argc, pointers.data());
+}
+#else
+int main(int argc, char** argv) { return Main(argc, argv); }
+#endif

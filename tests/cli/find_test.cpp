@@ -32,7 +32,18 @@ const char ANY_CASE[] = "  (in capitals or small letters alike).\n";
 
 const char ALL_NAMES[] = "  Vlmr2.exe, v2plus.exe, vlmr3.exe, vm3plus.exe, vlmr4.exe, PCVlmr5.exe\n";
 
-std::string Searched(const GameFolder& folder) { return "Searched '" + folder.path().string() + "' for\n"; }
+// The paths as the program quotes them for the player's shell, written here in POSIX single
+// quotes: on Windows in double quotes (none of these paths holds a quote of its own).
+std::string Native(std::string quoted) {
+#ifdef _WIN32
+    for (char& c : quoted) {
+        if (c == '\'') c = '"';
+    }
+#endif
+    return quoted;
+}
+
+std::string Searched(const GameFolder& folder) { return Native("Searched '" + folder.path().string() + "' for\n"); }
 
 // The part below the window's text, without the closing complaint.
 std::string Below(const std::string& err) {
@@ -205,7 +216,7 @@ TEST(CliFind, BelowAFolderWithTheStateOfEachGame) {
                               (dir / "Velmora 4" / "a" / "b" / "c").string() + "'  vlmr4.exe  unknown\n";
     CliRun run = game.Run({"--find", dir.string()});
     EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
-    EXPECT_EQ(run.out, lines);
+    EXPECT_EQ(run.out, Native(lines));
 
     run = game.Run({"--find=" + dir.string(), "--json"});
     EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
@@ -226,7 +237,7 @@ TEST(CliFind, BelowAFolderWithTheStateOfEachGame) {
     EXPECT_EQ(run.exitCode, 3);
     // Nothing for a script to read on stdout: the message and the places are on stderr.
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "No Velmora 2345 game was found.\nSearched:\n  '" + nothing.path().string() + "'\n");
+    EXPECT_EQ(run.err, Native("No Velmora 2345 game was found.\nSearched:\n  '" + nothing.path().string() + "'\n"));
     run = game.Run({"--find", nothing.path().string(), "--json"});
     EXPECT_EQ(run.exitCode, 3);
     ASSERT_TRUE(ParseJson(run.out, &json, &error)) << error << run.out;
@@ -248,7 +259,8 @@ TEST(CliFind, NothingOnWindowsNamesItsOwnPlaces) {
     EnvironmentScope programs64("ProgramFiles", empty.PathOf("x64"));
     const CliRun run = here.Run({"--find"});
     EXPECT_EQ(run.exitCode, 3);
-    EXPECT_EQ(run.out, "No Velmora 2345 game was found.\nThere is no Steam library and no GOG game folder here.\n");
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "No Velmora 2345 game was found.\nThere is no Steam library and no GOG game folder here.\n");
 }
 #endif
 
@@ -439,8 +451,44 @@ TEST(CliFind, EveryPlacePlayersKeepGamesInToItsDepth) {
         for (const std::string& dir : layout.find) args.push_back((r / dir).string());
         const CliRun run = here.Run(args);
         EXPECT_EQ(run.exitCode, 0) << run.err;
-        EXPECT_EQ(run.out, "'" + (r / layout.found).string() + "'  vlmr3.exe  unknown\n");
+        EXPECT_EQ(run.out, Native("'" + (r / layout.found).string() + "'  vlmr3.exe  unknown\n"));
     }
+}
+#endif
+
+#ifdef _WIN32
+// A folder whose name no code page holds (Cyrillic and Latin together) is entered, found
+// and patched: the arguments come as UTF-16, names stay UTF-8 inside, the calls are wide.
+TEST(CliNames, AFolderOfAnyNameIsEnteredFoundAndPatched) {
+    GameFolder root;
+    const std::string name = "\xD0\x92\xD0\xB5\xD0\xBB\xD1\x8C\xD0\xBC\xD0\xBE\xD1\x80\xD0\xB0 2 \xC3\x89" "dition";
+    const fs::path folder = root.path() / fs::u8path(name);
+    fs::create_directories(folder);
+    {
+        const Bytes image = FixtureImage();
+        std::ofstream out(folder / "vlmr3.exe", std::ios::binary);
+        out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    }
+    const std::string dir = root.path().u8string() + "\\" + name;
+
+    CliRun run = root.Run({"--dir", dir, "--status", "--json"});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    JsonValue json;
+    std::string error;
+    ASSERT_TRUE(ParseJson(run.out, &json, &error)) << error << run.out;
+    EXPECT_EQ(json["folder"].text, dir);
+    EXPECT_EQ(json["state"].text, "original");
+
+    run = root.Run({"--find", root.path().u8string(), "--json"});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    ASSERT_TRUE(ParseJson(run.out, &json, &error)) << error << run.out;
+    ASSERT_EQ(json["games"].items.size(), 1u) << run.out;
+    EXPECT_EQ(json["games"].items[0]["folder"].text, dir);
+
+    run = root.Run({"--dir", dir, "--fps"});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_TRUE(fs::exists(folder / "vlmr3.exe.bak"));
+    EXPECT_TRUE(fs::exists(folder / "vlmr3.exe.orig"));
 }
 #endif
 
