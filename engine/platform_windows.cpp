@@ -9,7 +9,6 @@
 #include <io.h>
 
 #include <cstring>
-#include <cwchar>
 
 #include "bounded_text.h"
 #include "system_dlls.h"
@@ -209,7 +208,8 @@ void ListSubfolders(const char* folder, void (*each)(const char* name, void* con
         if (listing == INVALID_HANDLE_VALUE) return;
         do {
             const wchar_t* name = entry.cFileName;
-            if (std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0 || !listable(entry.dwFileAttributes)) continue;
+            const bool dots = name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+            if (dots || !listable(entry.dwFileAttributes)) continue;
             char utf8[MAX_PATH * 4];
             if (WideCharToMultiByte(CP_UTF8, 0, name, -1, utf8, sizeof utf8, nullptr, nullptr) > 0) each(utf8, context);
         } while (FindNextFileW(listing, &entry));
