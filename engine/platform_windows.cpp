@@ -10,6 +10,7 @@
 
 #include <cstring>
 
+#include "auto_close_handle.h"
 #include "bounded_text.h"
 #include "system_dlls.h"
 
@@ -86,9 +87,10 @@ FileIdentity Identify(const char* name) {
     // No access asked for: this must work while the job holds the file with no sharing.
     const WideName wide(name);
     const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    HANDLE file = wide.ok ? CreateFileW(wide.text, 0, sharing, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)
-                          : CreateFileA(name, 0, sharing, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    const AutoCloseHandle handle(wide.ok ? CreateFileW(wide.text, 0, sharing, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)
+                                         : CreateFileA(name, 0, sharing, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const HANDLE file = handle.get();
+    if (!handle.valid()) {
         const DWORD error = GetLastError();
         identity.exists = error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
         return identity;
@@ -103,7 +105,6 @@ FileIdentity Identify(const char* name) {
     } else {
         identity.exists = true;  // there, but nothing can be told of it: not a file to rely on
     }
-    CloseHandle(file);
     return identity;
 }
 
