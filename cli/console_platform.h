@@ -2,7 +2,9 @@
 // What the console patcher does its own way on each system, declared once:
 // console_windows.cpp for Windows, console_posix.cpp for Linux and the other POSIX systems.
 
+#include <cstdio>
 #include <string>
+#include <vector>
 
 namespace console {
 
@@ -10,15 +12,26 @@ namespace console {
 // LC_CTYPE, else LANG, as the C library picks them; on Windows: the console's code page.
 bool LocaleIsUtf8();
 
+// Writes UTF-8 `text` to stdout or stderr: on Windows through WriteConsoleW where the
+// stream is a console, so that every name shows whatever the code page. False when it
+// could not be written.
+bool Write(FILE* stream, const std::string& text);
+
+#ifdef _WIN32
+// The program's arguments, which Windows gives as UTF-16, as the UTF-8 that every name is
+// kept in inside.
+std::vector<std::string> Arguments(int argc, const wchar_t* const* argv);
+#endif
+
 // What a process does before anything else: on Windows, DLLs only from the system folder.
 void StartProcess();
 // What it does last: on Windows, a console of its own (a double click) waits for Enter, so
 // that the player can read it.
 void EndProcess();
 
-// Makes `dir` the current folder; false, with the system's words for why (empty where it
-// has none to give), when it cannot.
-bool EnterFolder(const std::string& dir, std::string* why);
+// Makes `dir` the current folder; false, with the system's words for why, when it cannot,
+// and `missing` set when the reason is that no such folder is there.
+bool EnterFolder(const std::string& dir, std::string* why, bool* missing);
 
 // The current folder as a full path; "." when it cannot be told.
 std::string CurrentFolder();
@@ -33,5 +46,8 @@ extern const char NAMES_IN_ANY_CASE[];
 // What --find says when none of the system's usual places is there (its own names for
 // them: no Wine prefix on Windows).
 extern const char NO_FIND_PLACE[];
+// The system's own way of asking a program for its help: "/?" on Windows; natively
+// "--help" itself.
+extern const char HELP_SPELLING[];
 
 }  // namespace console

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "console_platform.h"
 #include "console_text.h"
 #include "exit_codes.h"
 #include "json_text.h"
@@ -134,13 +135,47 @@ std::string CopiesText(const PatchJob& job, const JobReport& report) {
     return text;
 }
 
-std::string JsonError(const JobReport& report) {
-    if (report.failedStep == STEP_NONE || report.systemError == 0) return "null";
+// The system's reason as the error object: its code ("ENOSPC", "WIN32_112") and words.
+std::string SystemErrorJson(unsigned long error) {
     char code[32];
     char reason[PATCH_TEXT_SIZE];
-    FormatSystemErrorCode(report.systemError, code);
-    FormatSystemErrorText(report.systemError, reason);
-    return "{\"code\": " + JsonString(code) + ", \"text\": " + JsonString(reason) + "}";
+    FormatSystemErrorCode(error, code);
+    FormatSystemErrorText(error, reason);
+    return JsonError(code, reason);
+}
+
+const char NO_TARGET_WORDS[] = "no game executable could be opened";
+
+std::string PatchErrorJson(const PatchOutcome& outcome) {
+    const JobReport& report = outcome.report;
+    if (outcome.exitCode == EXIT_NO_TARGET) return JsonError("no_target", NO_TARGET_WORDS);
+    if (report.failedStep != STEP_NONE && report.systemError != 0) return SystemErrorJson(report.systemError);
+    if (outcome.exitCode == EXIT_FAILED) {
+        const std::string text = PlainLines(outcome.job.failure_text);
+        return JsonError("failed", text.empty() ? "nothing was changed" : text);
+    }
+    return "";
+}
+
+// One kept copy, in the one shape that every command prints. What a command did not look
+// at is null.
+struct CopyJson {
+    const char* kind;  // "orig", "bak", "before_restore", "previous_orig"
+    std::string name;
+    std::string exists = "null", written = "false", from = "null", fits = "null", identical = "null",
+                firstDifference = "null", runs = "null", holdsOriginal = "null", problem = "null";
+    std::string Text() const {
+        return std::string("    {\"kind\": \"") + kind + "\", \"name\": " + JsonString(name) + ", \"exists\": " + exists +
+               ", \"written\": " + written + ", \"from\": " + from + ", \"fits\": " + fits +
+               ", \"identical\": " + identical + ", \"first_difference\": " + firstDifference + ", \"runs\": " + runs +
+               ", \"holds_original\": " + holdsOriginal + ", \"problem\": " + problem + "}";
+    }
+};
+
+std::string CopiesJson(const std::vector<CopyJson>& copies) {
+    std::string json = "[";
+    for (size_t i = 0; i < copies.size(); ++i) json += (i == 0 ? "\n" : ",\n") + copies[i].Text();
+    return json + (copies.empty() ? "]" : "\n  ]");
 }
 
 std::string JsonTextOrNull(const char* text) { return text[0] == '\0' ? "null" : JsonString(text); }
@@ -159,9 +194,8 @@ std::string JsonCandidates(const CandidateFiles& files) {
         if (HintPathOf(file.name, path)) FormatOpenReasonHint(reason, path, hint);
         json += first ? "\n" : ",\n";
         first = false;
-        json += std::string("    {\"name\": ") + JsonString(file.name) +
-                ", \"opened\": " + JsonBool(reason == OPEN_OK) + ", \"reason\": " + JsonTextOrNull(OpenReasonText(reason)) +
-                ", \"reason_code\": " + JsonTextOrNull(OpenReasonCode(reason)) +
+        json += std::string("    {\"name\": ") + JsonString(file.name) + ", \"reason\": " +
+                (reason == OPEN_OK ? std::string("null") : JsonError(OpenReasonCode(reason), OpenReasonText(reason))) +
                 ", \"hint\": " + JsonTextOrNull(hint) + "}";
     }
     return json + (first ? "]" : "\n  ]");
@@ -180,7 +214,9 @@ std::string PatchReportText(const PatchOutcome& outcome) {
     // A dry run shows the text a real run would show, "Done" included; it must not read as
     // if something had been done.
     if (report.dryRun) text += "Dry run: nothing was written. A real run would show:\n\n";
-    text += PlainLines(outcome.resultText) + "\n";
+    text += (job.target_name[0] == '\0' ? NoTargetLines(outcome.resultText, report.files)
+                                        : PlainLines(outcome.resultText)) +
+            "\n";
     const std::string reasonLine = SystemReasonLine(job, report);
     if (!reasonLine.empty()) text += reasonLine + "\n";
     text += RefusalLines(report.refusal, report.refusalHint);
@@ -231,10 +267,9 @@ std::string PatchReportText(const PatchOutcome& outcome) {
 std::string PatchReportJson(const PatchOutcome& outcome) {
     const PatchJob& job = outcome.job;
     const JobReport& report = outcome.report;
-    std::string json = JsonObjectHead();
-    json += "  \"target\": " + JsonNameOrNull(job.target_name) + ",\n";
+    std::string json = JsonObjectHead("patch");
     json += "  \"candidates\": " + JsonCandidates(report.files) + ",\n";
-    json += "  \"result_text\": " + JsonString(PlainLines(outcome.resultText)) + ",\n";
+    json += "  \"result_text\": " + JsonString(job.target_name[0] == '\0' ? NoTargetLines(outcome.resultText, report.files) : PlainLines(outcome.resultText)) + ",\n";
     json += "  \"rules\": [";
     if (RulesRan(job)) {
         for (int rule = 0; rule < RULE_COUNT; ++rule) {
@@ -242,8 +277,8 @@ std::string PatchReportJson(const PatchOutcome& outcome) {
             json += rule == 0 ? "\n" : ",\n";
             json += std::string("    {\"rule\": \"") + RULE_TABLE[rule].name + "\", \"line\": " +
                     JsonString(job.status[rule]) + ", \"reason\": " +
-                    JsonTextOrNull(RuleReasonText(rr.reason)) + ", \"reason_code\": " +
-                    JsonTextOrNull(RuleReasonCode(rr.reason)) + ", \"replaces\": " +
+                    (rr.reason == RULE_USED ? std::string("null") : JsonError(RuleReasonCode(rr.reason), RuleReasonText(rr.reason))) +
+                    ", \"replaces\": " +
                     (rr.replaced ? RuleValueJson(static_cast<PatchRule>(rule), rr.replacedBits) : std::string("null")) +
                     ", \"hits\": [";
             for (size_t i = 0; i < rr.hits.size(); ++i) {
@@ -258,23 +293,31 @@ std::string PatchReportJson(const PatchOutcome& outcome) {
         json += "\n  ";
     }
     json += "],\n";
-    json += "  \"copies\": [";
-    if (report.backupWritten) json += JsonString(CopyName(job, report, COPY_BAK));
-    if (report.originalWritten) json += std::string(report.backupWritten ? ", " : "") + JsonString(CopyName(job, report, COPY_ORIG));
-    json += "],\n";
-    json += std::string("  \"orig_existed\": ") + JsonBool(report.originalExisted) + ",\n";
-    json += std::string("  \"orig_from\": ") +
-            (report.originalFrom == ORIGINAL_FROM_GAME     ? JsonString(job.target_name)
-             : report.originalFrom == ORIGINAL_FROM_BACKUP ? JsonString(CopyName(job, report, COPY_BAK))
-                                                           : std::string("null")) +
-            ",\n";
-    json += std::string("  \"orig_nowhere\": ") + JsonBool(report.originalNowhere) + ",\n";
-    json += "  \"previous_orig\": " + JsonNameOrNull(report.previousOriginal) + ",\n";
-    json += "  \"error\": " + JsonError(report) + ",\n";
+    std::vector<CopyJson> copies;
+    if (job.target_name[0] != '\0') {
+        CopyJson backup{"bak", CopyName(job, report, COPY_BAK)};
+        backup.written = JsonBool(report.backupWritten);
+        if (report.backupWritten) backup.exists = "true";
+        copies.push_back(backup);
+        CopyJson original{"orig", CopyName(job, report, COPY_ORIG)};
+        original.exists = JsonBool(report.originalExisted || report.originalWritten);
+        original.written = JsonBool(report.originalWritten);
+        if (report.originalFrom == ORIGINAL_FROM_GAME) original.from = JsonString(job.target_name);
+        if (report.originalFrom == ORIGINAL_FROM_BACKUP) original.from = JsonString(CopyName(job, report, COPY_BAK));
+        if (report.originalNowhere) original.problem = JsonError("no_unpatched_game", "no file holds the game unpatched");
+        copies.push_back(original);
+        if (report.previousOriginal[0] != '\0') {
+            CopyJson previous{"previous_orig", report.previousOriginal};
+            previous.exists = "true";
+            previous.written = JsonBool(!report.dryRun);
+            previous.from = JsonString(CopyName(job, report, COPY_ORIG));
+            copies.push_back(previous);
+        }
+    }
+    json += "  \"copies\": " + CopiesJson(copies) + ",\n";
     json += "  \"unchecked_processes\": " + std::to_string(report.uncheckedProcesses) + ",\n";
     json += std::string("  \"dry_run\": ") + JsonBool(report.dryRun) + ",\n";
-    json += "  \"exit_code\": " + std::to_string(outcome.exitCode) + "\n}\n";
-    return json;
+    return json + JsonObjectTail(console::CurrentFolder(), job.target_name, PatchErrorJson(outcome), outcome.exitCode);
 }
 
 int RestoreExitCode(const RestoreResult& result) {
@@ -300,39 +343,78 @@ std::string RestoreStoppedText(const RestoreResult& result) {
 }
 
 std::string RestoreReportText(const RestoreResult& result, const char* exe) {
+    if (result.outcome == RESTORE_NO_TARGET) {
+        return NoTargetLines(result.text, result.files) + "\n\n" + NoTargetReport(result.files, exe);
+    }
     std::string text = PlainLines(result.text) + "\n";
     text += RefusalLines(result.refusal, result.refusalHint);
     if (result.outcome == RESTORE_NOT_SAFE) {
         text += std::string(result.target_name) + ": " + NotYetSafeText(result.systemError) + "\n";
+    } else if (result.systemError != 0) {
+        char reason[PATCH_TEXT_SIZE];
+        FormatSystemErrorText(result.systemError, reason);
+        text += std::string("The system's reason: ") + reason + "\n";
     }
     if (result.notKept[0] != '\0') text += std::string("not kept from the game it replaced: ") + result.notKept + "\n";
-    if (result.outcome == RESTORE_NO_TARGET) text += "\n" + NoTargetReport(result.files, exe);
     return result.stopped ? text + RestoreStoppedText(result) : text;
 }
 
-std::string RestoreReportJson(const RestoreResult& result, bool forced) {
-    std::string json = JsonObjectHead();
-    json += "  \"target\": " + JsonNameOrNull(result.target_name) + ",\n";
-    json += "  \"candidates\": " + JsonCandidates(result.files) + ",\n";
-    json += "  \"result_text\": " + JsonString(PlainLines(result.text)) + ",\n";
-    json += "  \"copy\": " + JsonNameOrNull(result.copy_name) + ",\n";
-    // Every kept copy that was read and compared with the target.
-    json += "  \"copies_checked\": [";
-    bool first = true;
-    for (const RestoreCopy& copy : result.copies) {
-        if (!copy.checked) continue;
-        json += first ? "\n" : ",\n";
-        first = false;
-        json += "    {\"name\": " + JsonString(copy.name) + ", \"fits\": " + JsonBool(copy.fits) +
-                ", \"first_difference\": " + (copy.fits ? std::string("null") : std::to_string(copy.firstDifference)) +
-                "}";
+namespace {
+
+std::string RestoreErrorJson(const RestoreResult& result) {
+    if (result.systemError != 0) return SystemErrorJson(result.systemError);
+    const std::string text = PlainLines(result.text);
+    switch (result.outcome) {
+        case RESTORE_DONE:
+        case RESTORE_ALREADY: return "";
+        case RESTORE_NO_TARGET: return JsonError("no_target", NO_TARGET_WORDS);
+        case RESTORE_NO_COPY: return JsonError("no_copy", text);
+        case RESTORE_REFUSED: return JsonError("not_a_patched_form", text);
+        case RESTORE_NOT_READ: return JsonError("not_read", text);
+        case RESTORE_WRITE_FAILED: return JsonError("not_written", text);
     }
-    json += first ? "],\n" : "\n  ],\n";
+    return "";
+}
+
+}  // namespace
+
+std::string RestoreReportJson(const RestoreResult& result, bool forced) {
+    std::string json = JsonObjectHead("restore");
+    json += "  \"candidates\": " + JsonCandidates(result.files) + ",\n";
+    json += "  \"result_text\": " +
+            JsonString(result.outcome == RESTORE_NO_TARGET ? NoTargetLines(result.text, result.files)
+                                                            : PlainLines(result.text)) +
+            ",\n";
+    json += "  \"restored_from\": " + JsonNameOrNull(result.copy_name) + ",\n";
+    std::vector<CopyJson> copies;
+    const char* const KINDS[COPY_KINDS] = {"orig", "bak"};
+    for (int kind = 0; kind < COPY_KINDS; ++kind) {
+        const RestoreCopy& copy = result.copies[kind];
+        if (copy.name[0] == '\0') continue;
+        CopyJson shown{KINDS[kind], copy.name};
+        const bool there = copy.checked || copy.notAFile || copy.sameFile || copy.empty;
+        shown.exists = JsonBool(there);
+        if (copy.checked) {
+            shown.fits = JsonBool(copy.fits);
+            if (!copy.fits) shown.firstDifference = std::to_string(copy.firstDifference);
+        }
+        if (copy.notAFile) shown.problem = JsonError("not_a_file", "not a file, no copy");
+        if (copy.sameFile) shown.problem = JsonError("same_file", std::string("the same file as ") + result.target_name);
+        if (copy.empty) shown.problem = JsonError("empty", "empty, no copy");
+        copies.push_back(shown);
+    }
+    if (result.kept_name[0] != '\0') {
+        CopyJson kept{"before_restore", result.kept_name};
+        kept.exists = "true";
+        kept.written = "true";
+        kept.from = JsonString(result.target_name);
+        copies.push_back(kept);
+    }
+    json += "  \"copies\": " + CopiesJson(copies) + ",\n";
     json += std::string("  \"restored\": ") + JsonBool(result.outcome == RESTORE_DONE || result.outcome == RESTORE_NOT_SAFE) + ",\n";
     // What the restored game could not keep of the one it replaced.
     json += "  \"not_kept\": " + JsonTextOrNull(result.notKept) + ",\n";
     json += std::string("  \"forced\": ") + JsonBool(forced) + ",\n";
-    json += "  \"before_restore\": " + JsonNameOrNull(result.kept_name) + ",\n";
     json += std::string("  \"copy_patched\": ") + JsonBool(result.copyPatched) + ",\n";
     json += "  \"rules_kept\": [";
     bool firstKept = true;
@@ -343,23 +425,22 @@ std::string RestoreReportJson(const RestoreResult& result, bool forced) {
     }
     json += "],\n";
     json += std::string("  \"game_was_missing\": ") + JsonBool(result.gameWasMissing) + ",\n";
-    json += "  \"exit_code\": " + std::to_string(RestoreExitCode(result)) + "\n}\n";
-    return json;
+    return json + JsonObjectTail(console::CurrentFolder(), result.target_name, RestoreErrorJson(result),
+                                 RestoreExitCode(result));
 }
 
-std::string ErrorJson(const std::string& error, int exitCode) {
-    return JsonObjectHead() + "  \"error\": " + JsonString(error) +
-           ",\n  \"exit_code\": " + std::to_string(exitCode) + "\n}\n";
+std::string ErrorJson(const char* command, const std::string& code, const std::string& error, int exitCode,
+                      const std::string& folder) {
+    return JsonObjectHead(command) + JsonObjectTail(folder, "", JsonError(code, error), exitCode);
 }
 
 std::string VersionJson() {
-    return JsonObjectHead() + "  \"version\": \"" VELMORA_PATCH_VERSION
-           "\",\n  \"exit_code\": 0\n}\n";
+    return JsonObjectHead("version") + "  \"version\": \"" VELMORA_PATCH_VERSION "\",\n  \"licence\": " +
+           JsonString(VELMORA_LICENCE) + ",\n" + JsonObjectTail("", "", "", EXIT_DONE);
 }
 
 std::string HelpJson(const char* help) {
-    return JsonObjectHead() + "  \"help\": " + JsonString(help) +
-           ",\n  \"exit_code\": 0\n}\n";
+    return JsonObjectHead("help") + "  \"help\": " + JsonString(help) + ",\n" + JsonObjectTail("", "", "", EXIT_DONE);
 }
 
 namespace {
@@ -495,7 +576,7 @@ std::string StatusReportText(const StatusOutcome& outcome) {
     if (name[0] == '\0') {
         char text[PATCH_TEXT_SIZE];
         FormatNoTargetText(outcome.candidates, text);
-        return PlainLines(text) + "\n\n" + NoTargetReport(outcome.files, outcome.exe);
+        return NoTargetLines(text, outcome.files) + "\n\n" + NoTargetReport(outcome.files, outcome.exe);
     }
     if (!status.targetRead) return std::string(name) + " could not be read whole.\n";
     std::string text = std::string(name) + ": " + GameStateWord(status.state) + "\n";
@@ -525,39 +606,51 @@ std::string StatusReportText(const StatusOutcome& outcome) {
 std::string StatusReportJson(const StatusOutcome& outcome) {
     const GameStatus& status = outcome.status;
     const bool read = outcome.targetName[0] != '\0' && status.targetRead;
-    std::string json = JsonObjectHead();
-    json += "  \"target\": " + JsonNameOrNull(outcome.targetName) + ",\n";
+    std::string json = JsonObjectHead("status");
     json += "  \"candidates\": " + JsonCandidates(outcome.files) + ",\n";
+    std::string error;
     if (outcome.targetName[0] == '\0') {
         char text[PATCH_TEXT_SIZE];
         FormatNoTargetText(outcome.candidates, text);
-        json += "  \"result_text\": " + JsonString(PlainLines(text)) + ",\n";
+        json += "  \"result_text\": " + JsonString(NoTargetLines(text, outcome.files)) + ",\n";
+        error = JsonError("no_target", NO_TARGET_WORDS);
     } else if (!read) {
-        json += "  \"result_text\": " + JsonString(std::string(outcome.targetName) + " could not be read whole.") +
-                ",\n";
+        const std::string text = std::string(outcome.targetName) + " could not be read whole.";
+        json += "  \"result_text\": " + JsonString(text) + ",\n";
+        error = JsonError("not_read", text);
     }
     json += "  \"state\": " + (read ? JsonString(GameStateWord(status.state)) : std::string("null")) + ",\n";
     json += std::string("  \"new_version\": ") + JsonBool(read && status.copies.newVersion) + ",\n";
-    json += "  \"copies\": [";
+    std::vector<CopyJson> copies;
     if (read) {
+        const char* const KINDS[COPY_KINDS] = {"orig", "bak"};
         for (int kind = 0; kind < COPY_KINDS; ++kind) {
             const CopyCheck& copy = status.copies.copies[kind];
-            json += kind == 0 ? "\n" : ",\n";
             const bool fits = copy.present && status.copies.base == &copy;
-            json += "    {\"name\": " + JsonString(copy.name) + ", \"exists\": " + JsonBool(copy.exists) +
-                    ", \"fits\": " + JsonBool(fits) + ", \"usable\": " + JsonBool(copy.present) +
-                    ", \"patched_form\": " + JsonBool(fits) + ", \"identical\": " +
-                    JsonBool(fits && copy.model.identical) + ", \"first_difference\": " +
-                    (Compared(status.copies, copy) && !fits ? std::to_string(copy.model.firstUnexplained)
-                         : std::string("null")) +
-                    ", \"empty\": " + JsonBool(copy.empty) + ", \"holds_original\": " +
-                    JsonBool(status.copies.OriginalCopy() == &copy) + ", \"runs\": " +
-                    (fits ? std::to_string(copy.model.runs) : std::string("null")) + ", \"twin\": " +
-                    JsonNameOrNull(copy.twin) + "}";
+            CopyJson shown{KINDS[kind], copy.name};
+            shown.exists = JsonBool(copy.exists);
+            if (Compared(status.copies, copy)) {
+                shown.fits = JsonBool(fits);
+                shown.identical = JsonBool(fits && copy.model.identical);
+                if (!fits) shown.firstDifference = std::to_string(copy.model.firstUnexplained);
+                if (fits) shown.runs = std::to_string(copy.model.runs);
+            }
+            if (copy.exists) shown.holdsOriginal = JsonBool(status.copies.OriginalCopy() == &copy);
+            if (copy.twin[0] != '\0') {
+                shown.problem = JsonError("twin", std::string("also there as ") + copy.twin);
+            } else if (copy.notAFile) {
+                shown.problem = JsonError("not_a_file", "not a file, no copy");
+            } else if (copy.sameFile) {
+                shown.problem = JsonError("same_file", std::string("the same file as ") + outcome.targetName);
+            } else if (copy.unreadable) {
+                shown.problem = JsonError("not_read", "could not be read");
+            } else if (copy.empty) {
+                shown.problem = JsonError("empty", "empty, no copy");
+            }
+            copies.push_back(shown);
         }
-        json += "\n  ";
     }
-    json += "],\n";
+    json += "  \"copies\": " + CopiesJson(copies) + ",\n";
     json += "  \"rules\": [";
     if (read) {
         for (int i = 0; i < RULE_COUNT; ++i) {
@@ -575,6 +668,5 @@ std::string StatusReportJson(const StatusOutcome& outcome) {
         json += "\n  ";
     }
     json += "],\n";
-    json += "  \"exit_code\": " + std::to_string(StatusExitCode(outcome)) + "\n}\n";
-    return json;
+    return json + JsonObjectTail(console::CurrentFolder(), outcome.targetName, error, StatusExitCode(outcome));
 }

@@ -106,6 +106,6 @@ struct JobReport {
 // Text of a rule reason for people: "switched off", "no value", "pattern not found",
 // "not for this game", "already patched"; empty for RULE_USED.
 const char* RuleReasonText(RuleReason reason);
-// The reason's stable name for scripts: "switched_off", "no_value", "pattern_not_found",
+// The reason's stable name for scripts: "switched_off", "no_value", "not_found",
 // "not_for_this_game", "already_patched"; empty for RULE_USED.
 const char* RuleReasonCode(RuleReason reason);

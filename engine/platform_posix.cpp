@@ -384,7 +384,7 @@ bool ListFolder(const char* folder, ListedEntryFn each, void* context) {
     return true;
 }
 
-const char READ_ONLY_HINT[] = "Make it writable: chmod u+w \"<path>\"";
+const char READ_ONLY_HINT[] = "Make it writable: chmod u+w <path>";
 
 }  // namespace platform
 
@@ -743,6 +743,35 @@ const char* RealPathOf(const char* folder, char (&buffer)[FOLDER_PATH_SIZE]) {
 const char* FolderOfVariable(const char* variable, char (&buffer)[FOLDER_PATH_SIZE]) {
     const char* value = std::getenv(variable);
     return value != nullptr && strcpy_s(buffer, value) == 0 ? buffer : "";
+}
+
+bool QuoteForShell(const char* text, char* out, size_t room) {
+    size_t at = 0;
+    auto put = [&](const char* part) {
+        for (; *part != '\0'; ++part) {
+            if (at + 1 >= room) return false;
+            out[at++] = *part;
+        }
+        return true;
+    };
+    bool fits = put("'");
+    for (const char* c = text; fits && *c != '\0'; ++c) {
+        const unsigned char u = static_cast<unsigned char>(*c);
+        char piece[16] = {*c, '\0'};
+        if (*c == '\'') {
+            strcpy_s(piece, "'\\''");
+        } else if (u < 0x20 || u == 0x7F) {
+            // Inside single quotes a control character would be pasted as it is, a line end
+            // ending the command there.
+            if (*c == '\n') strcpy_s(piece, "'$'\\n''");
+            else if (*c == '\t') strcpy_s(piece, "'$'\\t''");
+            else sprintf_s(piece, "'$'\\x%02X''", u);
+        }
+        fits = put(piece);
+    }
+    fits = fits && put("'");
+    if (room > 0) out[fits ? at : 0] = '\0';
+    return fits;
 }
 
 }  // namespace platform

@@ -14,10 +14,26 @@
 #include "auto_close_handle.h"
 #include "bounded_text.h"
 
+namespace {
+
+// A name for the wide calls: the console patcher keeps names as UTF-8, so that a folder
+// such as "Вельмора 2" is reached on any Windows whatever its code page. The window
+// program's names are its ANSI ones: a name that is no well-formed UTF-8 goes to the ANSI
+// call as it is (and an ASCII name is the same either way).
+struct WideName {
+    wchar_t text[platform::FOLDER_PATH_SIZE];
+    bool ok;
+    explicit WideName(const char* name)
+        : ok(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, text, platform::FOLDER_PATH_SIZE) > 0) {}
+};
+
+}  // namespace
+
 namespace platform {
 
 FileFacts Inspect(const char* name) {
-    const DWORD attributes = GetFileAttributesA(name);
+    const WideName wide(name);
+    const DWORD attributes = wide.ok ? GetFileAttributesW(wide.text) : GetFileAttributesA(name);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
         const bool absent = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
@@ -31,8 +47,10 @@ FileFacts Inspect(const char* name) {
 NativeFile OpenNative(const char* name, OpenDisposition disposition, unsigned long* error) {
     if (disposition == OPEN_EXISTING_READ) {
         // The sharing a running game's own handles leave room for.
-        HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const WideName wide(name);
+        const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+        HANDLE file = wide.ok ? CreateFileW(wide.text, GENERIC_READ, sharing, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                              : CreateFileA(name, GENERIC_READ, sharing, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
             *error = GetLastError();
             return NO_NATIVE_FILE;
@@ -41,7 +59,9 @@ NativeFile OpenNative(const char* name, OpenDisposition disposition, unsigned lo
     }
     // CREATE_NEW fails on any name that is there already, a link included.
     const DWORD creation = disposition == OPEN_EXISTING_ONLY ? OPEN_EXISTING : CREATE_NEW;
-    HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const WideName wide(name);
+    HANDLE file = wide.ok ? CreateFileW(wide.text, GENERIC_READ | GENERIC_WRITE, 0, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr)
+                          : CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         *error = GetLastError();
         return NO_NATIVE_FILE;
@@ -57,14 +77,18 @@ int Commit(FILE* file) { return _commit(_fileno(file)); }
 
 bool Move(const char* from, const char* to, bool replace) {
     const DWORD flags = (replace ? MOVEFILE_REPLACE_EXISTING : 0) | MOVEFILE_WRITE_THROUGH;
+    const WideName wideFrom(from), wideTo(to);
+    if (wideFrom.ok && wideTo.ok) return MoveFileExW(wideFrom.text, wideTo.text, flags) != 0;
     return MoveFileExA(from, to, flags) != 0;
 }
 
 FileIdentity Identify(const char* name) {
     FileIdentity identity = {};
     // No access asked for: this must work while the job holds the file with no sharing.
-    const AutoCloseHandle handle(CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const WideName wide(name);
+    const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const AutoCloseHandle handle(wide.ok ? CreateFileW(wide.text, 0, sharing, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)
+                                         : CreateFileA(name, 0, sharing, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     const HANDLE file = handle.get();
     if (!handle.valid()) {
         const DWORD error = GetLastError();
@@ -95,7 +119,8 @@ bool TellSize(FILE* file, uint64_t* size) {
 }
 
 EntryKind EntryKindOf(const char* name) {
-    const DWORD attributes = GetFileAttributesA(name);
+    const WideName wide(name);
+    const DWORD attributes = wide.ok ? GetFileAttributesW(wide.text) : GetFileAttributesA(name);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENTRY_NONE : ENTRY_OTHER;
@@ -317,16 +342,36 @@ bool ListFolder(const char* folder, ListedEntryFn each, void* context) {
     const size_t length = std::strlen(folder);
     const bool separated = length > 0 && (folder[length - 1] == '/' || folder[length - 1] == '\\');
     if (sprintf_s(pattern, "%s%s*", folder, length == 0 || separated ? "" : "\\") < 0) return false;
+    const auto kindOf = [](DWORD attributes) {
+        // Junctions and folder links are not followed: they can lead back up.
+        const bool folderItself = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        return folderItself ? LISTED_FOLDER : LISTED_OTHER;
+    };
+    const WideName wide(pattern);
+    if (wide.ok) {
+        // The names as UTF-8, which the search joins to the folder's UTF-8 path.
+        WIN32_FIND_DATAW entry;
+        HANDLE listing = FindFirstFileW(wide.text, &entry);
+        if (listing == INVALID_HANDLE_VALUE) return false;
+        do {
+            const wchar_t* name = entry.cFileName;
+            const bool dots = name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+            if (dots) continue;
+            char utf8[MAX_PATH * 4];
+            if (WideCharToMultiByte(CP_UTF8, 0, name, -1, utf8, sizeof utf8, nullptr, nullptr) > 0) {
+                each(utf8, kindOf(entry.dwFileAttributes), context);
+            }
+        } while (FindNextFileW(listing, &entry));
+        FindClose(listing);
+        return true;
+    }
     WIN32_FIND_DATAA entry;
     HANDLE listing = FindFirstFileA(pattern, &entry);
     if (listing == INVALID_HANDLE_VALUE) return false;
     do {
         const char* name = entry.cFileName;
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-        // Junctions and folder links are not followed: they can lead back up.
-        const bool folderItself = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
-                                  (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        each(name, folderItself ? LISTED_FOLDER : LISTED_OTHER, context);
+        each(name, kindOf(entry.dwFileAttributes), context);
     } while (FindNextFileA(listing, &entry));
     FindClose(listing);
     return true;
@@ -366,6 +411,32 @@ const uint8_t* MapFileForReading(const char* name, uint32_t* size) {
 
 void UnmapFile(const uint8_t* base, uint32_t) {
     if (base != nullptr && base != EMPTY_FILE) UnmapViewOfFile(base);
+}
+
+// As CommandLineToArgvW reads it: backslashes are plain unless a quote follows them, where
+// each one must be doubled.
+bool QuoteForShell(const char* text, char* out, size_t room) {
+    size_t at = 0;
+    auto put = [&](char c, size_t times) {
+        for (; times > 0; --times) {
+            if (at + 1 >= room) return false;
+            out[at++] = c;
+        }
+        return true;
+    };
+    bool fits = put('"', 1);
+    size_t backslashes = 0;
+    for (const char* c = text; fits && *c != '\0'; ++c) {
+        if (*c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        fits = put('\\', *c == '"' ? backslashes * 2 + 1 : backslashes) && put(*c, 1);
+        backslashes = 0;
+    }
+    fits = fits && put('\\', backslashes * 2) && put('"', 1);
+    if (room > 0) out[fits ? at : 0] = '\0';
+    return fits;
 }
 
 }  // namespace platform

@@ -150,7 +150,7 @@ bool RestoreMissingGame(const char* exe, RestoreResult* result) {
         return true;
     }
     // Never over a game that has turned up meanwhile.
-    if (!WriteFileAtomically(name, copy.bytes, copy.size, false)) {
+    if (!WriteFileAtomically(name, copy.bytes, copy.size, false, &result->systemError)) {
         sprintf_s(result->text, "Nothing was changed!\r\n\r\n%s could not be\r\nwritten from %s.", name, chosenCopy);
         Fail(result, RESTORE_WRITE_FAILED);
         return true;

@@ -129,19 +129,25 @@ CliRun GameFolder::Run(const std::vector<std::string>& args, const std::string& 
     for (const std::string& arg : args) commandLine += " " + Quoted(arg);
     HANDLE out = InheritableFile(outPath);
     HANDLE err = InheritableFile(errPath);
-    STARTUPINFOA startup = {};
+    // The arguments are UTF-8, as velmora-patch.exe keeps them: the command line goes as
+    // UTF-16, which every name fits, whatever the code page.
+    std::wstring wideLine(commandLine.size() + 1, L'\0');
+    wideLine.resize(static_cast<size_t>(
+        MultiByteToWideChar(CP_UTF8, 0, commandLine.c_str(), -1, &wideLine[0], static_cast<int>(wideLine.size()))));
+    const std::wstring program = fs::u8path(g_programPath).wstring();
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = out;
     startup.hStdError = err;
     PROCESS_INFORMATION info = {};
-    const BOOL started = CreateProcessA(g_programPath.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                        path_.string().c_str(), &startup, &info);
+    const BOOL started = CreateProcessW(program.c_str(), &wideLine[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                        path_.wstring().c_str(), &startup, &info);
     CloseHandle(out);
     CloseHandle(err);
     if (!started) {
-        ADD_FAILURE() << "CreateProcessA failed for " << g_programPath << ", error " << GetLastError();
+        ADD_FAILURE() << "CreateProcessW failed for " << g_programPath << ", error " << GetLastError();
         return run;
     }
     WaitForSingleObject(info.hProcess, INFINITE);
@@ -322,6 +328,6 @@ FileHolder::~FileHolder() {
 #endif
 
 std::string WindowPart(const std::string& out) {
-    const size_t at = out.find("\n\nSearched \"");
+    const size_t at = out.find("\n\nSearched ");
     return at == std::string::npos ? out : out.substr(0, at + 1);
 }

@@ -32,13 +32,29 @@ const char ANY_CASE[] = "  (in capitals or small letters alike).\n";
 
 const char ALL_NAMES[] = "  Vlmr2.exe, v2plus.exe, vlmr3.exe, vm3plus.exe, vlmr4.exe, PCVlmr5.exe\n";
 
-std::string Searched(const GameFolder& folder) { return "Searched \"" + folder.path().string() + "\" for\n"; }
-
-// The part below the window's text.
-std::string Below(const std::string& out) {
-    const size_t at = out.find("\nSearched ");
-    return at == std::string::npos ? std::string() : out.substr(at + 1);
+// The paths as the program quotes them for the player's shell, written here in POSIX single
+// quotes: on Windows in double quotes (none of these paths holds a quote of its own).
+std::string Native(std::string quoted) {
+#ifdef _WIN32
+    for (char& c : quoted) {
+        if (c == '\'') c = '"';
+    }
+#endif
+    return quoted;
 }
+
+std::string Searched(const GameFolder& folder) { return Native("Searched '" + folder.path().string() + "' for\n"); }
+
+// The part below the window's text, without the closing complaint.
+std::string Below(const std::string& err) {
+    const size_t at = err.find("\nSearched ");
+    if (at == std::string::npos) return std::string();
+    const std::string below = err.substr(at + 1);
+    return below.substr(0, below.rfind("velmora-patch: "));
+}
+
+// What follows when none of the names is there.
+std::string FindHint() { return "To search the usual places of games: " + g_programPath + " --find\n"; }
 
 void MakeReadOnly(const GameFolder& folder, const std::string& name) {
     folder.Write(name, FixtureImage());
@@ -51,7 +67,7 @@ TEST(CliNoTarget, NamesTheFolderTheNamesAndEveryRefusal) {
     for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"--restore"}, {"--dry-run"}}) {
         const CliRun run = empty.Run(args);
         EXPECT_EQ(run.exitCode, 3);
-        EXPECT_EQ(Below(run.out), Searched(empty) + ALL_NAMES + ANY_CASE + "None of them is there.\n") << run.out;
+        EXPECT_EQ(Below(run.err), Searched(empty) + ALL_NAMES + ANY_CASE + "None of them is there.\n" + FindHint()) << run.err;
     }
 
     // Five refusals: the window's text names three, this report every one.
@@ -65,15 +81,15 @@ TEST(CliNoTarget, NamesTheFolderTheNamesAndEveryRefusal) {
 #ifdef _WIN32
         refusals += std::string("  ") + name + ": read-only\n    Clear its read-only attribute.\n";
 #else
-        refusals += std::string("  ") + name + ": read-only\n    Make it writable: chmod u+w \"" + folder.PathOf(name) + "\"\n";
+        refusals += std::string("  ") + name + ": read-only\n    Make it writable: chmod u+w '" + folder.PathOf(name) + "'\n";
 #endif
     }
-    EXPECT_EQ(Below(run.out), Searched(folder) + ALL_NAMES + ANY_CASE + "Found, but not opened:\n" + refusals +
+    EXPECT_EQ(Below(run.err), Searched(folder) + ALL_NAMES + ANY_CASE + "Found, but not opened:\n" + refusals +
                                   "  PCVlmr5.exe: not a file\n")
         << run.out;
     // The window's own lines come first, as they were.
     const std::string window = "No Velmora 2345 files\nMaybe file is busy\nVlmr2.exe: read-only\nv2plus.exe: read-only\n";
-    EXPECT_EQ(run.out.compare(0, window.size(), window), 0) << run.out;
+    EXPECT_EQ(run.err.compare(0, window.size(), window), 0) << run.err;
 }
 
 TEST(CliExe, PicksOneCandidateAndOpensNoOther) {
@@ -93,7 +109,7 @@ TEST(CliExe, PicksOneCandidateAndOpensNoOther) {
     // One that is not there is not made up for by another.
     run = folder.Run({"--exe", "vlmr4.exe"});
     EXPECT_EQ(run.exitCode, 3);
-    EXPECT_EQ(Below(run.out), Searched(folder) + "  vlmr4.exe\n" + ANY_CASE + "It is not there.\n") << run.out;
+    EXPECT_EQ(Below(run.err), Searched(folder) + "  vlmr4.exe\n" + ANY_CASE + "It is not there.\n" + FindHint()) << run.out;
     EXPECT_EQ(folder.Read("vlmr3.exe"), FixtureImage());
 
     const struct {
@@ -125,12 +141,13 @@ TEST(CliExe, TwoSpellingsAreLeftToThePlayerUntilExePicksOne) {
     const FolderState before = Snapshot(folder.path());
     CliRun run = folder.Run({});
     EXPECT_EQ(run.exitCode, 3);
-    EXPECT_EQ(Below(run.out), Searched(folder) + ALL_NAMES + ANY_CASE +
+    EXPECT_EQ(Below(run.err), Searched(folder) + ALL_NAMES + ANY_CASE +
                                   "Found, but not opened:\n"
                                   "  VLMR3.EXE: also there as Vlmr3.exe\n"
                                   "  Vlmr3.exe: also there as VLMR3.EXE\n"
                                   "Names that differ only in case are not chosen between:\n"
-                                  "  pick one with --exe, for example --exe \"VLMR3.EXE\"\n")
+                                  "  pick one with --exe, for example\n  " + g_programPath + " --dir '" +
+                                  folder.path().string() + "' --exe 'VLMR3.EXE'\n")
         << run.out;
     EXPECT_EQ(Snapshot(folder.path()), before);
 
@@ -141,8 +158,8 @@ TEST(CliExe, TwoSpellingsAreLeftToThePlayerUntilExePicksOne) {
     ASSERT_TRUE(ParseJson(run.out, &json, &error)) << error;
     EXPECT_EQ(json["target"].text, "VLMR3.EXE");
     ASSERT_EQ(json["copies"].items.size(), 2u);
-    EXPECT_EQ(json["copies"].items[0].text, "VLMR3.EXE.bak");
-    EXPECT_EQ(json["copies"].items[1].text, "VLMR3.EXE.orig");
+    EXPECT_EQ(json["copies"].items[0]["name"].text, "VLMR3.EXE.bak");
+    EXPECT_EQ(json["copies"].items[1]["name"].text, "VLMR3.EXE.orig");
     EXPECT_EQ(folder.Read("Vlmr3.exe"), FixtureImage());
     EXPECT_EQ(folder.Read("VLMR3.EXE.orig"), FixtureImage());
 }
@@ -194,23 +211,23 @@ TEST(CliFind, BelowAFolderWithTheStateOfEachGame) {
     Put(dir / "Velmora 4" / "a" / "b" / "c" / "vlmr4.exe", Bytes(64, 0x90));
     Put(dir / "Velmora 5" / "a" / "b" / "c" / "d" / "e" / "f" / "PCVlmr5.exe", FixtureImage());  // seven levels: too deep
     const std::string sep(1, fs::path::preferred_separator);
-    const std::string lines = "\"" + (dir / "Velmora 2").string() + "\"  Vlmr2.exe  original\n\"" +
-                              (dir / "Velmora 3" / "patched").string() + "\"  vlmr3.exe  patched\n\"" +
-                              (dir / "Velmora 4" / "a" / "b" / "c").string() + "\"  vlmr4.exe  unknown\n";
+    const std::string lines = "'" + (dir / "Velmora 2").string() + "'  Vlmr2.exe  original\n'" +
+                              (dir / "Velmora 3" / "patched").string() + "'  vlmr3.exe  patched\n'" +
+                              (dir / "Velmora 4" / "a" / "b" / "c").string() + "'  vlmr4.exe  unknown\n";
     CliRun run = game.Run({"--find", dir.string()});
     EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
-    EXPECT_EQ(run.out, lines);
+    EXPECT_EQ(run.out, Native(lines));
 
     run = game.Run({"--find=" + dir.string(), "--json"});
     EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
     JsonValue json;
     std::string error;
     ASSERT_TRUE(ParseJson(run.out, &json, &error)) << error << run.out;
-    EXPECT_EQ(json["schema"].number, 1);
+    EXPECT_EQ(json["schema"].number, 2);
     EXPECT_EQ(json["exit_code"].number, 0);
     ASSERT_EQ(json["games"].items.size(), 3u);
     EXPECT_EQ(json["games"].items[1]["folder"].text, (dir / "Velmora 3" / "patched").string());
-    EXPECT_EQ(json["games"].items[1]["exe"].text, "vlmr3.exe");
+    EXPECT_EQ(json["games"].items[1]["target"].text, "vlmr3.exe");
     EXPECT_EQ(json["games"].items[1]["state"].text, "patched");
     EXPECT_EQ(json["games"].items[2]["state"].text, "unknown");
 
@@ -218,10 +235,17 @@ TEST(CliFind, BelowAFolderWithTheStateOfEachGame) {
     GameFolder nothing;
     run = game.Run({"--find", nothing.path().string()});
     EXPECT_EQ(run.exitCode, 3);
-    EXPECT_EQ(run.out, "No Velmora 2345 game was found.\nSearched:\n  \"" + nothing.path().string() + "\"\n");
+    // Nothing for a script to read on stdout: the message and the places are on stderr.
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, Native("No Velmora 2345 game was found.\nSearched:\n  '" + nothing.path().string() + "'\n"));
     run = game.Run({"--find", nothing.path().string(), "--json"});
     EXPECT_EQ(run.exitCode, 3);
-    EXPECT_EQ(run.out, "{\n  \"schema\": 1,\n  \"games\": [],\n  \"exit_code\": 3\n}\n");
+    ASSERT_TRUE(ParseJson(run.out, &json, &error)) << error << run.out;
+    EXPECT_EQ(json["games"].items.size(), 0u);
+    EXPECT_EQ(json["folder"].text, nothing.path().string());
+    EXPECT_EQ(json["error"]["code"].text, "no_game");
+    ASSERT_EQ(json["searched"].items.size(), 1u);
+    EXPECT_EQ(json["searched"].items[0].text, nothing.path().string());
     run = game.Run({"--find", "--dry-run"});
     EXPECT_EQ(run.exitCode, 2);
 }
@@ -235,7 +259,8 @@ TEST(CliFind, NothingOnWindowsNamesItsOwnPlaces) {
     EnvironmentScope programs64("ProgramFiles", empty.PathOf("x64"));
     const CliRun run = here.Run({"--find"});
     EXPECT_EQ(run.exitCode, 3);
-    EXPECT_EQ(run.out, "No Velmora 2345 game was found.\nThere is no Steam library and no GOG game folder here.\n");
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "No Velmora 2345 game was found.\nThere is no Steam library and no GOG game folder here.\n");
 }
 #endif
 
@@ -292,16 +317,17 @@ TEST(CliFind, TheSteamLibrariesAndWinePrefixesOfTheHome) {
     EnvironmentScope prefixVariable("WINEPREFIX", (root.path() / "prefix").string());
     const CliRun run = here.Run({"--find"});
     EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
-    EXPECT_EQ(run.out, "\"" + (card / "steamapps/common/Velmora 3").string() + "\"  VLMR3.EXE  original\n\"" +
-                           (disk / "steamapps/common/Velmora 2").string() + "\"  Vlmr2.exe  original\n\"" +
-                           (root.path() / "prefix/drive_c/Games/Velmora 4").string() + "\"  vlmr4.exe  original\n\"" +
-                           (home / ".wine/drive_c/Program Files/Velmora").string() + "\"  PCVlmr5.exe  original\n");
+    EXPECT_EQ(run.out, "'" + (card / "steamapps/common/Velmora 3").string() + "'  VLMR3.EXE  original\n'" +
+                           (disk / "steamapps/common/Velmora 2").string() + "'  Vlmr2.exe  original\n'" +
+                           (root.path() / "prefix/drive_c/Games/Velmora 4").string() + "'  vlmr4.exe  original\n'" +
+                           (home / ".wine/drive_c/Program Files/Velmora").string() + "'  PCVlmr5.exe  original\n");
 
     EnvironmentScope nobody("HOME", (root.path() / "nobody").string());
     EnvironmentScope noPrefix("WINEPREFIX", "");
     const CliRun none = here.Run({"--find"});
     EXPECT_EQ(none.exitCode, 3);
-    EXPECT_EQ(none.out, "No Velmora 2345 game was found.\nThere is no Steam library, no game launcher's folder and no Wine "
+    EXPECT_EQ(none.out, "");
+    EXPECT_EQ(none.err, "No Velmora 2345 game was found.\nThere is no Steam library, no game launcher's folder and no Wine "
                         "prefix here.\n");
 }
 
@@ -430,8 +456,44 @@ TEST(CliFind, EveryPlacePlayersKeepGamesInToItsDepth) {
         for (const std::string& dir : layout.find) args.push_back((r / dir).string());
         const CliRun run = here.Run(args);
         EXPECT_EQ(run.exitCode, 0) << run.err;
-        EXPECT_EQ(run.out, "\"" + (r / layout.found).string() + "\"  vlmr3.exe  unknown\n");
+        EXPECT_EQ(run.out, Native("'" + (r / layout.found).string() + "'  vlmr3.exe  unknown\n"));
     }
+}
+#endif
+
+#ifdef _WIN32
+// A folder whose name no code page holds (Cyrillic and Latin together) is entered, found
+// and patched: the arguments come as UTF-16, names stay UTF-8 inside, the calls are wide.
+TEST(CliNames, AFolderOfAnyNameIsEnteredFoundAndPatched) {
+    GameFolder root;
+    const std::string name = "\xD0\x92\xD0\xB5\xD0\xBB\xD1\x8C\xD0\xBC\xD0\xBE\xD1\x80\xD0\xB0 2 \xC3\x89" "dition";
+    const fs::path folder = root.path() / fs::u8path(name);
+    fs::create_directories(folder);
+    {
+        const Bytes image = FixtureImage();
+        std::ofstream out(folder / "vlmr3.exe", std::ios::binary);
+        out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    }
+    const std::string dir = root.path().u8string() + "\\" + name;
+
+    CliRun run = root.Run({"--dir", dir, "--status", "--json"});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    JsonValue json;
+    std::string error;
+    ASSERT_TRUE(ParseJson(run.out, &json, &error)) << error << run.out;
+    EXPECT_EQ(json["folder"].text, dir);
+    EXPECT_EQ(json["state"].text, "original");
+
+    run = root.Run({"--find", root.path().u8string(), "--json"});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    ASSERT_TRUE(ParseJson(run.out, &json, &error)) << error << run.out;
+    ASSERT_EQ(json["games"].items.size(), 1u) << run.out;
+    EXPECT_EQ(json["games"].items[0]["folder"].text, dir);
+
+    run = root.Run({"--dir", dir, "--fps"});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_TRUE(fs::exists(folder / "vlmr3.exe.bak"));
+    EXPECT_TRUE(fs::exists(folder / "vlmr3.exe.orig"));
 }
 #endif
 

@@ -62,15 +62,17 @@ TEST(CliRestore, TwoRunsThenOneRestoreGoesBackToTheOriginal) {
     EXPECT_EQ(first.err, "");
     EXPECT_EQ(folder.Read("vlmr3.exe"), original);
     JsonValue json = Json(first);
-    EXPECT_EQ(json["schema"].number, 1);
-    EXPECT_EQ(json["copy"].text, "vlmr3.exe.orig");
+    EXPECT_EQ(json["schema"].number, 2);
+    EXPECT_EQ(json["restored_from"].text, "vlmr3.exe.orig");
     EXPECT_TRUE(json["restored"].boolean);
     EXPECT_FALSE(json["copy_patched"].boolean);
     EXPECT_EQ(json["result_text"].text, "Restored vlmr3.exe\nfrom vlmr3.exe.orig.\n\nvlmr3.exe.orig is kept.");
     // The original explains the game: the backup is not needed.
-    ASSERT_EQ(json["copies_checked"].items.size(), 1u);
-    EXPECT_EQ(json["copies_checked"].items[0]["name"].text, "vlmr3.exe.orig");
-    EXPECT_TRUE(json["copies_checked"].items[0]["fits"].boolean);
+    ASSERT_EQ(json["copies"].items.size(), 2u);
+    EXPECT_EQ(json["copies"].items[0]["name"].text, "vlmr3.exe.orig");
+    EXPECT_TRUE(json["copies"].items[0]["fits"].boolean);
+    EXPECT_EQ(json["copies"].items[1]["kind"].text, "bak");
+    EXPECT_EQ(json["copies"].items[1]["fits"].kind, JsonValue::NUL);
     EXPECT_EQ(folder.Read("vlmr3.exe.orig"), original);
     EXPECT_NE(folder.Read("vlmr3.exe.bak"), original);
 
@@ -83,7 +85,7 @@ TEST(CliRestore, TwoRunsThenOneRestoreGoesBackToTheOriginal) {
     json = Json(folder.Run({"--restore", "--json"}));
     EXPECT_FALSE(json["restored"].boolean);
     EXPECT_EQ(json["exit_code"].number, 0);
-    EXPECT_EQ(json["copy"].text, "vlmr3.exe.orig");
+    EXPECT_EQ(json["restored_from"].text, "vlmr3.exe.orig");
     EXPECT_EQ(Snapshot(folder.path()), restored);
 }
 
@@ -136,8 +138,10 @@ TEST(CliRestore, NoCopyAndNoTargetChangeNothing) {
     EXPECT_EQ(run.exitCode, 3);
     const JsonValue json = Json(run);
     EXPECT_EQ(json["target"].kind, JsonValue::NUL);
-    EXPECT_EQ(json["copy"].kind, JsonValue::NUL);
-    EXPECT_EQ(json["result_text"].text, "No Velmora 2345 files\nMaybe file is busy");
+    EXPECT_EQ(json["restored_from"].kind, JsonValue::NUL);
+    // None of the names is there: the window's guess at a busy file is left out.
+    EXPECT_EQ(json["result_text"].text, "No Velmora 2345 files");
+    EXPECT_EQ(json["error"]["code"].text, "no_target");
     EXPECT_FALSE(json["restored"].boolean);
     EXPECT_EQ(json["exit_code"].number, 3);
     EXPECT_EQ(Snapshot(noTarget.path()), before);
@@ -178,9 +182,9 @@ TEST(CliRestore, RefusedWhenTheTargetIsAPatchedFormOfNeitherCopy) {
         const JsonValue json = Json(folder.Run({"--restore", "--json"}));
         EXPECT_FALSE(json["restored"].boolean);
         EXPECT_EQ(json["exit_code"].number, 4);
-        EXPECT_EQ(json["copy"].kind, JsonValue::NUL);
-        ASSERT_EQ(json["copies_checked"].items.size(), 2u);
-        for (const JsonValue& copy : json["copies_checked"].items) {
+        EXPECT_EQ(json["restored_from"].kind, JsonValue::NUL);
+        ASSERT_EQ(json["copies"].items.size(), 2u);
+        for (const JsonValue& copy : json["copies"].items) {
             EXPECT_FALSE(copy["fits"].boolean);
             EXPECT_EQ(copy["first_difference"].kind, JsonValue::NUMBER);
         }
@@ -191,13 +195,24 @@ TEST(CliRestore, RefusedWhenTheTargetIsAPatchedFormOfNeitherCopy) {
         const JsonValue done = Json(forced);
         EXPECT_TRUE(done["forced"].boolean);
         EXPECT_TRUE(done["restored"].boolean);
-        EXPECT_EQ(done["before_restore"].text, "vlmr3.exe.before-restore");
+        const JsonValue& kept = done["copies"].items.back();
+        EXPECT_EQ(kept["kind"].text, "before_restore");
+        EXPECT_EQ(kept["name"].text, "vlmr3.exe.before-restore");
+        EXPECT_TRUE(kept["written"].boolean);
         EXPECT_EQ(done["result_text"].text,
                   "Restored vlmr3.exe\nfrom vlmr3.exe.orig.\n\nvlmr3.exe.orig is kept.\nThe game as it was is\nkept as "
                   "vlmr3.exe.before-restore.");
         EXPECT_EQ(folder.Read("vlmr3.exe"), original);
         EXPECT_EQ(folder.Read("vlmr3.exe.before-restore"), c.updated);
     }
+}
+
+// The name --force kept the game under: the restore's copy of kind before_restore.
+std::string KeptGameOf(const JsonValue& json) {
+    for (const JsonValue& copy : json["copies"].items) {
+        if (copy["kind"].text == "before_restore") return copy["name"].text;
+    }
+    return "";
 }
 
 // A forced restore never replaces a game that an earlier one kept: that may be the only
@@ -220,7 +235,7 @@ TEST(CliRestore, ForceKeepsEveryEarlierKeptGame) {
     folder.Write("vlmr3.exe", UpdatedGrown(UpdatedGrown(FixtureImage())));
     const CliRun again = folder.Run({"--restore", "--force", "--json"});
     EXPECT_EQ(again.exitCode, 0) << again.out;
-    EXPECT_TRUE(Contains(again.out, "\"before_restore\": \"vlmr3.exe.before-restore.3\"")) << again.out;
+    EXPECT_EQ(KeptGameOf(Json(again)), "vlmr3.exe.before-restore.3") << again.out;
     EXPECT_EQ(folder.Read("vlmr3.exe.before-restore.2"), UpdatedGrown(FixtureImage()));
     EXPECT_EQ(folder.Read("vlmr3.exe.before-restore.3"), UpdatedGrown(UpdatedGrown(FixtureImage())));
 }
@@ -234,8 +249,8 @@ TEST(CliRestore, ForceOnAGameThatFitsKeepsItFirst) {
     const CliRun run = folder.Run({"--restore", "--force", "--json"});
     EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
     const JsonValue json = Json(run);
-    EXPECT_EQ(json["copy"].text, "vlmr3.exe.orig");
-    EXPECT_EQ(json["before_restore"].text, "vlmr3.exe.before-restore");
+    EXPECT_EQ(json["restored_from"].text, "vlmr3.exe.orig");
+    EXPECT_EQ(KeptGameOf(json), "vlmr3.exe.before-restore");
     EXPECT_EQ(folder.Read("vlmr3.exe"), FixtureImage());
     EXPECT_EQ(folder.Read("vlmr3.exe.before-restore"), FullyPatched(FixtureImage()));
 }
@@ -265,7 +280,7 @@ TEST(CliRestore, AfterAGameUpdateTheNewVersionComesBack) {
         const CliRun run = folder.Run({"--restore", "--json"});
         EXPECT_EQ(run.exitCode, 0) << run.out;
         const JsonValue json = Json(run);
-        EXPECT_EQ(json["copy"].text, "vlmr3.exe.orig");
+        EXPECT_EQ(json["restored_from"].text, "vlmr3.exe.orig");
         EXPECT_TRUE(json["restored"].boolean);
         EXPECT_FALSE(json["copy_patched"].boolean);
         EXPECT_EQ(folder.Read("vlmr3.exe"), u.v2);
@@ -346,10 +361,17 @@ TEST_P(SkippedCopy, IsNoCopy) {
     const CliRun run = folder.Run({"--restore", "--json"});
     EXPECT_EQ(run.exitCode, 0) << run.out;
     const JsonValue json = Json(run);
-    EXPECT_EQ(json["copy"].text, k.other);
+    EXPECT_EQ(json["restored_from"].text, k.other);
     EXPECT_EQ(folder.Read("vlmr3.exe"), original);
-    ASSERT_EQ(json["copies_checked"].items.size(), 1u);
-    EXPECT_EQ(json["copies_checked"].items[0]["name"].text, k.other);
+    // The skipped one is listed with why it is no copy.
+    ASSERT_EQ(json["copies"].items.size(), 2u) << run.out;
+    for (const JsonValue& copy : json["copies"].items) {
+        if (copy["name"].text == k.other) {
+            EXPECT_TRUE(copy["fits"].boolean) << run.out;
+        } else {
+            EXPECT_EQ(copy["problem"].kind, JsonValue::OBJECT) << run.out;
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, SkippedCopy, testing::ValuesIn(SKIPPED_COPY_KINDS),

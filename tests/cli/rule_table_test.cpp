@@ -225,7 +225,14 @@ TEST_P(EveryRule, ItsOptionsParseAndAreInTheHelp) {
     EXPECT_EQ(error, std::string(row().option) + " does not go with --restore");
 
     if (row().offOption != nullptr) {
-        ASSERT_TRUE(Parse({row().offOption}, &options, &error)) << error;
+        // Alone it leaves nothing switched on: refused.
+        EXPECT_FALSE(Parse({row().offOption}, &options, &error));
+        EXPECT_EQ(error, "nothing to do: switch on at least one feature");
+        const RuleRow& other = RULE_TABLE[(GetParam() + 1) % RULE_COUNT];
+        const std::string otherValue = SampleText(other);
+        std::vector<const char*> withOther = {row().offOption, other.option};
+        if (other.kind != VALUE_NONE) withOther.push_back(otherValue.c_str());
+        ASSERT_TRUE(Parse(withOther, &options, &error)) << error;
         EXPECT_FALSE(options.ruleOn[rule()]);
         EXPECT_NE(help.find("\n  " + std::string(row().offOption) + " "), std::string::npos) << help;
         std::vector<const char*> both = args;

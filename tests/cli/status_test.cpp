@@ -40,12 +40,12 @@ TEST(CliStatus, APatchedGameWithItsCopies) {
               "  fps: patched, 60 FPS on\n");
 
     const JsonValue json = Json(folder.Run({"--status", "--json"}));
-    EXPECT_EQ(json["schema"].number, 1);
+    EXPECT_EQ(json["schema"].number, 2);
     EXPECT_EQ(json["target"].text, "vlmr3.exe");
     EXPECT_EQ(json["state"].text, "patched");
     ASSERT_EQ(json["copies"].items.size(), 2u);
     EXPECT_EQ(json["copies"].items[0]["name"].text, "vlmr3.exe.orig");
-    EXPECT_TRUE(json["copies"].items[0]["patched_form"].boolean);
+    EXPECT_TRUE(json["copies"].items[0]["fits"].boolean);
     EXPECT_FALSE(json["copies"].items[0]["identical"].boolean);
     ASSERT_EQ(json["rules"].items.size(), 4u);
     EXPECT_EQ(json["rules"].items[0]["rule"].text, "widescreen");
@@ -116,7 +116,8 @@ TEST(CliStatus, NoTargetAndOptionsThatDoNotGoWithIt) {
     EXPECT_EQ(run.exitCode, 3);
     const JsonValue json = Json(run);
     EXPECT_EQ(json["target"].kind, JsonValue::NUL);
-    EXPECT_EQ(json["result_text"].text, "No Velmora 2345 files\nMaybe file is busy");
+    EXPECT_EQ(json["result_text"].text, "No Velmora 2345 files");
+    EXPECT_EQ(json["error"]["code"].text, "no_target");
     EXPECT_EQ(json["exit_code"].number, 3);
 
     for (const char* other : {"--fps", "--dry-run", "--force"}) {
@@ -157,9 +158,9 @@ TEST(CliAlreadyPatched, ASecondRunWritesNewValuesAndSaysWhatTheyReplace) {
     // The same value again: nothing is left to write, and it says so.
     const JsonValue json = Json(folder.Run({"--json", "--no-widescreen", "--camera", "3000"}));
     EXPECT_EQ(json["exit_code"].number, 0);
-    EXPECT_EQ(json["rules"].items[1]["reason"].text, "already patched");
+    EXPECT_EQ(json["rules"].items[1]["reason"]["text"].text, "already patched");
     EXPECT_EQ(json["rules"].items[1]["replaces"].kind, JsonValue::NUL);
-    EXPECT_EQ(json["rules"].items[2]["reason"].text, "switched off");
+    EXPECT_EQ(json["rules"].items[2]["reason"]["text"].text, "switched off");
     EXPECT_FALSE(Contains(folder.Run({"--status"}).out, "vlmr3.exe: original\n"));
 }
 

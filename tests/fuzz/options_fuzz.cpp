@@ -51,17 +51,20 @@ bool IsOneCleanLine(const std::string& text, bool utf8) {
     return true;
 }
 
-void ExpectUsageError(const std::string& error, bool utf8) {
+void ExpectUsageError(const std::string& error, const char* code, bool utf8) {
     FuzzExpect(!error.empty(), "a usage error without a line");
+    FuzzExpect(code != nullptr && code[0] != '\0', "a usage error without a code");
     if (!IsOneCleanLine(error, utf8)) FuzzFailed("the usage error is not one clean line: " + error);
     JsonValue json;
     std::string why;
-    if (!ParseJson(ErrorJson(error, EXIT_USAGE), &json, &why)) FuzzFailed("the usage error's JSON is broken: " + why);
-    FuzzExpect(json.kind == JsonValue::OBJECT && json.Has("error") && json["error"].kind == JsonValue::STRING &&
-                   !json["error"].text.empty(),
-               "the usage error's JSON has no error text");
+    if (!ParseJson(ErrorJson(nullptr, code, error, EXIT_USAGE), &json, &why)) {
+        FuzzFailed("the usage error's JSON is broken: " + why);
+    }
+    FuzzExpect(json.kind == JsonValue::OBJECT && json.Has("error") && json["error"].kind == JsonValue::OBJECT &&
+                   json["error"]["code"].text == code && !json["error"]["text"].text.empty(),
+               "the usage error's JSON has no error code and text");
     FuzzExpect(json.Has("exit_code") && json["exit_code"].number == EXIT_USAGE, "the usage error's JSON has no code 2");
-    if (!utf8) FuzzExpect(json["error"].text == error, "the usage error's JSON says something else");
+    if (!utf8) FuzzExpect(json["error"]["text"].text == error, "the usage error's JSON says something else");
 }
 
 bool SameOptions(const CliOptions& a, const CliOptions& b) {
@@ -78,7 +81,7 @@ void ExpectJobOrRefusal(const CliOptions& options, bool utf8) {
     PatchOutcome outcome;
     std::string refusal;
     if (!PrepareJob(options, &outcome, &refusal)) {
-        ExpectUsageError(refusal, utf8);
+        ExpectUsageError(refusal, "bad_value", utf8);
         return;
     }
     for (int rule = 0; rule < RULE_COUNT; ++rule) {
@@ -107,12 +110,14 @@ void Check(const std::vector<const char*>& argv, bool utf8) {
     const int argc = static_cast<int>(argv.size());
     CliOptions options, again;
     std::string error, errorAgain;
-    const bool parsed = ParseArguments(argc, argv.data(), &options, &error);
-    const bool parsedAgain = ParseArguments(argc, argv.data(), &again, &errorAgain);
+    const char* code = nullptr;
+    const char* codeAgain = nullptr;
+    const bool parsed = ParseArguments(argc, argv.data(), &options, &error, &code);
+    const bool parsedAgain = ParseArguments(argc, argv.data(), &again, &errorAgain, &codeAgain);
     FuzzExpect(parsed == parsedAgain && error == errorAgain && SameOptions(options, again),
                "the same line read twice gives two results");
     if (!parsed) {
-        ExpectUsageError(error, utf8);
+        ExpectUsageError(error, code, utf8);
         return;
     }
     FuzzExpect(options.command >= CLI_PATCH && options.command < CLI_COMMAND_COUNT, "a command beyond the commands");

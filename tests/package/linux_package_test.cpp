@@ -129,7 +129,9 @@ TEST_F(LinuxPackage, ProgramIsTheTestedStaticBuildAndTheChecksumChecks) {
         EXPECT_NE(le(headers + i * headerSize, 4), 3u) << "a PT_INTERP header: the program is dynamically linked";
     }
     EXPECT_TRUE(Shell(Q(Unpacked("velmora-patch").string()) + " --version", &output)) << output;
-    EXPECT_EQ(output, "velmora-patch 1.7.8\n");
+    // The version, then the licence lines.
+    EXPECT_EQ(output.compare(0, 20, "velmora-patch 1.7.8\n"), 0) << output;
+    EXPECT_NE(output.find("MIT License"), std::string::npos) << output;
 }
 
 // The folders of this build and of the sources would differ between two clones.
@@ -149,6 +151,13 @@ TEST_F(LinuxPackage, ManPageComesFromHelpAndVersion) {
     EXPECT_NE(page.find(".TH VELMORA-PATCH \"1\" \"December 2026\" \"velmora-patch 1.7.8\""), std::string::npos)
         << page.substr(0, 400);
     EXPECT_NE(page.find(".SH SYNOPSIS"), std::string::npos);
+    // The sections a manual page has beyond the help, from velmora-patch.h2m.
+    for (const char* section : {".SH EXAMPLES", ".SH \"EXIT STATUS\"", ".SH ENVIRONMENT", ".SH FILES", ".SH \"SEE ALSO\""}) {
+        EXPECT_NE(page.find(section), std::string::npos) << section;
+    }
+    for (const char* named : {"WINEPREFIX", "LANG", ".B HOME", ".orig", ".bak", "\\-\\-find"}) {
+        EXPECT_NE(page.find(named), std::string::npos) << named;
+    }
     std::string help;
     ASSERT_TRUE(Shell(Q(g_programPath) + " --help", &help));
     // Every option of --help is in the page (help2man writes a dash as \-).
