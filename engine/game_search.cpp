@@ -51,7 +51,9 @@ bool ReadText(const std::string& path, std::string* text) {
 // output does not depend on the file system's order.
 std::vector<std::string> SubfoldersOf(const std::string& folder) {
     std::vector<std::string> names;
-    platform::ListSubfolders(folder, &names);
+    platform::ListSubfolders(
+        folder.c_str(), [](const char* name, void* list) { static_cast<std::vector<std::string>*>(list)->push_back(name); },
+        &names);
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -73,7 +75,10 @@ public:
     }
 
 private:
-    static std::string RealPath(const std::string& folder) { return platform::RealPathOf(folder); }
+    static std::string RealPath(const std::string& folder) {
+        char path[platform::FOLDER_PATH_SIZE];
+        return platform::RealPathOf(folder.c_str(), path);
+    }
 
     // A link to the folder the search started in, or to one above it (the root itself),
     // would search the whole tree again from higher up.
@@ -184,9 +189,9 @@ SearchPlaces UsualPlaces(const std::string& home, const std::string& winePrefix)
     (void)home;
     (void)winePrefix;
     for (const char* variable : {"ProgramFiles(x86)", "ProgramFiles"}) {
-        char folder[MAX_PATH];
-        const DWORD length = GetEnvironmentVariableA(variable, folder, sizeof folder);
-        if (length > 0 && length < sizeof folder) places.steamRoots.push_back(Joined(folder, "Steam"));
+        char buffer[platform::FOLDER_PATH_SIZE];
+        const std::string folder = platform::FolderOfVariable(variable, buffer);
+        if (!folder.empty()) places.steamRoots.push_back(Joined(folder, "Steam"));
     }
 #else
     if (!home.empty()) {

@@ -4,9 +4,6 @@
 // are put into the FileOps table by target_file.cpp only; everything else goes through
 // g_fileOps.
 
-#include <string>
-#include <vector>
-
 #include "target_file.h"
 
 namespace platform {
@@ -59,11 +56,17 @@ void UnmapPages(void* base, size_t length);
 
 // The separator of a path's parts: '\\' on Windows, '/' elsewhere.
 extern const char PATH_SEPARATOR;
-// The folder's path with every link resolved; on Windows the path as it is. Empty when it
-// cannot be told.
-std::string RealPathOf(const std::string& folder);
-// Adds the names of the folders in `folder` to `names`, in the file system's order: natively
-// links to folders too, on Windows no junction or folder link, as they can lead back up.
-void ListSubfolders(const std::string& folder, std::vector<std::string>* names);
+// Room for a folder's path (PATH_MAX natively, more than Windows' MAX_PATH).
+enum { FOLDER_PATH_SIZE = 4096 };
+// The folder's path with every link resolved, in `buffer`; on Windows `folder` itself.
+// Empty when it cannot be told.
+const char* RealPathOf(const char* folder, char (&buffer)[FOLDER_PATH_SIZE]);
+// Calls `each` with the name of every folder in `folder`, in the file system's order:
+// natively links to folders too, on Windows no junction or folder link, as they can lead
+// back up.
+void ListSubfolders(const char* folder, void (*each)(const char* name, void* context), void* context);
+// The folder that an environment variable names (Windows: "ProgramFiles"), in `buffer`;
+// empty when it is not set, or too long to be a folder's path.
+const char* FolderOfVariable(const char* variable, char (&buffer)[FOLDER_PATH_SIZE]);
 
 }  // namespace platform

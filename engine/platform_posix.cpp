@@ -207,6 +207,12 @@ FileFacts Inspect(const char* name) {
 }
 
 NativeFile OpenNative(const char* name, OpenDisposition disposition, unsigned long* error) {
+    if (disposition == OPEN_EXISTING_READ) {
+        // Reading takes no lock and asks no one: a running game is read as it is.
+        const int descriptor = open(name, O_RDONLY | O_CLOEXEC);
+        if (descriptor < 0) *error = static_cast<unsigned long>(errno);
+        return descriptor < 0 ? NO_NATIVE_FILE : descriptor;
+    }
     // A new file is made by this call or not at all: never through a link, never over a
     // file that someone else put there.
     const int flags = O_RDWR | O_CLOEXEC | (disposition == CREATE_NEW_ONLY ? O_CREAT | O_EXCL | O_NOFOLLOW : 0);
@@ -420,27 +426,35 @@ namespace platform {
 
 const char PATH_SEPARATOR = '/';
 
-std::string RealPathOf(const std::string& folder) {
-    char path[PATH_MAX];
-    return realpath(folder.c_str(), path) != nullptr ? path : "";
+const char* RealPathOf(const char* folder, char (&buffer)[FOLDER_PATH_SIZE]) {
+    static_assert(FOLDER_PATH_SIZE >= PATH_MAX, "realpath writes up to PATH_MAX bytes");
+    return realpath(folder, buffer) != nullptr ? buffer : "";
 }
 
-void ListSubfolders(const std::string& folder, std::vector<std::string>* names) {
-    DIR* listing = opendir(folder.c_str());
+void ListSubfolders(const char* folder, void (*each)(const char* name, void* context), void* context) {
+    DIR* listing = opendir(folder);
     if (listing == nullptr) return;
+    const size_t length = std::strlen(folder);
     while (const dirent* entry = readdir(listing)) {
-        const std::string name = entry->d_name;
-        if (name == "." || name == "..") continue;
-        const bool mayLeadToAFolder = entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN;
-        if (entry->d_type == DT_DIR) {
-            names->push_back(name);
-        } else if (mayLeadToAFolder) {
-            const std::string path = folder.empty() ? name : folder.back() == '/' ? folder + name : folder + '/' + name;
-            const FileFacts facts = g_fileOps.inspect(path.c_str());
-            if (facts.exists && facts.directory) names->push_back(name);
+        const char* name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+        bool isFolder = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            char path[FOLDER_PATH_SIZE + 256];
+            const char* separator = length == 0 || folder[length - 1] == '/' ? "" : "/";
+            const FileFacts facts = sprintf_s(path, "%s%s%s", folder, separator, name) > 0
+                                        ? g_fileOps.inspect(path)
+                                        : FileFacts{false, false, false, false, false};
+            isFolder = facts.exists && facts.directory;
         }
+        if (isFolder) each(name, context);
     }
     closedir(listing);
+}
+
+const char* FolderOfVariable(const char* variable, char (&buffer)[FOLDER_PATH_SIZE]) {
+    const char* value = std::getenv(variable);
+    return value != nullptr && strcpy_s(buffer, value) == 0 ? buffer : "";
 }
 
 }  // namespace platform

@@ -8,6 +8,9 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <cstring>
+
+#include "auto_close_handle.h"
 #include "bounded_text.h"
 
 namespace platform {
@@ -25,6 +28,16 @@ FileFacts Inspect(const char* name) {
 }
 
 NativeFile OpenNative(const char* name, OpenDisposition disposition, unsigned long* error) {
+    if (disposition == OPEN_EXISTING_READ) {
+        // The sharing a running game's own handles leave room for.
+        HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            *error = GetLastError();
+            return NO_NATIVE_FILE;
+        }
+        return reinterpret_cast<NativeFile>(file);
+    }
     // CREATE_NEW fails on any name that is there already, a link included.
     const DWORD creation = disposition == OPEN_EXISTING_ONLY ? OPEN_EXISTING : CREATE_NEW;
     HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -49,9 +62,10 @@ bool Move(const char* from, const char* to, bool replace) {
 FileIdentity Identify(const char* name) {
     FileIdentity identity = {};
     // No access asked for: this must work while the job holds the file with no sharing.
-    HANDLE file = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    const AutoCloseHandle handle(CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const HANDLE file = handle.get();
+    if (!handle.valid()) {
         const DWORD error = GetLastError();
         identity.exists = error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
         return identity;
@@ -66,7 +80,6 @@ FileIdentity Identify(const char* name) {
     } else {
         identity.exists = true;  // there, but nothing can be told of it: not a file to rely on
     }
-    CloseHandle(file);
     return identity;
 }
 
@@ -151,21 +164,28 @@ namespace platform {
 
 const char PATH_SEPARATOR = '\\';
 
-std::string RealPathOf(const std::string& folder) { return folder; }
+const char* RealPathOf(const char* folder, char (&)[FOLDER_PATH_SIZE]) { return folder; }
 
-void ListSubfolders(const std::string& folder, std::vector<std::string>* names) {
-    const bool separated = !folder.empty() && (folder.back() == '/' || folder.back() == '\\');
-    const std::string pattern = folder.empty() ? "*" : separated ? folder + "*" : folder + "\\*";
+void ListSubfolders(const char* folder, void (*each)(const char* name, void* context), void* context) {
+    char pattern[FOLDER_PATH_SIZE];
+    const size_t length = std::strlen(folder);
+    const bool separated = length > 0 && (folder[length - 1] == '/' || folder[length - 1] == '\\');
+    if (sprintf_s(pattern, "%s%s*", folder, length == 0 || separated ? "" : "\\") < 0) return;
     WIN32_FIND_DATAA entry;
-    HANDLE listing = FindFirstFileA(pattern.c_str(), &entry);
+    HANDLE listing = FindFirstFileA(pattern, &entry);
     if (listing == INVALID_HANDLE_VALUE) return;
     do {
-        const std::string name = entry.cFileName;
-        if (name == "." || name == "..") continue;
+        const char* name = entry.cFileName;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
         if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) continue;
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) names->push_back(name);
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) each(name, context);
     } while (FindNextFileA(listing, &entry));
     FindClose(listing);
+}
+
+const char* FolderOfVariable(const char* variable, char (&buffer)[FOLDER_PATH_SIZE]) {
+    const DWORD length = GetEnvironmentVariableA(variable, buffer, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? buffer : "";
 }
 
 }  // namespace platform

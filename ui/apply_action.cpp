@@ -1,6 +1,7 @@
 #include "apply_action.h"
 
 #include "apply_inputs.h"
+#include "auto_close_handle.h"
 #include "bounded_text.h"
 #include "patch_job.h"
 #include "patch_worker.h"
@@ -21,9 +22,8 @@ void ReadField(HWND edit, char (&text)[N]) {
 bool RunWorker(PatchJob* job) {
     const uintptr_t thread = g_pfnBeginThreadEx(nullptr, 0, PatchWorker, job, 0, nullptr);
     if (thread == 0) return false;
-    HANDLE handle = reinterpret_cast<HANDLE>(thread);
-    WaitForSingleObject(handle, INFINITE);
-    CloseHandle(handle);
+    const AutoCloseHandle handle(reinterpret_cast<HANDLE>(thread));
+    WaitForSingleObject(handle.get(), INFINITE);
     return true;
 }
 

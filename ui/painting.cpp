@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "palette.h"
+#include "scoped_gdi.h"
 #include "ui_globals.h"
 
 namespace {
@@ -27,23 +28,17 @@ const Panel RESULT_PANELS[] = {
 };
 
 bool FillSolid(HDC hdc, const RECT& rect, COLORREF color) {
-    HBRUSH brush = CreateSolidBrush(color);
-    if (brush == nullptr) return false;
-    FillRect(hdc, &rect, brush);
-    DeleteObject(brush);
+    const ScopedGdiObj<HBRUSH> brush(CreateSolidBrush(color));
+    if (!brush) return false;
+    FillRect(hdc, &rect, brush.get());
     return true;
 }
 
 bool FillPanel(HDC hdc, const Panel& panel) {
-    HRGN region = CreatePolygonRgn(panel.vertices, panel.count, ALTERNATE);
-    HBRUSH brush = CreateSolidBrush(COLOR_PANEL);
-    if (brush == nullptr) {
-        if (region != nullptr) DeleteObject(region);
-        return false;
-    }
-    if (region != nullptr) FillRgn(hdc, region, brush);
-    DeleteObject(brush);
-    if (region != nullptr) DeleteObject(region);
+    const ScopedGdiObj<HRGN> region(CreatePolygonRgn(panel.vertices, panel.count, ALTERNATE));
+    const ScopedGdiObj<HBRUSH> brush(CreateSolidBrush(COLOR_PANEL));
+    if (!brush) return false;
+    if (region) FillRgn(hdc, region.get(), brush.get());
     return true;
 }
 
@@ -113,8 +108,8 @@ void DrawPlateButton(HDC hdc, RECT button, bool pressed, const char* caption) {
 
 void DrawCloseButton(HDC hdc, RECT button, bool pressed) {
     FillSolid(hdc, button, COLOR_BACKGROUND);
-    HPEN pen = CreatePen(PS_SOLID, 2, pressed ? COLOR_FRAME : COLOR_TEXT);
-    HGDIOBJ oldPen = SelectObject(hdc, pen);
+    const ScopedGdiObj<HPEN> pen(CreatePen(PS_SOLID, 2, pressed ? COLOR_FRAME : COLOR_TEXT));
+    const ScopedSelect selected(hdc, pen.get());
     // LineTo leaves its end point out, so each stroke covers 5..10 of the 16x16 button.
     const int left = button.left;
     const int top = button.top;
@@ -122,8 +117,6 @@ void DrawCloseButton(HDC hdc, RECT button, bool pressed) {
     LineTo(hdc, left + 11, top + 11);
     MoveToEx(hdc, left + 11, top + 5, nullptr);
     LineTo(hdc, left + 5, top + 11);
-    SelectObject(hdc, oldPen);
-    DeleteObject(pen);
 }
 
 HBRUSH PanelBrush() {

@@ -1,6 +1,7 @@
 #include "subclass.h"
 
 #include "painting.h"
+#include "scoped_gdi.h"
 #include "ui_globals.h"
 
 namespace {
@@ -49,7 +50,8 @@ bool OnToggleBoxPaint(HWND box) {
 // is painted flat in the frame colour. The client area is left out, so that a frame-only
 // repaint (focus changes, activation) does not paint over the text.
 void OnEditBoxNcPaint(HWND edit) {
-    HDC hdc = GetWindowDC(edit);
+    const ScopedWindowDC dc(edit);
+    const HDC hdc = dc.get();
     RECT window;
     GetWindowRect(edit, &window);
     RECT client;
@@ -59,7 +61,6 @@ void OnEditBoxNcPaint(HWND edit) {
     OffsetRect(&window, -window.left, -window.top);
     ExcludeClipRect(hdc, client.left, client.top, client.right, client.bottom);
     DrawEditFrame(hdc, window);
-    ReleaseDC(edit, hdc);
 }
 
 }  // namespace
