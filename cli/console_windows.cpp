@@ -60,6 +60,7 @@ std::string HomeFolder() {
 }
 
 const char NAMES_IN_ANY_CASE[] = "";
+const char NO_FIND_PLACE[] = "There is no Steam library and no GOG game folder here.\n";
 
 }  // namespace console
 

@@ -1,9 +1,12 @@
 #pragma once
 // What each system does its own way, declared once: platform_windows.cpp for Windows,
-// platform_posix.cpp for Linux and the other POSIX systems. The file operations among them
-// are put into the FileOps table by target_file.cpp only; everything else goes through
-// g_fileOps.
+// platform_posix.cpp for Linux and the other POSIX systems (places_*.cpp for where their
+// players keep games). The file operations among them are put into the FileOps table by
+// target_file.cpp only; everything else goes through g_fileOps.
 
+#include <string>
+
+#include "game_search.h"
 #include "target_file.h"
 
 namespace platform {
@@ -68,5 +71,10 @@ void ListSubfolders(const char* folder, void (*each)(const char* name, void* con
 // The folder that an environment variable names (Windows: "ProgramFiles"), in `buffer`;
 // empty when it is not set, or too long to be a folder's path.
 const char* FolderOfVariable(const char* variable, char (&buffer)[FOLDER_PATH_SIZE]);
+
+// Where the system's players keep their games, for --find (see game_search.h): on Windows
+// from the registry and the stores' usual folders, elsewhere below the home folder `home`
+// and in the prefix `winePrefix`. In places_windows.cpp and places_posix.cpp.
+SearchPlaces UsualPlaces(const std::string& home, const std::string& winePrefix);
 
 }  // namespace platform
