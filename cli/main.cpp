@@ -71,9 +71,9 @@ int Restore(const CliOptions& options) {
 int Status(const CliOptions& options) {
     StatusOutcome outcome;
     outcome.exe = options.exe.empty() ? nullptr : options.exe.c_str();
-    HolderSurvey survey;
-    // Read only, with every sharing: the state of a running or read-only game can be told.
-    ProbeCandidates(outcome.exe, &survey, outcome.targetName, outcome.candidates, &outcome.files, true);
+    // Read only, with every sharing: the state of a running or read-only game can be told,
+    // and who else holds the files does not matter, so no look at the other processes.
+    ProbeCandidates(outcome.exe, nullptr, outcome.targetName, outcome.candidates, &outcome.files, true);
     if (outcome.targetName[0] != '\0') {
         ReadGameStatus(outcome.targetName, CandidateIndexOf(outcome.targetName), &outcome.status);
     }

@@ -48,6 +48,9 @@ enum OriginalHolder {
 };
 
 struct KeptCopies {
+    // Input: map the copies for reading instead of reading them into memory, as --status
+    // does; a run that writes copies reads them.
+    bool mapped = false;
     CopyCheck copies[COPY_KINDS];
     bool caseTwins = false;  // a copy kind is there under two names differing only in case
 

@@ -57,6 +57,13 @@ void* MapPages(size_t length);
 void AdviseHugePages(void* start, size_t length);
 void UnmapPages(void* base, size_t length);
 
+// A whole file mapped for reading only, with every sharing, so that a running game can be
+// read and no memory is filled for it: the system's pages of the file are seen as they
+// are. Null when the file cannot be opened or mapped, or is 4 GiB or larger; an empty file
+// gives a non-null pointer and *size 0. UnmapFile takes back what MapFileForReading gave.
+const uint8_t* MapFileForReading(const char* name, uint32_t* size);
+void UnmapFile(const uint8_t* base, uint32_t size);
+
 // The separator of a path's parts: '\\' on Windows, '/' elsewhere.
 extern const char PATH_SEPARATOR;
 // Room for a folder's path (PATH_MAX natively, more than Windows' MAX_PATH).

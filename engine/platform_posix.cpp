@@ -420,6 +420,37 @@ void* MapPages(size_t length) {
 void AdviseHugePages(void* start, size_t length) { madvise(start, length, MADV_HUGEPAGE); }
 void UnmapPages(void* base, size_t length) { munmap(base, length); }
 
+namespace {
+const uint8_t EMPTY_FILE[1] = {};
+}  // namespace
+
+const uint8_t* MapFileForReading(const char* name, uint32_t* size) {
+    const int descriptor = open(name, O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) return nullptr;
+    struct stat facts;
+    const uint8_t* base = nullptr;
+    if (fstat(descriptor, &facts) == 0 && S_ISREG(facts.st_mode) && static_cast<uint64_t>(facts.st_size) <= 0xFFFFFFFFull) {
+        *size = static_cast<uint32_t>(facts.st_size);
+        if (*size == 0) {
+            base = EMPTY_FILE;
+        } else {
+            // Populated at once: every page is read, and one call beats a fault per page.
+            int flags = MAP_PRIVATE;
+#ifdef MAP_POPULATE
+            flags |= MAP_POPULATE;
+#endif
+            void* mapped = mmap(nullptr, *size, PROT_READ, flags, descriptor, 0);
+            if (mapped != MAP_FAILED) base = static_cast<const uint8_t*>(mapped);
+        }
+    }
+    close(descriptor);
+    return base;
+}
+
+void UnmapFile(const uint8_t* base, uint32_t size) {
+    if (base != nullptr && base != EMPTY_FILE) munmap(const_cast<uint8_t*>(base), size);
+}
+
 }  // namespace platform
 
 namespace platform {

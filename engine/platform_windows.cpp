@@ -188,6 +188,37 @@ const char* FolderOfVariable(const char* variable, char (&buffer)[FOLDER_PATH_SI
     return length > 0 && length < MAX_PATH ? buffer : "";
 }
 
+namespace {
+const uint8_t EMPTY_FILE[1] = {};
+}  // namespace
+
+const uint8_t* MapFileForReading(const char* name, uint32_t* size) {
+    HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    const uint8_t* base = nullptr;
+    DWORD high = 0;
+    const DWORD low = GetFileSize(file, &high);
+    if (!(low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) && high == 0) {
+        *size = low;
+        if (low == 0) {
+            base = EMPTY_FILE;
+        } else {
+            HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+            if (mapping != nullptr) {
+                base = static_cast<const uint8_t*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
+                CloseHandle(mapping);  // the view keeps the mapping
+            }
+        }
+    }
+    CloseHandle(file);
+    return base;
+}
+
+void UnmapFile(const uint8_t* base, uint32_t) {
+    if (base != nullptr && base != EMPTY_FILE) UnmapViewOfFile(base);
+}
+
 }  // namespace platform
 
 #endif  // _WIN32
