@@ -95,7 +95,6 @@ std::vector<std::string> GogGameFoldersInRegistry() {
     return folders;
 }
 
-
 std::string Variable(const char* name) {
     char buffer[platform::FOLDER_PATH_SIZE];
     return platform::FolderOfVariable(name, buffer);
