@@ -82,14 +82,16 @@ int ExitCodeOf(pid_t child) {
 // A target whose runs look at every other process for who holds the game (natively, where
 // there are no sharing modes) replays its corpus in a PID namespace of its own, with a
 // /proc of its own: there are no other processes to look at, and a case takes a
-// millisecond, not tens of them. Returns -1 in the process that goes on to run the case:
-// the second of the namespace, whose first only waits for it; or this one, as it is, where
-// the system refuses a namespace (not root). Otherwise returns the exit code to end with.
-int InOwnProcesses() {
-    if (unshare(CLONE_NEWPID | CLONE_NEWNS) != 0) return -1;
+// millisecond, not tens of them. Returns in the process that goes on to run the case: the
+// second of the namespace, whose first only waits for it; or this one, as it is, where the
+// system refuses a namespace (not root). The others end with its exit code.
+void InOwnProcesses() {
+    if (unshare(CLONE_NEWPID | CLONE_NEWNS) != 0) return;
     const pid_t first = fork();
-    if (first < 0) return -1;
-    if (first > 0) return ExitCodeOf(first);
+    if (first < 0) return;
+    // Ended at once: this process can start no other one any more once the namespace's
+    // first has ended, not even the thread that the leak check at the exit starts.
+    if (first > 0) _exit(ExitCodeOf(first));
     // The first of the namespace; the /proc mounted here is this mount namespace's alone.
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0) {
         mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr);
@@ -97,9 +99,8 @@ int InOwnProcesses() {
     // The case runs in a second process: the first of a namespace ignores the signals it
     // has no handler for, an abort among them.
     const pid_t second = fork();
-    if (second < 0) return -1;
+    if (second < 0) return;
     if (second > 0) _exit(ExitCodeOf(second));
-    return -1;
 }
 
 }  // namespace
@@ -109,8 +110,7 @@ void FuzzFailed(const std::string& what) { throw PropertyFailed(Printable(what))
 
 int main(int argc, char** argv) {
 #ifdef FUZZ_OWN_PROCESSES
-    const int ended = InOwnProcesses();
-    if (ended >= 0) return ended;
+    InOwnProcesses();
 #endif
     testing::InitGoogleTest(&argc, argv);
     if (argc != 2) {
