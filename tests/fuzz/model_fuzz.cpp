@@ -145,10 +145,12 @@ bool OriginalShowsItself(const Bytes& image, int candidate) {
     return anyPattern;
 }
 
-// No rule's pattern could stand with its span over `at` in any image whose bytes are each
-// the original's or the game's: no replay from the original can write there.
-bool OutsideEverySpan(const Bytes& original, const Bytes& game, uint32_t at) {
+// No pattern of a rule that may run on the game could stand with its span over `at` in any
+// image whose bytes are each the original's or the game's: no replay from the original can
+// write there. (The 60 FPS rule's span on game 4 is outside every span.)
+bool OutsideEverySpan(const Bytes& original, const Bytes& game, int candidate, uint32_t at) {
     for (int rule = 0; rule < RULE_COUNT; ++rule) {
+        if (!RuleMayRunOn(static_cast<PatchRule>(rule), candidate)) continue;
         const RuleRow& row = RuleOf(static_cast<PatchRule>(rule));
         const uint32_t spanEnd = row.span.offset + row.span.length;
         for (uint32_t back = row.span.offset; back < spanEnd; ++back) {
@@ -309,7 +311,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The flip: from where the input says, the first byte outside every span.
     for (uint32_t i = 0; i < imageSize; ++i) {
         const uint32_t at = (flipFrom + i) % imageSize;
-        if (!OutsideEverySpan(original, patched, at)) continue;
+        if (!OutsideEverySpan(original, patched, candidate, at)) continue;
         Bytes flipped = patched;
         flipped[at] ^= flipBits;
         GameModel other;
