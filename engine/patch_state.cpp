@@ -62,7 +62,7 @@ void FindCopy(const char* targetPath, KeptCopy kind, CopyCheck* copy) {
     if (count >= 2) strcpy_s(copy->twin, names[1]);
 }
 
-void ReadCopy(const FileIdentity& targetIdentity, bool mapped, CopyCheck* copy) {
+void ReadCopy(const FileIdentity& targetIdentity, bool mapped, bool read, CopyCheck* copy) {
     if (!copy->exists) return;
     const FileIdentity identity = g_fileOps.identify(copy->name);
     if (!identity.exists) {
@@ -77,6 +77,7 @@ void ReadCopy(const FileIdentity& targetIdentity, bool mapped, CopyCheck* copy) 
         copy->sameFile = true;
         return;
     }
+    if (!read) return;
     if (mapped) {
         copy->bytes = const_cast<uint8_t*>(platform::MapFileForReading(copy->name, &copy->size));
     } else if (!ReadFileWhole(copy->name, &copy->bytes, &copy->size)) {
@@ -208,15 +209,16 @@ void CheckKeptCopies(const char* targetPath, int candidate, const uint8_t* targe
     if (kept->caseTwins) return;  // which of the two is the copy cannot be told
 
     const FileIdentity targetIdentity = g_fileOps.identify(targetPath);
-    for (CopyCheck& copy : kept->copies) ReadCopy(targetIdentity, kept->mapped, &copy);
+    ReadCopy(targetIdentity, kept->mapped, true, &original);
     // The original's patterns always; the backup's only where the original does not
     // explain the game, which spares a pass over it in the common case.
     if (original.present) FindPatternPlaces(original.bytes, original.size, &original.places);
-
     if (original.present &&
         ExplainGame(target, targetSize, original.bytes, original.size, candidate, &original.model, &original.places)) {
         kept->base = &original;
     }
+    // A run that the original explains needs nothing of the backup but where it is.
+    ReadCopy(targetIdentity, kept->mapped, kept->base == nullptr || !kept->backupOnlyIfNeeded, &backup);
     if (backup.present && original.present) {
         kept->backupChecked = true;
         ExplainGame(backup.bytes, backup.size, original.bytes, original.size, candidate, &kept->backupModel,

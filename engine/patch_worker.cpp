@@ -229,6 +229,7 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
     // The copies, found in any case, and the model of the game from them: judged before
     // this run's backup replaces the last one.
     KeptCopies kept;
+    kept.backupOnlyIfNeeded = true;
     CheckKeptCopies(name, job->candidate, image, size, &kept);
     const CopyCheck& originalCopy = kept.Original();
     const CopyCheck& backupCopy = kept.Backup();

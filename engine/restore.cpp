@@ -175,6 +175,7 @@ void RunRestore(bool force, RestoreResult* result, const char* exe) {
 
     const int candidate = CandidateIndexOf(name);
     KeptCopies kept;
+    kept.backupOnlyIfNeeded = true;
     CheckKeptCopies(name, candidate, current.bytes, current.size, &kept);
     for (const CopyCheck& check : kept.copies) {
         if (check.twin[0] == '\0') continue;
