@@ -48,13 +48,20 @@ public:
         return true;
     }
 
-    // One run: each rule in its order, run where the game shows a value of it.
+    // One run: each rule in its order, run where the game shows a value of it. A rule whose
+    // writes would take away another rule's place that still shows a value waits for a
+    // later run: the game's bytes there were written after that place's (the FOV load
+    // over three bytes of a widescreen write, whose last byte only that write explains).
+    // Only when no rule can run so does one that takes such a place away.
     bool ReplayRun(uint32_t run, std::vector<RuleWrite>* writes) {
-        bool changed = false;
-        for (int rule = 0; rule < RULE_COUNT; ++rule) {
-            if (ReplayRule(static_cast<PatchRule>(rule), run, writes)) changed = true;
+        for (bool spare : {true, false}) {
+            bool changed = false;
+            for (int rule = 0; rule < RULE_COUNT; ++rule) {
+                if (ReplayRule(static_cast<PatchRule>(rule), run, spare, writes)) changed = true;
+            }
+            if (changed) return true;
         }
-        return changed;
+        return false;
     }
 
     // The first byte at or after `from` in which the image differs from the game.
@@ -114,7 +121,7 @@ private:
 
     // Runs `rule` as a patch run would, with the value the game holds at the first hit whose
     // bytes it changed; takes it only when every write gives the game's bytes there.
-    bool ReplayRule(PatchRule rule, uint32_t run, std::vector<RuleWrite>* writes) {
+    bool ReplayRule(PatchRule rule, uint32_t run, bool spare, std::vector<RuleWrite>* writes) {
         if (!RuleMayRunOn(rule, candidate_)) return false;
         const RuleRow& row = RuleOf(rule);
         const std::set<uint32_t>& places = places_[rule];
@@ -163,9 +170,31 @@ private:
                 if (Matches(rule, at)) madeHits.insert(at);
             }
         }
+        if (spare) {
+            for (const RuleWrite& write : made) {
+                if (!TakesAwayAShowingPlace(rule, write.offset + row.span.offset, row.span.length)) continue;
+                for (uint32_t undo : marked) Unmark(undo);
+                return false;
+            }
+        }
         for (const RuleWrite& write : made) Refresh(write.offset + row.span.offset, row.span.length);
         writes->insert(writes->end(), made.begin(), made.end());
         return !made.empty();
+    }
+
+    // Whether the bytes written from `from` take away a place of another rule (its pattern
+    // there before, not now) whose span still differs from the game.
+    bool TakesAwayAShowingPlace(PatchRule writer, uint32_t from, uint32_t length) const {
+        const uint32_t first = from >= BYTE_PATTERN_MAX - 1 ? from - (BYTE_PATTERN_MAX - 1) : 0;
+        for (int other = 0; other < RULE_COUNT; ++other) {
+            const PatchRule rule = static_cast<PatchRule>(other);
+            if (rule == writer || !RuleMayRunOn(rule, candidate_)) continue;
+            for (auto place = places_[rule].lower_bound(first); place != places_[rule].end() && *place < from + length;
+                 ++place) {
+                if (!Matches(rule, *place) && SpanDiffers(RuleOf(rule), *place)) return true;
+            }
+        }
+        return false;
     }
 
     // Every rule's places among the positions whose pattern reaches the written bytes.

@@ -166,6 +166,32 @@ bool AskedBits(const PatchJob& job, PatchRule rule, uint32_t* bits) {
     return request.on && RuleOf(rule).encode(request.value, bits);
 }
 
+// Every write of the model of the game, in the order the runs made them: those before the
+// backup, then those since.
+std::vector<RuleWrite> WritesInOrder(const KeptCopies& kept) {
+    std::vector<RuleWrite> writes;
+    if (kept.base == &kept.copies[COPY_BAK] && kept.backupChecked && kept.backupModel.fits) writes = kept.backupModel.writes;
+    writes.insert(writes.end(), kept.base->model.writes.begin(), kept.base->model.writes.end());
+    return writes;
+}
+
+// Whether a write of another rule made after the rule's write at `place` covers part of its
+// span: those bytes are that rule's now, and a new value there would take its change away.
+bool OverwrittenLater(const std::vector<RuleWrite>& writes, const RuleWrite& place) {
+    size_t last = writes.size();
+    for (size_t i = 0; i < writes.size(); ++i) {
+        if (writes[i].rule == place.rule && writes[i].offset == place.offset) last = i;
+    }
+    const RuleWriteSpan& span = RuleOf(place.rule).span;
+    const uint32_t from = place.offset + span.offset, to = from + span.length;
+    for (size_t i = last + 1; i < writes.size(); ++i) {
+        const RuleWriteSpan& other = RuleOf(writes[i].rule).span;
+        const uint32_t otherFrom = writes[i].offset + other.offset;
+        if (writes[i].rule != place.rule && otherFrom < to && from < otherFrom + other.length) return true;
+    }
+    return false;
+}
+
 // A rule asked for with another value than the game holds at its places: the new value goes
 // there, as it would have at the first run. Only velmora-patch does this; the window keeps
 // its texts.
@@ -173,6 +199,7 @@ void WriteNewValues(uint8_t* image, uint32_t size, const KeptCopies& kept, Patch
                     RuleReport* reports) {
     if (kept.base == nullptr) return;
     const RuleReport before[RULE_COUNT] = {reports[0], reports[1], reports[2], reports[3]};
+    const std::vector<RuleWrite> modelWrites = WritesInOrder(kept);
     std::vector<RuleHit> written;
     for (int i = 0; i < RULE_COUNT; ++i) {
         const PatchRule rule = static_cast<PatchRule>(i);
@@ -187,7 +214,7 @@ void WriteNewValues(uint8_t* image, uint32_t size, const KeptCopies& kept, Patch
         for (const RuleWrite& place : places) {
             anyPlace = true;
             uint8_t* at = image + place.offset;
-            if (ReadSpan(at, row) == bits) continue;
+            if (ReadSpan(at, row) == bits || OverwrittenLater(modelWrites, place)) continue;
             RuleHit hit = {};
             hit.offset = place.offset;
             hit.length = static_cast<uint8_t>(row.pattern.length);

@@ -95,6 +95,14 @@ void RunAsConsole(const Run& run) {
 
 const Run WIDE_CAMERA = {16.0f / 9.0f, 2000, 0, false};
 
+// The widescreen constant twice, the second as the address the FOV load reads: the FOV
+// rule's write takes three bytes of a widescreen write made before it and leaves its last.
+Bytes Overlap() {
+    Bytes image(SIZE, 0x90);
+    image = Put(image, WS_A, ASPECT_4_3);
+    return Put(image, FOV, {0xA1, 0xAB, 0xAA, 0xAA, 0x3F, 0x99});
+}
+
 struct ModelCase {
     const char* name;
     const char* game;  // the executable's name
@@ -160,6 +168,17 @@ const ModelCase MODEL_CASES[] = {
      // store's written distance unexplained: the new value is not written there.
      GAME_PATCHED, true, {P, P, N, N}, {"", "2000", "", ""},
      RESTORE_DONE, "vlmr3.exe.orig", false, Chain, false, ORIGINAL_FROM_NONE, false},
+    // 16:9 at the first constant, 21:9 at the second, then the FOV over the second: the
+    // second's last byte is explained only by the widescreen write before the FOV's.
+    {"a_later_write_over_an_earlier_runs_span", "vlmr3.exe",
+     [] {
+         WriteFile("vlmr3.exe", Overlap());
+         RunAsConsole({16.0f / 9.0f, 0, 0, false});
+         RunAsConsole({21.0f / 9.0f, 0, 0, false});
+         RunAsConsole({0, 0, 1920, false});
+     },
+     GAME_PATCHED, true, {P, N, P, N}, {"", "", "1920", ""},
+     RESTORE_DONE, "vlmr3.exe.orig", false, Overlap, false, ORIGINAL_FROM_NONE, false},
     {"store_update_that_grows", "vlmr3.exe",
      [] {
          WriteFile("vlmr3.exe", Multi());

@@ -46,8 +46,19 @@ public:
     FuzzInput(const uint8_t* data, size_t size) : at_(data), end_(data + size) {}
 
     uint8_t Byte() { return at_ < end_ ? *at_++ : 0; }
-    uint16_t U16() { return static_cast<uint16_t>(Byte() | Byte() << 8); }
-    uint32_t U32() { return static_cast<uint32_t>(U16()) | static_cast<uint32_t>(U16()) << 16; }
+    // Least significant byte first. Each read in a statement of its own: the operands of
+    // one expression are read in an order that differs between compilers (g++ takes the
+    // right one first), and the replay must read an input as the fuzzer did.
+    uint16_t U16() {
+        const uint8_t low = Byte();
+        const uint8_t high = Byte();
+        return static_cast<uint16_t>(low | high << 8);
+    }
+    uint32_t U32() {
+        const uint32_t low = U16();
+        const uint32_t high = U16();
+        return low | high << 16;
+    }
     // A value from 0 to n - 1.
     uint32_t Below(uint32_t n) { return n <= 256 ? Byte() % n : n <= 65536 ? U16() % n : U32() % n; }
     bool Flag() { return (Byte() & 1) != 0; }
