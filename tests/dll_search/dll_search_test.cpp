@@ -416,7 +416,7 @@ TEST(DllLoads, OnlyThroughTheOneFunctionThatBuildsTheSystemPath) {
         const char* first;
     } entries[] = {
         {"ui/main.cpp", "WinMain(", "RestrictDllSearch()"},
-        {"cli/main.cpp", "int main(", "console::StartProcess()"},
+        {"cli/main.cpp", "int Main(", "console::StartProcess()"},
         {"cli/console_windows.cpp", "void StartProcess()", "RestrictDllSearch()"},
     };
     for (const auto& entry : entries) {
