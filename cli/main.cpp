@@ -72,8 +72,11 @@ int Status(const CliOptions& options) {
     StatusOutcome outcome;
     outcome.exe = options.exe.empty() ? nullptr : options.exe.c_str();
     HolderSurvey survey;
-    ProbeCandidates(outcome.exe, &survey, outcome.targetName, outcome.candidates, &outcome.files);
-    if (outcome.targetName[0] != '\0') ReadGameStatus(outcome.targetName, CandidateIndexOf(outcome.targetName), &outcome.status);
+    // Read only, with every sharing: the state of a running or read-only game can be told.
+    ProbeCandidates(outcome.exe, &survey, outcome.targetName, outcome.candidates, &outcome.files, true);
+    if (outcome.targetName[0] != '\0') {
+        ReadGameStatus(outcome.targetName, CandidateIndexOf(outcome.targetName), &outcome.status);
+    }
     Print(options.json ? StatusReportJson(outcome) : StatusReportText(outcome));
     const int code = StatusExitCode(outcome);
     if (code == EXIT_NO_TARGET) Complain("no game executable could be opened; the reasons are above");

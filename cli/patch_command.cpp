@@ -52,5 +52,15 @@ bool RunPatchCommand(const CliOptions& options, PatchOutcome* outcome, std::stri
     RunPatchJob(&outcome->job, &outcome->report);
     FormatResultText(outcome->job, outcome->resultText);
     outcome->exitCode = ExitCodeOf(*outcome);
+    if (options.dryRun && outcome->job.target_name[0] == '\0') {
+        std::unique_ptr<PatchOutcome> look(new PatchOutcome);
+        for (int rule = 0; rule < RULE_COUNT; ++rule) look->job.requests[rule] = outcome->job.requests[rule];
+        look->report.dryRun = true;
+        look->report.exe = outcome->report.exe;
+        look->report.readOnlyProbe = true;
+        RunPatchJob(&look->job, &look->report);
+        FormatResultText(look->job, look->resultText);
+        if (look->job.target_name[0] != '\0') outcome->look = std::move(look);
+    }
     return true;
 }

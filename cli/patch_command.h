@@ -1,4 +1,5 @@
 #pragma once
+#include <memory>
 // One patch run from the command line: the window's input checks, then the engine's job,
 // with the report of what it did.
 
@@ -15,6 +16,9 @@ struct PatchOutcome {
     bool asked[RULE_COUNT] = {};  // the features that were switched on
     char resultText[PATCH_TEXT_SIZE] = {};  // the window's result text, CRLF line ends
     int exitCode = 0;
+    // A dry run whose real run would find no target: the game read as it is, opened for
+    // reading only, and what the run would write once it can; null otherwise.
+    std::unique_ptr<PatchOutcome> look;
 };
 
 // The job got as far as the rules: it finished, or only its write-back failed. Only then do

@@ -37,10 +37,18 @@ std::string Hex(const uint8_t* bytes, unsigned count, const char* separator) {
 
 namespace {
 
+std::string ValueWords(PatchRule rule, uint32_t bits);
+std::string RuleValueJson(PatchRule rule, uint32_t bits);
+
 std::string JsonNameOrNull(const char* name) { return name[0] == '\0' ? "null" : JsonString(name); }
 const char* JsonBool(bool value) { return value ? "true" : "false"; }
 
-std::string CopyName(const PatchJob& job, const char* suffix) { return std::string(job.target_name) + suffix; }
+// The copy's name as the run found or spelt it; the game's name with the suffix where the
+// run stopped before it knew.
+std::string CopyName(const PatchJob& job, const JobReport& report, KeptCopy kind) {
+    const char* name = kind == COPY_BAK ? report.backupName : report.originalName;
+    return name[0] != '\0' ? std::string(name) : std::string(job.target_name) + KeptCopySuffix(kind);
+}
 
 // The step that failed, in the system's own words: one line the window does not show.
 std::string SystemReasonLine(const PatchJob& job, const JobReport& report) {
@@ -48,8 +56,8 @@ std::string SystemReasonLine(const PatchJob& job, const JobReport& report) {
     char reason[PATCH_TEXT_SIZE];
     FormatSystemErrorText(report.systemError, reason);
     switch (report.failedStep) {
-    case STEP_ORIGINAL: return "The original copy " + CopyName(job, ".orig") + " could not be written: " + reason;
-    case STEP_BACKUP: return "The backup " + CopyName(job, ".bak") + " could not be written: " + reason;
+    case STEP_ORIGINAL: return "The original copy " + CopyName(job, report, COPY_ORIG) + " could not be written: " + reason;
+    case STEP_BACKUP: return "The backup " + CopyName(job, report, COPY_BAK) + " could not be written: " + reason;
     case STEP_WRITE_BACK: return std::string("Writing ") + job.target_name + " failed: " + reason;
     case STEP_NONE: break;
     }
@@ -67,12 +75,24 @@ bool AnyCopyWritten(const JobReport& report) { return report.backupWritten || re
 std::string CopiesText(const PatchJob& job, const JobReport& report) {
     const char* written = report.dryRun ? "would be written" : "written";
     std::string text = "\ncopies:\n";
-    text += "  " + CopyName(job, ".bak") + ": " + (report.backupWritten ? written : "not written") + "\n";
-    text += "  " + CopyName(job, ".orig") + ": ";
+    text += "  " + CopyName(job, report, COPY_BAK) + ": " + (report.backupWritten ? written : "not written") + "\n";
+    text += "  " + CopyName(job, report, COPY_ORIG) + ": ";
     if (report.originalExisted) {
         text += "already there, left alone\n";
+    } else if (report.originalWritten) {
+        text += std::string(written) +
+                (report.originalFrom == ORIGINAL_FROM_BACKUP ? " from " + CopyName(job, report, COPY_BAK) +
+                                                                    ", which holds the game unpatched"
+                                                              : std::string()) +
+                "\n";
+    } else if (report.originalNowhere) {
+        text += "not written: no file holds the game unpatched\n";
     } else {
-        text += std::string(report.originalWritten ? written : "not written") + "\n";
+        text += "not written\n";
+    }
+    if (report.previousOriginal[0] != '\0') {
+        text += std::string("  the game is a new version: the previous original ") +
+                (report.dryRun ? "would be moved to " : "is now ") + report.previousOriginal + "\n";
     }
     return text;
 }
@@ -124,7 +144,17 @@ std::string PatchReportText(const PatchOutcome& outcome) {
     if (!reasonLine.empty()) text += reasonLine + "\n";
     const std::string uncheckedLine = UncheckedProcessesLine(report);
     if (!uncheckedLine.empty()) text += uncheckedLine + "\n";
-    if (job.target_name[0] == '\0') return text + "\n" + NoTargetReport(report.files, report.exe);
+    if (job.target_name[0] == '\0') {
+        text += "\n" + NoTargetReport(report.files, report.exe);
+        if (outcome.look) {
+            std::string lookText = PatchReportText(*outcome.look);
+            const std::string header = "Dry run: nothing was written. A real run would show:\n\n";
+            if (lookText.compare(0, header.size(), header) == 0) lookText.erase(0, header.size());
+            text += std::string("\nRead as it is, without writing, ") + outcome.look->job.target_name +
+                    " would take this once it can be written:\n\n" + lookText;
+        }
+        return text;
+    }
     if (!RulesRan(job)) return AnyCopyWritten(report) ? text + CopiesText(job, report) : text;
 
     text += "\nrules:\n";
@@ -135,7 +165,9 @@ std::string PatchReportText(const PatchOutcome& outcome) {
             text += std::string(RuleReasonText(rr.reason)) + "\n";
             continue;
         }
-        text += std::to_string(rr.hits.size()) + (rr.hits.size() == 1 ? " hit\n" : " hits\n");
+        text += std::to_string(rr.hits.size()) + (rr.hits.size() == 1 ? " hit" : " hits");
+        if (rr.replaced) text += ", replaces " + ValueWords(static_cast<PatchRule>(rule), rr.replacedBits);
+        text += "\n";
         size_t listed = 0;
         for (const RuleHit& hit : rr.hits) {
             if (listed == TEXT_HITS_PER_RULE) break;
@@ -147,13 +179,6 @@ std::string PatchReportText(const PatchOutcome& outcome) {
         }
         if (rr.hits.size() > listed) text += std::string("    ") + EllipsisText() + " and " + std::to_string(rr.hits.size() - listed) + " more\n";
     }
-    for (const RuleReport& rr : report.rules) {
-        if (rr.reason == RULE_ALREADY_PATCHED) {
-            text += std::string("\n") + RESTORE_FIRST_LINE + "\n";
-            break;
-        }
-    }
-
     return text + CopiesText(job, report);
 }
 
@@ -172,7 +197,9 @@ std::string PatchReportJson(const PatchOutcome& outcome) {
             json += std::string("    {\"rule\": \"") + RULE_TABLE[rule].name + "\", \"line\": " +
                     JsonString(job.status[rule]) + ", \"reason\": " +
                     JsonTextOrNull(RuleReasonText(rr.reason)) + ", \"reason_code\": " +
-                    JsonTextOrNull(RuleReasonCode(rr.reason)) + ", \"hits\": [";
+                    JsonTextOrNull(RuleReasonCode(rr.reason)) + ", \"replaces\": " +
+                    (rr.replaced ? RuleValueJson(static_cast<PatchRule>(rule), rr.replacedBits) : std::string("null")) +
+                    ", \"hits\": [";
             for (size_t i = 0; i < rr.hits.size(); ++i) {
                 const RuleHit& hit = rr.hits[i];
                 json += (i == 0 ? "" : ", ");
@@ -186,18 +213,23 @@ std::string PatchReportJson(const PatchOutcome& outcome) {
     }
     json += "],\n";
     json += "  \"copies\": [";
-    if (report.backupWritten) json += JsonString(CopyName(job, ".bak"));
-    if (report.originalWritten) json += std::string(report.backupWritten ? ", " : "") + JsonString(CopyName(job, ".orig"));
+    if (report.backupWritten) json += JsonString(CopyName(job, report, COPY_BAK));
+    if (report.originalWritten) json += std::string(report.backupWritten ? ", " : "") + JsonString(CopyName(job, report, COPY_ORIG));
     json += "],\n";
     json += std::string("  \"orig_existed\": ") + JsonBool(report.originalExisted) + ",\n";
+    json += std::string("  \"orig_from\": ") +
+            (report.originalFrom == ORIGINAL_FROM_GAME     ? JsonString(job.target_name)
+             : report.originalFrom == ORIGINAL_FROM_BACKUP ? JsonString(CopyName(job, report, COPY_BAK))
+                                                           : std::string("null")) +
+            ",\n";
+    json += std::string("  \"orig_nowhere\": ") + JsonBool(report.originalNowhere) + ",\n";
+    json += "  \"previous_orig\": " + JsonNameOrNull(report.previousOriginal) + ",\n";
     json += "  \"error\": " + JsonError(report) + ",\n";
     json += "  \"unchecked_processes\": " + std::to_string(report.uncheckedProcesses) + ",\n";
     json += std::string("  \"dry_run\": ") + JsonBool(report.dryRun) + ",\n";
     json += "  \"exit_code\": " + std::to_string(outcome.exitCode) + "\n}\n";
     return json;
 }
-
-const char RESTORE_FIRST_LINE[] = "To patch with other values, restore first: velmora-patch --restore";
 
 int RestoreExitCode(const RestoreResult& result) {
     switch (result.outcome) {
@@ -235,6 +267,16 @@ std::string RestoreReportJson(const RestoreResult& result, bool forced) {
     json += std::string("  \"restored\": ") + JsonBool(result.outcome == RESTORE_DONE) + ",\n";
     json += std::string("  \"forced\": ") + JsonBool(forced) + ",\n";
     json += "  \"before_restore\": " + JsonNameOrNull(result.kept_name) + ",\n";
+    json += std::string("  \"copy_patched\": ") + JsonBool(result.copyPatched) + ",\n";
+    json += "  \"rules_kept\": [";
+    bool firstKept = true;
+    for (int rule = 0; rule < RULE_COUNT; ++rule) {
+        if (!result.rulesKept[rule]) continue;
+        json += std::string(firstKept ? "" : ", ") + JsonString(RuleOf(static_cast<PatchRule>(rule)).name);
+        firstKept = false;
+    }
+    json += "],\n";
+    json += std::string("  \"game_was_missing\": ") + JsonBool(result.gameWasMissing) + ",\n";
     json += "  \"exit_code\": " + std::to_string(RestoreExitCode(result)) + "\n}\n";
     return json;
 }
@@ -259,44 +301,119 @@ namespace {
 const char* const RULE_STATE_WORDS[] = {"original", "patched", "not found", "unknown"};
 const char* const RULE_STATE_CODES[] = {"original", "patched", "not_found", "unknown"};
 
-// The value a patched rule holds, as a person reads it, and as JSON.
-std::string RuleValueNumber(const RuleRow& row, const RuleValue& value) {
+// The value a patched rule holds, as the player would type it.
+std::string TypedValue(PatchRule rule, uint32_t bits) {
     char text[64];
-    switch (row.kind) {
-    case VALUE_RATIO: sprintf_s(text, "%.4f", static_cast<double>(value.ratio)); return text;
-    case VALUE_WHOLE: return std::to_string(value.whole);
-    case VALUE_NONE: break;
+    switch (rule) {
+    case RULE_WIDESCREEN: {
+        char ratio[16];
+        if (AspectNameOfBits(bits, ratio)) return ratio;
+        sprintf_s(text, "%.4f", static_cast<double>(AspectOfBits(bits)));
+        return text;
+    }
+    case RULE_CAMERA: return std::to_string(bits);
+    case RULE_FOV: {
+        const int32_t width = FovWidthOfConstant(static_cast<int32_t>(bits >> 8));
+        return width != 0 ? std::to_string(width) : "";
+    }
+    case RULE_FPS:
+    case RULE_COUNT: break;
     }
     return "";
 }
 
-std::string RuleValueText(PatchRule rule, const RuleFinding& finding) {
+// One value in words: "aspect ratio 1.7778 (16:9)", "camera distance 2000", "screen width
+// 1920 (FOV constant 1440)", "60 FPS on".
+std::string ValueWords(PatchRule rule, uint32_t bits) {
     const RuleRow& row = RuleOf(rule);
-    const std::string number = RuleValueNumber(row, finding.value);
-    return number.empty() ? row.valueWords : std::string(row.valueWords) + " " + number;
+    RuleValue shown = {};
+    uint32_t stored = 0;
+    row.readBack(bits, &shown, &stored);
+    char text[64];
+    switch (rule) {
+    case RULE_WIDESCREEN: {
+        sprintf_s(text, "%s %.4f", row.valueWords, static_cast<double>(shown.ratio));
+        char ratio[16];
+        return AspectNameOfBits(bits, ratio) ? std::string(text) + " (" + ratio + ")" : text;
+    }
+    case RULE_FOV: {
+        const std::string width = TypedValue(rule, bits);
+        const std::string constant = std::string(row.valueWords) + " " + std::to_string(shown.whole);
+        return width.empty() ? constant : "screen width " + width + " (" + constant + ")";
+    }
+    case RULE_CAMERA: return std::string(row.valueWords) + " " + std::to_string(shown.whole);
+    case RULE_FPS:
+    case RULE_COUNT: break;
+    }
+    return row.valueWords;
 }
 
-std::string RuleValueJson(PatchRule rule, const RuleFinding& finding) {
-    const std::string number = RuleValueNumber(RuleOf(rule), finding.value);
-    return number.empty() ? "true" : number;
+// The distinct values of a rule's places, in the order the runs wrote them.
+std::vector<uint32_t> DistinctValues(const std::vector<RuleWrite>& writes) {
+    std::vector<uint32_t> values;
+    for (const RuleWrite& write : writes) {
+        bool seen = false;
+        for (uint32_t value : values) seen = seen || value == write.bits;
+        if (!seen) values.push_back(write.bits);
+    }
+    return values;
 }
 
-std::string CopyStateText(const CopyCheck& copy, const char* target, uint32_t targetSize) {
+std::string RuleValueText(PatchRule rule, const RuleStatus& rs) {
+    std::string text;
+    for (uint32_t bits : DistinctValues(rs.writes)) text += (text.empty() ? "" : " and ") + ValueWords(rule, bits);
+    const size_t places = rs.writes.size();
+    return text + (places == 1 ? "" : " at " + std::to_string(places) + " places");
+}
+
+// The value for scripts: the first place's, as a number (true for a rule without a value).
+std::string RuleValueJson(PatchRule rule, uint32_t bits) {
+    RuleValue shown = {};
+    uint32_t stored = 0;
+    RuleOf(rule).readBack(bits, &shown, &stored);
+    char text[64];
+    switch (rule) {
+    case RULE_WIDESCREEN:
+        sprintf_s(text, "%.4f", static_cast<double>(shown.ratio));
+        return text;
+    case RULE_CAMERA:
+    case RULE_FOV: return std::to_string(shown.whole);
+    case RULE_FPS:
+    case RULE_COUNT: break;
+    }
+    return "true";
+}
+
+// Whether the game was explained from the copy: the .bak is not, where the .orig explains it.
+bool Compared(const KeptCopies& kept, const CopyCheck& copy) {
+    return copy.present && (&copy == &kept.Original() || kept.base != &kept.Original());
+}
+
+std::string CopyStateText(const KeptCopies& kept, const CopyCheck& copy, const char* target, uint32_t targetSize) {
     char text[PATCH_TEXT_SIZE * 2];
+    if (copy.twin[0] != '\0') return std::string("also there as ") + copy.twin + ": which one is the copy cannot be told";
     if (!copy.exists) return "not there";
     if (copy.notAFile) return "not a file, no copy";
     if (copy.sameFile) return std::string("the same file as ") + target + ", no copy";
     if (copy.unreadable) return "could not be read";
-    if (copy.form.identical) return "the game holds its bytes";
-    if (copy.form.fits) return "the game is a patched form of it";
-    if (copy.form.sizesDiffer) {
+    if (copy.empty) return "empty, no copy";
+    std::string held;
+    if (&copy == &kept.Backup() && kept.OriginalCopy() == &copy) held = "; it holds the original";
+    if (&copy == &kept.Backup() && kept.backupPatched) held = "; it is patched itself";
+    if (!Compared(kept, copy)) return "not compared: the original explains the game" + held;
+    if (kept.base == &copy) {
+        if (copy.model.identical) return "the game holds its bytes" + held;
+        return "the game is a patched form of it, " + std::to_string(copy.model.runs) +
+               (copy.model.runs == 1 ? " run away" : " runs away") + held;
+    }
+    if (copy.model.sizesDiffer) {
         sprintf_s(text, "the game is not a patched form of it: the sizes differ (%lu and %lu bytes)",
-                      static_cast<unsigned long>(targetSize), static_cast<unsigned long>(copy.size));
+                  static_cast<unsigned long>(targetSize), static_cast<unsigned long>(copy.size));
     } else {
         sprintf_s(text, "the game is not a patched form of it: byte 0x%lX differs",
-                      static_cast<unsigned long>(copy.form.firstDifference));
+                  static_cast<unsigned long>(copy.model.firstUnexplained));
     }
-    return text;
+    return text + held;
 }
 
 }  // namespace
@@ -316,9 +433,10 @@ std::string StatusReportText(const StatusOutcome& outcome) {
     }
     if (!status.targetRead) return std::string(name) + " could not be read whole.\n";
     std::string text = std::string(name) + ": " + GameStateWord(status.state) + "\n";
+    if (status.copies.newVersion) text += "It fits no kept copy and shows no rule's change: a new version, unpatched.\n";
     text += "\ncopies:\n";
     for (const CopyCheck& copy : status.copies.copies) {
-        text += std::string("  ") + copy.name + ": " + CopyStateText(copy, name, status.targetSize) + "\n";
+        text += std::string("  ") + copy.name + ": " + CopyStateText(status.copies, copy, name, status.targetSize) + "\n";
     }
     text += "\nrules:\n";
     for (int i = 0; i < RULE_COUNT; ++i) {
@@ -329,8 +447,8 @@ std::string StatusReportText(const StatusOutcome& outcome) {
         case RULE_STATE_ORIGINAL:
             text += ", " + std::to_string(rs.occurrences) + (rs.occurrences == 1 ? " occurrence" : " occurrences");
             break;
-        case RULE_STATE_PATCHED: text += ", " + RuleValueText(rule, rs.finding); break;
-        case RULE_STATE_UNKNOWN: text += " (no kept copy fits to compare with)"; break;
+        case RULE_STATE_PATCHED: text += ", " + RuleValueText(rule, rs); break;
+        case RULE_STATE_UNKNOWN: text += " (no kept copy explains the game)"; break;
         case RULE_STATE_NOT_FOUND: break;
         }
         text += "\n";
@@ -353,17 +471,23 @@ std::string StatusReportJson(const StatusOutcome& outcome) {
                 ",\n";
     }
     json += "  \"state\": " + (read ? JsonString(GameStateWord(status.state)) : std::string("null")) + ",\n";
+    json += std::string("  \"new_version\": ") + JsonBool(read && status.copies.newVersion) + ",\n";
     json += "  \"copies\": [";
     if (read) {
         for (int kind = 0; kind < COPY_KINDS; ++kind) {
             const CopyCheck& copy = status.copies.copies[kind];
             json += kind == 0 ? "\n" : ",\n";
+            const bool fits = copy.present && status.copies.base == &copy;
             json += "    {\"name\": " + JsonString(copy.name) + ", \"exists\": " + JsonBool(copy.exists) +
-                    ", \"fits\": " + JsonBool(copy.present && copy.form.fits) + ", \"usable\": " + JsonBool(copy.present) + ", \"patched_form\": " +
-                    JsonBool(copy.present && copy.form.fits) + ", \"identical\": " +
-                    JsonBool(copy.present && copy.form.identical) + ", \"first_difference\": " +
-                    (copy.present && !copy.form.fits ? std::to_string(copy.form.firstDifference) : std::string("null")) +
-                    "}";
+                    ", \"fits\": " + JsonBool(fits) + ", \"usable\": " + JsonBool(copy.present) +
+                    ", \"patched_form\": " + JsonBool(fits) + ", \"identical\": " +
+                    JsonBool(fits && copy.model.identical) + ", \"first_difference\": " +
+                    (Compared(status.copies, copy) && !fits ? std::to_string(copy.model.firstUnexplained)
+                         : std::string("null")) +
+                    ", \"empty\": " + JsonBool(copy.empty) + ", \"holds_original\": " +
+                    JsonBool(status.copies.OriginalCopy() == &copy) + ", \"runs\": " +
+                    (fits ? std::to_string(copy.model.runs) : std::string("null")) + ", \"twin\": " +
+                    JsonNameOrNull(copy.twin) + "}";
         }
         json += "\n  ";
     }
@@ -376,7 +500,11 @@ std::string StatusReportJson(const StatusOutcome& outcome) {
             json += i == 0 ? "\n" : ",\n";
             json += std::string("    {\"rule\": \"") + RULE_TABLE[rule].name + "\", \"state\": \"" + RULE_STATE_CODES[rs.state] +
                     "\", \"occurrences\": " + std::to_string(rs.occurrences) + ", \"value\": " +
-                    (rs.state == RULE_STATE_PATCHED ? RuleValueJson(rule, rs.finding) : std::string("null")) + "}";
+                    (rs.state == RULE_STATE_PATCHED ? RuleValueJson(rule, rs.writes[0].bits) : std::string("null")) +
+                    ", \"as_typed\": " + (rs.state == RULE_STATE_PATCHED && !TypedValue(rule, rs.writes[0].bits).empty()
+                                               ? JsonString(TypedValue(rule, rs.writes[0].bits))
+                                               : std::string("null")) +
+                    ", \"places\": " + std::to_string(rs.writes.size()) + "}";
         }
         json += "\n  ";
     }

@@ -40,5 +40,3 @@ int StatusExitCode(const StatusOutcome& outcome);
 std::string StatusReportText(const StatusOutcome& outcome);
 std::string StatusReportJson(const StatusOutcome& outcome);
 
-// The line a patch report ends with when a rule was already patched.
-extern const char RESTORE_FIRST_LINE[];

@@ -108,3 +108,58 @@ void SettleCandidateFiles(CandidateFiles* files) {
         if (++names[file.candidate] > 1) files->caseTwins = true;
     }
 }
+
+namespace {
+
+struct CaseListing {
+    const char* wanted;
+    const char* folder;
+    size_t folderLength;
+    char* names;
+    int max;
+    size_t room;
+    int count;
+};
+
+// Keeps the names in byte order, whatever order the file system lists them in.
+void TakeCaseName(const char* entry, void* context) {
+    CaseListing& listing = *static_cast<CaseListing*>(context);
+    if (!SameButForCase(entry, listing.wanted)) return;
+    const int at = listing.count++;
+    if (at >= listing.max || listing.folderLength + std::strlen(entry) >= listing.room) return;
+    char* name = listing.names + static_cast<size_t>(at) * listing.room;
+    std::memcpy(name, listing.folder, listing.folderLength);
+    std::memcpy(name + listing.folderLength, entry, std::strlen(entry) + 1);
+    for (int i = at; i > 0; --i) {
+        char* before = listing.names + static_cast<size_t>(i - 1) * listing.room;
+        char* here = listing.names + static_cast<size_t>(i) * listing.room;
+        if (std::strcmp(before, here) <= 0) break;
+        for (size_t k = 0; k < listing.room; ++k) {
+            const char c = before[k];
+            before[k] = here[k];
+            here[k] = c;
+        }
+    }
+}
+
+}  // namespace
+
+int NamesInAnyCase(const char* path, char* names, int max, size_t room) {
+    const char* slash = std::strrchr(path, '/');
+    const char* backslash = std::strrchr(path, '\\');
+    if (backslash != nullptr && (slash == nullptr || backslash > slash)) slash = backslash;
+    const char* last = slash != nullptr ? slash + 1 : path;
+    CaseListing listing = {last, path, static_cast<size_t>(last - path), names, max, room, 0};
+    char folder[PATCH_TEXT_SIZE * 16];
+    if (listing.folderLength < sizeof folder) {
+        std::memcpy(folder, path, listing.folderLength);
+        folder[listing.folderLength] = '\0';
+        if (platform::ListNamesToFold(listing.folderLength == 0 ? "." : folder, TakeCaseName, &listing)) {
+            return listing.count;
+        }
+    }
+    // Not to be listed (Windows finds a name in any case itself), or not listable: the name.
+    listing.count = 0;
+    TakeCaseName(last, &listing);
+    return 1;
+}

@@ -207,6 +207,12 @@ FileFacts Inspect(const char* name) {
 }
 
 NativeFile OpenNative(const char* name, OpenDisposition disposition, unsigned long* error) {
+    if (disposition == OPEN_EXISTING_READ) {
+        // Reading takes no lock and asks no one: a running game is read as it is.
+        const int descriptor = open(name, O_RDONLY | O_CLOEXEC);
+        if (descriptor < 0) *error = static_cast<unsigned long>(errno);
+        return descriptor < 0 ? NO_NATIVE_FILE : descriptor;
+    }
     // A new file is made by this call or not at all: never through a link, never over a
     // file that someone else put there.
     const int flags = O_RDWR | O_CLOEXEC | (disposition == CREATE_NEW_ONLY ? O_CREAT | O_EXCL | O_NOFOLLOW : 0);

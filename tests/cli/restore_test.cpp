@@ -46,42 +46,33 @@ Bytes UpdatedGrown(const Bytes& v1) {
 // A same-size update: two address bytes of the FOV load (mov eax, [addr]; cdq) changed.
 Bytes UpdatedAddress(const Bytes& v1) { return With(v1, FOV_AT + 1, {0x28, 0x21}); }
 
-TEST(CliRestore, TwoRunsThenRestoreGoesBackRunByRun) {
+TEST(CliRestore, TwoRunsThenOneRestoreGoesBackToTheOriginal) {
     GameFolder folder;
     const Bytes original = FixtureImage();
     folder.Write("vlmr3.exe", original);
     ASSERT_EQ(folder.Run({"--fov", "1920", "--camera", "2000", "--fps"}).exitCode, 0);
     const Bytes afterFirst = folder.Read("vlmr3.exe");
-    // The first-only widescreen rule now finds the second 4:3 constant: the game is no
-    // longer one run away from the original, but it is from the first run's backup.
+    // The first-only widescreen rule now finds the second 4:3 constant, and the new aspect
+    // goes over the first run's too: two runs away from the original.
     ASSERT_EQ(folder.Run({"--aspect", "16:10"}).exitCode, 0);
     ASSERT_EQ(Slice(folder.Read("vlmr3.exe"), ASPECT_AGAIN_AT, 4), Bytes({0xCD, 0xCC, 0xCC, 0x3F}));
 
     const CliRun first = folder.Run({"--restore", "--json"});
     EXPECT_EQ(first.exitCode, 0) << first.out << first.err;
     EXPECT_EQ(first.err, "");
-    EXPECT_EQ(folder.Read("vlmr3.exe"), afterFirst);
+    EXPECT_EQ(folder.Read("vlmr3.exe"), original);
     JsonValue json = Json(first);
     EXPECT_EQ(json["schema"].number, 1);
-    EXPECT_EQ(json["copy"].text, "vlmr3.exe.bak");
+    EXPECT_EQ(json["copy"].text, "vlmr3.exe.orig");
     EXPECT_TRUE(json["restored"].boolean);
-    EXPECT_EQ(json["result_text"].text,
-              "Restored vlmr3.exe\nfrom vlmr3.exe.bak.\n\nvlmr3.exe.bak is kept. It is\npatched too: restore again\nfor "
-              "vlmr3.exe.orig.");
-    ASSERT_EQ(json["copies_checked"].items.size(), 2u);
+    EXPECT_FALSE(json["copy_patched"].boolean);
+    EXPECT_EQ(json["result_text"].text, "Restored vlmr3.exe\nfrom vlmr3.exe.orig.\n\nvlmr3.exe.orig is kept.");
+    // The original explains the game: the backup is not needed.
+    ASSERT_EQ(json["copies_checked"].items.size(), 1u);
     EXPECT_EQ(json["copies_checked"].items[0]["name"].text, "vlmr3.exe.orig");
-    EXPECT_FALSE(json["copies_checked"].items[0]["fits"].boolean);
-    EXPECT_EQ(json["copies_checked"].items[0]["first_difference"].number, ASPECT_AGAIN_AT);
-    EXPECT_EQ(json["copies_checked"].items[1]["name"].text, "vlmr3.exe.bak");
-    EXPECT_TRUE(json["copies_checked"].items[1]["fits"].boolean);
-    EXPECT_EQ(json["copies_checked"].items[1]["first_difference"].kind, JsonValue::NUL);
-
-    const CliRun second = folder.Run({"--restore"});
-    EXPECT_EQ(second.exitCode, 0) << second.out;
-    EXPECT_EQ(second.out, "Restored vlmr3.exe\nfrom vlmr3.exe.orig.\n\nvlmr3.exe.orig is kept.\n");
-    EXPECT_EQ(folder.Read("vlmr3.exe"), original);
+    EXPECT_TRUE(json["copies_checked"].items[0]["fits"].boolean);
     EXPECT_EQ(folder.Read("vlmr3.exe.orig"), original);
-    EXPECT_EQ(folder.Read("vlmr3.exe.bak"), afterFirst);
+    EXPECT_NE(folder.Read("vlmr3.exe.bak"), original);
 
     // Once more: the target already holds the original, so nothing is written at all.
     const FolderState restored = Snapshot(folder.path());
@@ -96,6 +87,8 @@ TEST(CliRestore, TwoRunsThenRestoreGoesBackRunByRun) {
     EXPECT_EQ(Snapshot(folder.path()), restored);
 }
 
+// The backup is put back, and since it shows changes of its own (the 60 FPS rule's
+// written form, and no camera or FOV pattern), the player is told it is no original.
 TEST(CliRestore, WithoutAnOriginalTheBackupIsUsed) {
     GameFolder folder;
     folder.Write("vm3plus.exe", FullyPatched(FixtureImage()));
@@ -103,7 +96,13 @@ TEST(CliRestore, WithoutAnOriginalTheBackupIsUsed) {
     folder.Write("vm3plus.exe.bak", backup);
     const CliRun run = folder.Run({"--restore"});
     EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
-    EXPECT_EQ(run.out, "Restored vm3plus.exe\nfrom vm3plus.exe.bak.\n\nvm3plus.exe.bak is kept.\n");
+    EXPECT_EQ(run.out,
+              "Restored vm3plus.exe\nfrom vm3plus.exe.bak.\n\nvm3plus.exe.bak is kept. It is\npatched itself: the "
+              "changes\nof camera, fov, fps stay.\nNo file holds the original.\n");
+    const JsonValue json = Json(folder.Run({"--restore", "--json"}));
+    EXPECT_TRUE(json["copy_patched"].boolean);
+    ASSERT_EQ(json["rules_kept"].items.size(), 3u);
+    EXPECT_EQ(json["rules_kept"].items[0].text, "camera");
     EXPECT_EQ(folder.Read("vm3plus.exe"), backup);
     EXPECT_EQ(folder.Read("vm3plus.exe.bak"), backup);
 }
@@ -131,7 +130,7 @@ TEST(CliRestore, NoCopyAndNoTargetChangeNothing) {
     EXPECT_EQ(Snapshot(noCopy.path()), before);
 
     GameFolder noTarget;
-    noTarget.Write("vlmr3.exe.orig", FixtureImage());
+    noTarget.Write("vlmr3.exe.foo", FixtureImage());
     before = Snapshot(noTarget.path());
     run = noTarget.Run({"--restore", "--json"});
     EXPECT_EQ(run.exitCode, 3);
@@ -157,7 +156,7 @@ TEST(CliRestore, RefusedWhenTheTargetIsAPatchedFormOfNeitherCopy) {
         {"a byte of a pattern that no rule writes", With(FullyPatched(original), CAMERA_AT + 2, {0x11}),
          "byte 0x202 differs"},
         {"the update as it comes, unpatched", With(original, 0x10, {0x4D, 0x5A}), "byte 0x10 differs"},
-        {"two address bytes of the FOV load", UpdatedAddress(original), "byte 0x300 differs"},
+        {"two address bytes of the FOV load", UpdatedAddress(original), "byte 0x301 differs"},
         {"the file grew", UpdatedGrown(original), "the sizes differ\n(4608 and 4096 bytes)"},
         {"the file shrank", Bytes(original.begin(), original.end() - 16), "the sizes differ\n(4080 and 4096 bytes)"},
     };
@@ -214,9 +213,9 @@ TEST(CliRestore, ForceReplacesAnOlderKeptGame) {
     EXPECT_EQ(folder.Read("vlmr3.exe"), FixtureImage());
 }
 
-// Patched, then updated by the store (the .orig is the old version), then patched again:
-// the backup of that run is the new version unpatched, and that is what comes back.
-TEST(CliRestore, AfterAGameUpdateTheBackupOfTheNewVersionComesBack) {
+// Patched, then updated by the store, then patched again: that run keeps the new version,
+// unpatched, as the original and moves the old one aside; the new version comes back.
+TEST(CliRestore, AfterAGameUpdateTheNewVersionComesBack) {
     const Bytes v1 = FixtureImage();
     const struct {
         const char* label;
@@ -239,10 +238,12 @@ TEST(CliRestore, AfterAGameUpdateTheBackupOfTheNewVersionComesBack) {
         const CliRun run = folder.Run({"--restore", "--json"});
         EXPECT_EQ(run.exitCode, 0) << run.out;
         const JsonValue json = Json(run);
-        EXPECT_EQ(json["copy"].text, "vlmr3.exe.bak");
+        EXPECT_EQ(json["copy"].text, "vlmr3.exe.orig");
         EXPECT_TRUE(json["restored"].boolean);
+        EXPECT_FALSE(json["copy_patched"].boolean);
         EXPECT_EQ(folder.Read("vlmr3.exe"), u.v2);
-        EXPECT_EQ(folder.Read("vlmr3.exe.orig"), v1);
+        EXPECT_EQ(folder.Read("vlmr3.exe.orig"), u.v2);
+        EXPECT_EQ(folder.Read("vlmr3.exe.orig.1"), v1);
         EXPECT_FALSE(folder.Exists("vlmr3.exe.before-restore"));
     }
 }
