@@ -61,8 +61,10 @@ const OptionRow TRAILING_OPTIONS[] = {
     {"--status", 0, NO_VALUE, nullptr, CLI_STATUS, WITH_STATUS, nullptr,
      "show whether the game is patched, and how; write nothing"},
     {"--find", 0, OPTIONAL_VALUE, "a folder", CLI_FIND, WITH_FIND, "[DIR]",
-     "list the game folders of the Steam libraries and Wine\n"
-     "prefixes, or below DIR, with executable and state"},
+     "list the game folders of Steam, the launchers, ~/Games (2\n"
+     "levels down) and the Wine prefixes, 5 levels into each\n"
+     "game folder and drive_c, or 6 below DIR (a Steam library\n"
+     "there searched as one), with executable and state"},
     {"--help", 'h', NO_VALUE, nullptr, CLI_HELP, WITH_ANY, nullptr, "show this help"},
     {"--version", 'V', NO_VALUE, nullptr, CLI_VERSION, WITH_ANY, nullptr, "show the version"},
 };
@@ -391,5 +393,6 @@ std::string HelpText() {
            "  2  usage error or refused value; nothing touched\n"
            "  3  no target, with the reasons\n"
            "  4  failure: nothing changed, a refused restore, a failed write-back (then\n"
-           "     the .bak message), or the output could not be written\n";
+           "     the .bak message), or the output could not be written\n"
+           "  130  stopped by Ctrl-C, SIGTERM or SIGHUP after the step it was in\n";
 }

@@ -30,4 +30,8 @@ std::string HomeFolder();
 // not matter; empty on Windows, whose file system ignores case anyway.
 extern const char NAMES_IN_ANY_CASE[];
 
+// What --find says when none of the system's usual places is there (its own names for
+// them: no Wine prefix on Windows).
+extern const char NO_FIND_PLACE[];
+
 }  // namespace console

@@ -66,6 +66,7 @@ std::string HomeFolder() {
 }
 
 const char NAMES_IN_ANY_CASE[] = "  (in capitals or small letters alike).\n";
+const char NO_FIND_PLACE[] = "There is no Steam library, no game launcher's folder and no Wine prefix here.\n";
 
 }  // namespace console
 

@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "system_dlls.h"
+#include "target_file.h"
 
 namespace {
 
@@ -39,7 +40,8 @@ bool LocaleIsUtf8() { return GetConsoleOutputCP() == CP_UTF8; }
 void StartProcess() { RestrictDllSearch(); }
 
 void EndProcess() {
-    if (OwnsItsConsole()) WaitForEnter();
+    // After Ctrl-C or a closed console no one is there to press Enter.
+    if (!StopRequested() && OwnsItsConsole()) WaitForEnter();
 }
 
 bool EnterFolder(const std::string& dir, std::string* why) {
@@ -60,6 +62,7 @@ std::string HomeFolder() {
 }
 
 const char NAMES_IN_ANY_CASE[] = "";
+const char NO_FIND_PLACE[] = "There is no Steam library and no GOG game folder here.\n";
 
 }  // namespace console
 

@@ -50,8 +50,7 @@ int RunFindCommand(const std::string& dir, bool json, std::string* output) {
     if (search.games.empty()) {
         out += "No Velmora 2345 game was found.\n";
         if (search.searched.empty()) {
-            out += dir.empty() ? "There is no Steam library and no Wine prefix here.\n"
-                               : "There is no folder " + QuotedPath(dir) + ".\n";
+            out += dir.empty() ? console::NO_FIND_PLACE : "There is no folder " + QuotedPath(dir) + ".\n";
         } else {
             out += "Searched:\n";
             for (const std::string& place : search.searched) out += "  " + QuotedPath(place) + "\n";

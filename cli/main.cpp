@@ -52,8 +52,15 @@ int Patch(const CliOptions& options) {
     std::string refusal;
     if (!RunPatchCommand(options, &outcome, &refusal)) return Refuse(options, refusal, false);
     Print(options.json ? PatchReportJson(outcome) : PatchReportText(outcome));
-    if (outcome.exitCode == EXIT_NO_TARGET) Complain("no game executable could be opened; the reasons are above");
-    if (outcome.exitCode == EXIT_FAILED) Complain("the patch failed; the reason is above");
+    // A stop that came while the report was being printed: the files are as it says.
+    if (StopRequested() && !outcome.report.stopped && !options.json) Print(PatchStoppedText(outcome));
+    if (outcome.report.folderBusy) {
+        Complain(FOLDER_BUSY_TEXT);
+    } else if (outcome.exitCode == EXIT_NO_TARGET) {
+        Complain("no game executable could be opened; the reasons are above");
+    } else if (outcome.exitCode == EXIT_FAILED) {
+        Complain("the patch failed; the reason is above");
+    }
     return outcome.exitCode;
 }
 
@@ -62,18 +69,26 @@ int Restore(const CliOptions& options) {
     const char* exe = options.exe.empty() ? nullptr : options.exe.c_str();
     RunRestore(options.force, &result, exe);
     Print(options.json ? RestoreReportJson(result, options.force) : RestoreReportText(result, exe));
+    if (StopRequested() && !result.stopped && !options.json) Print(RestoreStoppedText(result));
     const int code = RestoreExitCode(result);
-    if (code == EXIT_NO_TARGET) Complain("no game executable could be opened; the reasons are above");
-    if (code == EXIT_FAILED) Complain("the restore did not happen; the reason is above");
+    if (result.folderBusy) {
+        Complain(FOLDER_BUSY_TEXT);
+    } else if (code == EXIT_NO_TARGET) {
+        Complain("no game executable could be opened; the reasons are above");
+    } else if (result.outcome == RESTORE_NOT_SAFE) {
+        Complain("the restore is not yet safe on the disk; the reason is above");
+    } else if (code == EXIT_FAILED) {
+        Complain("the restore did not happen; the reason is above");
+    }
     return code;
 }
 
 int Status(const CliOptions& options) {
     StatusOutcome outcome;
     outcome.exe = options.exe.empty() ? nullptr : options.exe.c_str();
-    HolderSurvey survey;
-    // Read only, with every sharing: the state of a running or read-only game can be told.
-    ProbeCandidates(outcome.exe, &survey, outcome.targetName, outcome.candidates, &outcome.files, true);
+    // Read only, with every sharing: the state of a running or read-only game can be told,
+    // and who else holds the files does not matter, so no look at the other processes.
+    ProbeCandidates(outcome.exe, nullptr, outcome.targetName, outcome.candidates, &outcome.files, true);
     if (outcome.targetName[0] != '\0') {
         ReadGameStatus(outcome.targetName, CandidateIndexOf(outcome.targetName), &outcome.status);
     }
@@ -105,10 +120,15 @@ int Run(int argc, char** argv) {
     return options.command == CLI_RESTORE ? Restore(options) : Patch(options);
 }
 
+// Said once, on stderr, when a run has to wait for another in the same folder.
+void SayWaiting() { Complain("waiting for another velmora-patch working in this folder (up to 10 s)"); }
+
 }  // namespace
 
 int main(int argc, char** argv) {
     console::StartProcess();
+    CatchStopSignals();
+    g_onFolderWait = SayWaiting;
     SetUtf8Output(console::LocaleIsUtf8());
     int code = Run(argc, argv);
     if (std::fflush(stdout) != 0 && g_outputError == 0) g_outputError = errno != 0 ? errno : EIO;
@@ -116,6 +136,8 @@ int main(int argc, char** argv) {
         Complain(std::string("the output could not be written: ") + std::strerror(g_outputError));
         code = EXIT_FAILED;
     }
+    if (StopRequested()) code = StopExitCode();
+    MarkRunEnded();
     console::EndProcess();
     return code;
 }

@@ -5,10 +5,13 @@
 #include "exit_codes.h"
 #include "patch_worker.h"
 #include "result_text.h"
+#include "target_file.h"
 
 namespace {
 
 int ExitCodeOf(const PatchOutcome& outcome) {
+    if (outcome.report.stopped) return StopExitCode();
+    if (outcome.report.folderBusy) return EXIT_FAILED;
     if (outcome.job.target_name[0] == '\0') return EXIT_NO_TARGET;
     if (outcome.job.failure_text[0] != '\0') return EXIT_FAILED;
     if (!RulesRan(outcome.job)) return EXIT_FAILED;
@@ -28,7 +31,7 @@ int ExitCodeOf(const PatchOutcome& outcome) {
 
 bool RulesRan(const PatchJob& job) { return job.target_name[0] != '\0' && job.status[0][0] != '\0'; }
 
-bool RunPatchCommand(const CliOptions& options, PatchOutcome* outcome, std::string* refusal) {
+bool PrepareJob(const CliOptions& options, PatchOutcome* outcome, std::string* refusal) {
     for (int rule = 0; rule < RULE_COUNT; ++rule) {
         outcome->job.requests[rule].on = options.ruleOn[rule];
         outcome->asked[rule] = options.ruleOn[rule];
@@ -46,7 +49,11 @@ bool RunPatchCommand(const CliOptions& options, PatchOutcome* outcome, std::stri
         *refusal = RefusedValue(RULE_TABLE[rule].option, options.ruleValue[rule]);
         return false;
     }
+    return true;
+}
 
+bool RunPatchCommand(const CliOptions& options, PatchOutcome* outcome, std::string* refusal) {
+    if (!PrepareJob(options, outcome, refusal)) return false;
     outcome->report.dryRun = options.dryRun;
     outcome->report.exe = options.exe.empty() ? nullptr : options.exe.c_str();
     RunPatchJob(&outcome->job, &outcome->report);

@@ -25,8 +25,11 @@ struct PatchOutcome {
 // the result lines and the rule reports say anything.
 bool RulesRan(const PatchJob& job);
 
-// Switches the job's rules on as the options say and checks the values as the window checks
-// its fields. A refused value: returns false with a line naming the option and its value,
-// and nothing ran. Otherwise runs the job in the current folder (as a dry run if asked)
-// and returns true.
+// Switches the job's rules on as the options say, and puts the values into the job checked
+// as the window checks its fields; outcome->asked says which rules were asked for. A refused
+// value: returns false with a line naming the option and its value.
+bool PrepareJob(const CliOptions& options, PatchOutcome* outcome, std::string* refusal);
+
+// PrepareJob; on a refused value returns false and nothing ran. Otherwise runs the job in
+// the current folder (as a dry run if asked) and returns true.
 bool RunPatchCommand(const CliOptions& options, PatchOutcome* outcome, std::string* refusal);

@@ -50,11 +50,21 @@ std::string CopyName(const PatchJob& job, const JobReport& report, KeptCopy kind
     return name[0] != '\0' ? std::string(name) : std::string(job.target_name) + KeptCopySuffix(kind);
 }
 
+std::string SystemReasonText(unsigned long error) {
+    char reason[PATCH_TEXT_SIZE];
+    FormatSystemErrorText(error, reason);
+    return reason;
+}
+
 // The step that failed, in the system's own words: one line the window does not show.
 std::string SystemReasonLine(const PatchJob& job, const JobReport& report) {
-    if (report.failedStep == STEP_NONE || report.systemError == 0) return "";
-    char reason[PATCH_TEXT_SIZE];
-    FormatSystemErrorText(report.systemError, reason);
+    if (report.failedStep == STEP_NONE || (report.systemError == 0 && !report.notSafe)) return "";
+    const std::string reason = SystemReasonText(report.systemError);
+    if (report.notSafe) {
+        const std::string copy = report.failedStep == STEP_ORIGINAL ? "The original copy " + CopyName(job, report, COPY_ORIG)
+                                                                     : "The backup " + CopyName(job, report, COPY_BAK);
+        return copy + ": " + NotYetSafeText(report.systemError);
+    }
     switch (report.failedStep) {
     case STEP_ORIGINAL: return "The original copy " + CopyName(job, report, COPY_ORIG) + " could not be written: " + reason;
     case STEP_BACKUP: return "The backup " + CopyName(job, report, COPY_BAK) + " could not be written: " + reason;
@@ -99,10 +109,37 @@ std::string JsonGameOnDisk(const JobReport& report) {
     return json + "]}";
 }
 
-std::string UncheckedProcessesLine(const JobReport& report) {
-    if (report.uncheckedProcesses < 0) return "could not check the processes of other users for the game: /proc cannot be read";
-    if (report.uncheckedProcesses == 0) return "";
-    return "could not check " + std::to_string(report.uncheckedProcesses) + " processes of other users for the game";
+// What the look at the other processes could not see. Other users' processes matter only
+// where one of them could have the game open at all.
+std::string UncheckedProcessesLines(const JobReport& report) {
+    std::string lines;
+    if (report.processView == VIEW_PID_NAMESPACE) {
+        lines += "could not check the processes outside this PID namespace for the game: its /proc does not list them\n";
+    } else if (report.processView == VIEW_HIDEPID) {
+        lines += "could not check the processes of other users for the game: /proc hides them (hidepid)\n";
+    }
+    if (!report.othersMayOpen || report.processView == VIEW_HIDEPID) return lines;
+    if (report.uncheckedProcesses < 0) {
+        return lines + "could not check the processes of other users for the game: /proc cannot be read\n";
+    }
+    if (report.uncheckedProcesses == 0) return lines;
+    return lines + "could not check " + std::to_string(report.uncheckedProcesses) +
+           " processes of other users for the game\n";
+}
+
+// After a stop signal: what each file is now, one line each.
+std::string StoppedText(const PatchJob& job, const JobReport& report) {
+    std::string text = std::string("\nstopped by ") + StopSignalName() + ":\n";
+    text += std::string("  ") + job.target_name + ": " + (report.gameWritten ? "patched" : "not changed") + "\n";
+    text += "  " + CopyName(job, report, COPY_ORIG) + ": " +
+            (report.originalWritten ? "written" : report.originalExisted ? "already there, left alone" : "not written") + "\n";
+    text += "  " + CopyName(job, report, COPY_BAK) + ": " + (report.backupWritten ? "written" : "not changed") + "\n";
+    return text;
+}
+
+std::string RefusalLines(const char* refusal, const char* hint) {
+    if (refusal[0] == '\0') return "";
+    return std::string(refusal) + "\n" + (hint[0] != '\0' ? std::string(hint) + "\n" : "");
 }
 
 bool AnyCopyWritten(const JobReport& report) { return report.backupWritten || report.originalWritten; }
@@ -167,6 +204,10 @@ std::string JsonCandidates(const CandidateFiles& files) {
 
 }  // namespace
 
+std::string NotYetSafeText(unsigned long error) {
+    return "written, but not yet safe on the disk: " + SystemReasonText(error);
+}
+
 std::string PatchReportText(const PatchOutcome& outcome) {
     const PatchJob& job = outcome.job;
     const JobReport& report = outcome.report;
@@ -178,8 +219,9 @@ std::string PatchReportText(const PatchOutcome& outcome) {
     const std::string reasonLine = SystemReasonLine(job, report);
     if (!reasonLine.empty()) text += reasonLine + "\n";
     text += GameOnDiskText(job, report);
-    const std::string uncheckedLine = UncheckedProcessesLine(report);
-    if (!uncheckedLine.empty()) text += uncheckedLine + "\n";
+    text += RefusalLines(report.refusal, report.refusalHint);
+    text += UncheckedProcessesLines(report);
+    if (report.folderBusy) return text;
     if (job.target_name[0] == '\0') {
         text += "\n" + NoTargetReport(report.files, report.exe);
         if (outcome.look) {
@@ -191,7 +233,10 @@ std::string PatchReportText(const PatchOutcome& outcome) {
         }
         return text;
     }
-    if (!RulesRan(job)) return AnyCopyWritten(report) ? text + CopiesText(job, report) : text;
+    if (!RulesRan(job)) {
+        if (AnyCopyWritten(report)) text += CopiesText(job, report);
+        return report.stopped ? text + StoppedText(job, report) : text;
+    }
 
     text += "\nrules:\n";
     for (int rule = 0; rule < RULE_COUNT; ++rule) {
@@ -215,7 +260,8 @@ std::string PatchReportText(const PatchOutcome& outcome) {
         }
         if (rr.hits.size() > listed) text += std::string("    ") + EllipsisText() + " and " + std::to_string(rr.hits.size() - listed) + " more\n";
     }
-    return text + CopiesText(job, report);
+    text += CopiesText(job, report);
+    return report.stopped ? text + StoppedText(job, report) : text;
 }
 
 std::string PatchReportJson(const PatchOutcome& outcome) {
@@ -269,6 +315,7 @@ std::string PatchReportJson(const PatchOutcome& outcome) {
 }
 
 int RestoreExitCode(const RestoreResult& result) {
+    if (result.stopped) return StopExitCode();
     switch (result.outcome) {
         case RESTORE_DONE:
         case RESTORE_ALREADY: return EXIT_DONE;
@@ -277,10 +324,27 @@ int RestoreExitCode(const RestoreResult& result) {
     }
 }
 
+std::string PatchStoppedText(const PatchOutcome& outcome) { return StoppedText(outcome.job, outcome.report); }
+
+std::string RestoreStoppedText(const RestoreResult& result) {
+    const bool restored = result.outcome == RESTORE_DONE || result.outcome == RESTORE_NOT_SAFE;
+    std::string text = std::string("\nstopped by ") + StopSignalName() + ":\n";
+    if (result.target_name[0] != '\0') {
+        text += std::string("  ") + result.target_name + ": " + (restored ? "restored" : "not changed") + "\n";
+    }
+    if (result.kept_name[0] != '\0') text += std::string("  ") + result.kept_name + ": written\n";
+    return text;
+}
+
 std::string RestoreReportText(const RestoreResult& result, const char* exe) {
     std::string text = PlainLines(result.text) + "\n";
+    text += RefusalLines(result.refusal, result.refusalHint);
+    if (result.outcome == RESTORE_NOT_SAFE) {
+        text += std::string(result.target_name) + ": " + NotYetSafeText(result.systemError) + "\n";
+    }
+    if (result.notKept[0] != '\0') text += std::string("not kept from the game it replaced: ") + result.notKept + "\n";
     if (result.outcome == RESTORE_NO_TARGET) text += "\n" + NoTargetReport(result.files, exe);
-    return text;
+    return result.stopped ? text + RestoreStoppedText(result) : text;
 }
 
 std::string RestoreReportJson(const RestoreResult& result, bool forced) {
@@ -301,7 +365,9 @@ std::string RestoreReportJson(const RestoreResult& result, bool forced) {
                 "}";
     }
     json += first ? "],\n" : "\n  ],\n";
-    json += std::string("  \"restored\": ") + JsonBool(result.outcome == RESTORE_DONE) + ",\n";
+    json += std::string("  \"restored\": ") + JsonBool(result.outcome == RESTORE_DONE || result.outcome == RESTORE_NOT_SAFE) + ",\n";
+    // What the restored game could not keep of the one it replaced.
+    json += "  \"not_kept\": " + JsonTextOrNull(result.notKept) + ",\n";
     json += std::string("  \"forced\": ") + JsonBool(forced) + ",\n";
     json += "  \"before_restore\": " + JsonNameOrNull(result.kept_name) + ",\n";
     json += std::string("  \"copy_patched\": ") + JsonBool(result.copyPatched) + ",\n";

@@ -40,3 +40,10 @@ int StatusExitCode(const StatusOutcome& outcome);
 std::string StatusReportText(const StatusOutcome& outcome);
 std::string StatusReportJson(const StatusOutcome& outcome);
 
+// After a stop signal, what each file of the run is now, one line each.
+std::string PatchStoppedText(const PatchOutcome& outcome);
+std::string RestoreStoppedText(const RestoreResult& result);
+
+// "written, but not yet safe on the disk: <the system's reason>"
+std::string NotYetSafeText(unsigned long error);
+

@@ -35,3 +35,15 @@ if(VELMORA_SANITIZE)
   target_compile_options(velmora_options INTERFACE -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   target_link_options(velmora_options INTERFACE -fsanitize=address,undefined)
 endif()
+
+if(VELMORA_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "VELMORA_FUZZ needs clang (the fuzz preset); libFuzzer is part of clang")
+  endif()
+  # Every object gets libFuzzer's coverage counters and both sanitizers; only the fuzz
+  # targets themselves link libFuzzer's main (tests/fuzz). A sanitizer's report ends the run,
+  # so that libFuzzer keeps the input.
+  target_compile_options(velmora_options INTERFACE -fsanitize=fuzzer-no-link,address,undefined
+    -fno-sanitize-recover=all -fno-omit-frame-pointer -gline-tables-only)
+  target_link_options(velmora_options INTERFACE -fsanitize=address,undefined)
+endif()

@@ -413,10 +413,25 @@ const char* ScanIsaName(ScanIsa isa) {
     return "";
 }
 
-uint32_t FindCandidate(const uint8_t* image, uint32_t size, uint32_t from, uint32_t stop, const PairFilter& filter) {
+namespace {
+
+// Relaxed stores only: a plain move on every processor, nothing in the search's way.
+std::atomic<int> g_lastSearchIsa{SCAN_ISA_COUNT};
+
+void NoteSearchIsa(ScanIsa isa) { g_lastSearchIsa.store(isa, std::memory_order_relaxed); }
+
+}  // namespace
+
+ScanIsa LastSearchIsa() { return static_cast<ScanIsa>(g_lastSearchIsa.load(std::memory_order_relaxed)); }
+
+void ForgetLastSearchIsa() { NoteSearchIsa(SCAN_ISA_COUNT); }
+
+uint32_t FindCandidate(ScanIsa isa, const uint8_t* image, uint32_t size, uint32_t from, uint32_t stop,
+                       const PairFilter& filter) {
     if (from >= stop) return stop;
     if (filter.anyPosition) return from;
-    switch (CurrentScanIsa()) {
+    NoteSearchIsa(isa);
+    switch (isa) {
 #ifdef BYTE_SCAN_X86
     case SCAN_ISA_AVX512: return FindAvx512Any(image, size, from, stop, filter);
     case SCAN_ISA_AVX2: return FindAvx2(image, size, from, stop, filter);
@@ -446,6 +461,7 @@ uint32_t FindAnyCandidate(const uint8_t* image, uint32_t from, uint32_t stop, co
         slots.distance[k] = filter.offsetB - filter.offsetA;
     }
     const ScanIsa isa = CurrentScanIsa();
+    NoteSearchIsa(isa);
     return count <= 4 ? FindAnyWith<4>(isa, image, from, stop, slots) : FindAnyWith<8>(isa, image, from, stop, slots);
 #else
     (void)image;
@@ -502,6 +518,7 @@ FirstMatch FindFirstMatch(const uint8_t* image, uint32_t size, const SweepRule* 
     const SweepRule* owners[FUSED_FILTER_MAX];
     int n = 0;
     uint32_t first = UINT32_MAX;
+    const ScanIsa isa = CurrentScanIsa();
     for (int k = 0; k < count; ++k) {
         const SweepRule& rule = rules[k];
         if (CursorFinished(rule.cursor)) continue;
@@ -512,7 +529,7 @@ FirstMatch FindFirstMatch(const uint8_t* image, uint32_t size, const SweepRule* 
         }
         const uint32_t headStop = leader < rule.cursor.end ? leader : rule.cursor.end;
         for (uint32_t pos = rule.cursor.next;; ++pos) {
-            pos = FindCandidate(image, size, pos, headStop, filter);
+            pos = FindCandidate(isa, image, size, pos, headStop, filter);
             if (pos >= headStop) break;
             if (MatchesAt(image + pos, *rule.pattern)) {
                 if (pos < first) first = pos;

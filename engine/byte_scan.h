@@ -69,10 +69,17 @@ const char* ScanIsaName(ScanIsa isa);
 // benchmarks that compare the instruction sets; nothing else changes it.
 void UseScanIsa(ScanIsa isa);
 
+// The instruction set the last candidate search ran with (FindCandidate, FindAnyCandidate),
+// and a way to forget it: tests see from it that a forced instruction set is the one used.
+ScanIsa LastSearchIsa();
+void ForgetLastSearchIsa();
+
 // The first start position in [from, stop) at which the filter's two bytes are found, or
-// `stop` when there is none. stop + filter.offsetB must not exceed size. It reads the image
-// as it is during the call, and no byte at or beyond image + size.
-uint32_t FindCandidate(const uint8_t* image, uint32_t size, uint32_t from, uint32_t stop, const PairFilter& filter);
+// `stop` when there is none, searched with `isa`, which must not be faster than
+// BestScanIsa(). stop + filter.offsetB must not exceed size. It reads the image as it is
+// during the call, and no byte at or beyond image + size.
+uint32_t FindCandidate(ScanIsa isa, const uint8_t* image, uint32_t size, uint32_t from, uint32_t stop,
+                       const PairFilter& filter);
 
 // Several filters in one pass, the loads shared: the first anchor t in [from, stop) at
 // which some filter k has byteA at t and byteB at t + offsetB - offsetA (its candidate at
@@ -112,8 +119,9 @@ void ScanRange(uint8_t* image, uint32_t size, const BytePattern& pattern, ScanCu
     const uint32_t stop = to < cursor.end ? to : cursor.end;
     if (cursor.stopped || cursor.next >= stop) return;
     const PairFilter filter = MakePairFilter(pattern);
+    const ScanIsa isa = CurrentScanIsa();
     for (uint32_t pos = cursor.next;; ++pos) {
-        pos = FindCandidate(image, size, pos, stop, filter);
+        pos = FindCandidate(isa, image, size, pos, stop, filter);
         if (pos >= stop) break;
         if (!MatchesAt(image + pos, pattern)) continue;
         cursor.found = true;

@@ -38,6 +38,9 @@ void ProbeCandidates(const char* exe, HolderSurvey* survey, char (&targetName)[P
         CandidateFile& file = files.files[i];
         FILE* probe = readOnly ? OpenForReading(file.name, &file.reason) : OpenForUpdate(file.name, &file.reason);
         reasons[file.candidate] = file.reason;
+        // A device or a pipe under a game's name is the game the player means: the run
+        // refuses it by name rather than passing it over.
+        if (probe == nullptr && file.reason == OPEN_NOT_REGULAR) strcpy_s(opened, file.name);
         if (probe == nullptr) continue;
         g_fileOps.close(probe);
         strcpy_s(opened, file.name);

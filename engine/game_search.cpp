@@ -6,19 +6,19 @@
 #include <utility>
 
 #include "candidate_names.h"
+#include "launcher_lists.h"
+#include "platform.h"
 #include "target_file.h"
 #include "vdf_text.h"
-
-#include "platform.h"
 
 namespace {
 
 const char SEPARATOR = platform::PATH_SEPARATOR;
 
-// Levels searched below a game folder of a Steam library, below drive_c, below DIR.
-const int STEAM_GAME_DEPTH = 2;
-const int WINE_DEPTH = 4;
-const int BELOW_DEPTH = 4;
+// Levels from a collection to its game folders and prefixes (~/Games/Heroic/<game>), and
+// from a library's compatdata to its prefixes (compatdata/<app>/pfx).
+const int COLLECTION_DEPTH = 2;
+const int COMPATDATA_DEPTH = 2;
 
 std::string Joined(const std::string& folder, const std::string& name) {
     if (folder.empty()) return name;
@@ -32,40 +32,64 @@ bool IsFolder(const std::string& path) {
     return facts.exists && facts.directory;
 }
 
-bool ReadText(const std::string& path, std::string* text) {
+// The whole file, when it is no larger than `limit`: a list cut off would be read wrong.
+bool ReadText(const std::string& path, size_t limit, std::string* text) {
     FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) return false;
     char buffer[4096];
     size_t count;
     text->clear();
-    // A library list is a few kilobytes; anything past a megabyte is not one.
-    while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0 && text->size() < (1u << 20)) {
+    while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0 && text->size() <= limit) {
         text->append(buffer, count);
     }
-    const bool read = !std::ferror(file);
+    const bool read = !std::ferror(file) && text->size() <= limit;
     std::fclose(file);
     return read;
+}
+
+// A Steam library list is a few kilobytes; the launchers' lists grow with the games.
+const size_t LIBRARY_LIST_LIMIT = 1u << 20;
+const size_t LAUNCHER_LIST_LIMIT = 64u << 20;
+
+struct Listing {
+    const std::string* folder;
+    std::vector<std::string> names;
+};
+
+void TakeSubfolder(const char* name, ListedKind kind, void* context) {
+    Listing& listing = *static_cast<Listing*>(context);
+    // A link may lead to a folder, and a listing that does not tell leaves it to be looked at.
+    if (kind == LISTED_FOLDER || ((kind == LISTED_LINK || kind == LISTED_UNKNOWN) && IsFolder(Joined(*listing.folder, name)))) {
+        listing.names.push_back(name);
+    }
 }
 
 // The names of the folders in `folder`, links to folders included, sorted so that the
 // output does not depend on the file system's order.
 std::vector<std::string> SubfoldersOf(const std::string& folder) {
-    std::vector<std::string> names;
-    platform::ListSubfolders(
-        folder.c_str(), [](const char* name, void* list) { static_cast<std::vector<std::string>*>(list)->push_back(name); },
-        &names);
-    std::sort(names.begin(), names.end());
-    return names;
+    Listing listing = {&folder, {}};
+    g_fileOps.listFolder(folder.c_str(), TakeSubfolder, &listing);
+    std::sort(listing.names.begin(), listing.names.end());
+    return listing.names;
 }
 
 class Walker {
 public:
     explicit Walker(GameSearch* result) : result_(result) {}
 
-    // Searches `folder` and `depth` levels below it.
+    // Searches `folder` and `depth` levels below it; a place of its own, listed as searched.
     void Search(const std::string& folder, int depth) {
+        if (!IsFolder(folder) || Reached(folder)) return;
+        result_->searched.push_back(folder);
         start_ = RealPath(folder);
         Walk(folder, depth);
+    }
+
+    // Searches the game folders of the Steam library `library` and its Proton prefixes.
+    void SearchLibrary(const std::string& library) {
+        const std::string steamapps = Joined(library, "steamapps");
+        Search(Joined(steamapps, "common"), 1 + GAME_DEPTH);
+        Search(Joined(steamapps, "compatdata"), COMPATDATA_DEPTH);
     }
 
     // Whether `folder` is one already searched, under this or another name.
@@ -100,6 +124,20 @@ private:
         const bool first = seen == reached_.end();
         reached_[key] = depth;
         if (first) Record(folder);
+        // A Wine prefix: its games are in drive_c, and its other folders (dosdevices, whose
+        // links lead to drive_c and to the root) hold none.
+        const std::string drive = Joined(folder, "drive_c");
+        if (IsFolder(drive)) {
+            Walk(drive, std::max(depth - 1, GAME_DEPTH));
+            return;
+        }
+        // A Steam library, as on a memory card or a second disk, at whatever level.
+        if (IsFolder(Joined(folder, "steamapps"))) {
+            const std::string steamapps = Joined(folder, "steamapps");
+            Walk(Joined(steamapps, "common"), std::max(depth - 2, 1 + GAME_DEPTH));
+            Walk(Joined(steamapps, "compatdata"), std::max(depth - 2, COMPATDATA_DEPTH));
+            return;
+        }
         if (depth == 0) return;
         for (const std::string& name : SubfoldersOf(folder)) {
             const std::string below = Joined(folder, name);
@@ -143,7 +181,7 @@ std::vector<std::string> LibrariesOf(const std::string& steamRoot) {
     for (const char* list : {"steamapps", "config"}) {
         std::string text, error;
         std::vector<std::string> folders;
-        if (!ReadText(Joined(Joined(steamRoot, list), "libraryfolders.vdf"), &text)) continue;
+        if (!ReadText(Joined(Joined(steamRoot, list), "libraryfolders.vdf"), LIBRARY_LIST_LIMIT, &text)) continue;
         if (!LibraryFoldersOf(text, &folders, &error)) continue;
         for (const std::string& folder : folders) AddLibrary(&libraries, folder);
     }
@@ -184,29 +222,42 @@ bool LibraryFoldersOf(const std::string& vdfText, std::vector<std::string>* fold
 }
 
 SearchPlaces UsualPlaces(const std::string& home, const std::string& winePrefix) {
-    SearchPlaces places;
-#ifdef _WIN32
-    (void)home;
-    (void)winePrefix;
-    for (const char* variable : {"ProgramFiles(x86)", "ProgramFiles"}) {
-        char buffer[platform::FOLDER_PATH_SIZE];
-        const std::string folder = platform::FolderOfVariable(variable, buffer);
-        if (!folder.empty()) places.steamRoots.push_back(Joined(folder, "Steam"));
-    }
-#else
-    if (!home.empty()) {
-        const std::string flatpak = Joined(home, ".var/app/com.valvesoftware.Steam");
-        for (const std::string& root :
-             {Joined(home, ".steam/steam"), Joined(home, ".local/share/Steam"), Joined(home, ".steam/debian-installation"),
-              Joined(flatpak, ".local/share/Steam"), Joined(flatpak, "data/Steam"), Joined(flatpak, ".steam/steam")}) {
-            places.steamRoots.push_back(root);
-        }
-    }
-    if (!winePrefix.empty()) places.wineDrives.push_back(Joined(winePrefix, "drive_c"));
-    if (!home.empty()) places.wineDrives.push_back(Joined(home, ".wine/drive_c"));
-#endif
-    return places;
+    return platform::UsualPlaces(home, winePrefix);
 }
+
+namespace {
+
+#ifndef _WIN32
+// The game folders that a launcher's list names; none when it is not there or not read.
+std::vector<std::string> ListedFolders(const SearchPlace& list) {
+    std::string text;
+    if (!ReadText(list.path, LAUNCHER_LIST_LIMIT, &text)) return {};
+    switch (list.kind) {
+        case PlaceKind::HEROIC_LIST: return HeroicInstallPaths(text.data(), text.size());
+        case PlaceKind::LEGENDARY_LIST: return LegendaryInstallPaths(text.data(), text.size());
+        case PlaceKind::LUTRIS_DATABASE:
+            return LutrisGameFolders(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+        default: return {};
+    }
+}
+#endif
+
+void SearchOne(Walker* walker, const SearchPlace& place) {
+    switch (place.kind) {
+        case PlaceKind::GAME_FOLDER:
+        case PlaceKind::WINE_DRIVE: walker->Search(place.path, GAME_DEPTH); break;
+        case PlaceKind::GAME_COLLECTION: walker->Search(place.path, COLLECTION_DEPTH + GAME_DEPTH); break;
+        // Each bottle is a prefix: the walk goes on into its drive_c.
+        case PlaceKind::PREFIX_COLLECTION: walker->Search(place.path, 1); break;
+        default:
+#ifndef _WIN32
+            for (const std::string& folder : ListedFolders(place)) walker->Search(folder, GAME_DEPTH);
+#endif
+            break;
+    }
+}
+
+}  // namespace
 
 void SearchUsualPlaces(const SearchPlaces& places, GameSearch* result) {
     Walker walker(result);
@@ -215,23 +266,12 @@ void SearchUsualPlaces(const SearchPlaces& places, GameSearch* result) {
         if (!IsFolder(root)) continue;
         for (const std::string& library : LibrariesOf(root)) AddLibrary(&libraries, library);
     }
-    for (const std::string& library : libraries) {
-        const std::string common = Joined(Joined(library, "steamapps"), "common");
-        // ~/.steam/steam is most often a link to ~/.local/share/Steam: one library, once.
-        if (!IsFolder(common) || walker.Reached(common)) continue;
-        result->searched.push_back(common);
-        walker.Search(common, STEAM_GAME_DEPTH + 1);
-    }
-    for (const std::string& drive : places.wineDrives) {
-        if (!IsFolder(drive) || walker.Reached(drive)) continue;
-        result->searched.push_back(drive);
-        walker.Search(drive, WINE_DEPTH);
-    }
+    // ~/.steam/steam is most often a link to ~/.local/share/Steam: one library, once.
+    for (const std::string& library : libraries) walker.SearchLibrary(library);
+    for (const SearchPlace& place : places.places) SearchOne(&walker, place);
 }
 
 void SearchBelow(const std::string& folder, GameSearch* result) {
     Walker walker(result);
-    if (!IsFolder(folder)) return;
-    result->searched.push_back(folder);
     walker.Search(folder, BELOW_DEPTH);
 }

@@ -25,6 +25,7 @@ bool HolderSurvey::Add(const char* name) {
 
 void HolderSurvey::Take() {
     unchecked_ = platform::MarkHolders(files_, count_);
+    view_ = platform::ViewOfProcesses();
     taken_ = true;
     g_survey = this;
 }

@@ -6,6 +6,13 @@
 
 #include "patch_job.h"
 
+// What the look at the other processes cannot see.
+enum ProcessView {
+    VIEW_ALL,
+    VIEW_HIDEPID,        // /proc is mounted with hidepid: other users' processes are not listed
+    VIEW_PID_NAMESPACE,  // this process has a PID namespace and a /proc of its own
+};
+
 // Linux has no sharing modes, so a running game is seen by looking at the other processes:
 // which have one of the files open or mapped. A survey does that once for a whole run, for
 // every file the run may open, instead of once per open; while a survey lives, the natively
@@ -37,6 +44,8 @@ public:
     // Processes whose open files and mappings could not be looked at (another user's, when
     // not run as root); -1 when the processes could not be listed at all.
     int UncheckedProcesses() const { return unchecked_; }
+    // What the walk could not see at all: processes that /proc does not list.
+    ProcessView View() const { return view_; }
 
     struct File {
         uint64_t volume, index;
@@ -48,6 +57,7 @@ private:
     File files_[MAX_FILES] = {};
     int count_ = 0;
     int unchecked_ = 0;
+    ProcessView view_ = VIEW_ALL;
     bool taken_ = false;
 };
 // The survey in effect, or null.

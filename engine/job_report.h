@@ -119,6 +119,21 @@ struct JobReport {
     // Input: probe the candidates for reading only, with every sharing. A dry run whose
     // real run would find no target (the game running, or read-only) looks again so.
     bool readOnlyProbe = false;
+    // What /proc does not list at all, and whether anyone else could have the game open,
+    // so that the processes that could not be looked at matter.
+    ProcessView processView = VIEW_ALL;
+    bool othersMayOpen = true;
+    // The step's copy or the game was moved into place, but its folder could not be forced
+    // to the disk: the step failed, and what it wrote is there.
+    bool notSafe = false;
+    bool gameWritten = false;  // the patched bytes are in the game
+    // Another run held the folder for the whole wait: nothing was read or written.
+    bool folderBusy = false;
+    // A stop signal came: the run ended after the step it was in (see StopRequested).
+    bool stopped = false;
+    // A refusal of the game itself on one line, and what to do about it; empty otherwise.
+    char refusal[PATCH_TEXT_SIZE] = {};
+    char refusalHint[PATCH_TEXT_SIZE] = {};
 };
 
 // Text of a rule reason for people: "switched off", "no value", "pattern not found",

@@ -27,6 +27,7 @@ const ReasonRow REASONS[] = {
      "read_only_fs"},
     {OPEN_PERMISSION_DENIED, "permission denied", "Make it yours: sudo chown \"$USER\" \"<path>\"",
      "permission_denied"},
+    {OPEN_NOT_REGULAR, "is not a file", "", "not_a_file"},
 };
 
 const ReasonRow* RowOf(OpenReason reason) {
@@ -37,6 +38,8 @@ const ReasonRow* RowOf(OpenReason reason) {
 }
 
 }  // namespace
+
+const char HARD_LINKS_HINT[] = "Give the game a file of its own: copy it, and put the copy in its place.";
 
 const char* OpenReasonText(OpenReason reason) {
     const ReasonRow* row = RowOf(reason);

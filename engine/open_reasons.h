@@ -17,6 +17,7 @@ enum OpenReason {
     OPEN_IMMUTABLE,          // the immutable or append-only attribute
     OPEN_READ_ONLY_FS,       // the file system is mounted read-only
     OPEN_PERMISSION_DENIED,  // no write access: another owner, or the folder
+    OPEN_NOT_REGULAR,        // a device, a pipe or a socket: no file to patch, told to the player
 };
 
 // "in use", "read-only", "access denied", "cannot be opened", "immutable", "read-only file
@@ -32,6 +33,9 @@ void FormatOpenReasonHint(OpenReason reason, const char* path, char (&hint)[PATC
 // The path a hint names for `name`: natively the full path, from the root, of the name in
 // the current folder; on Windows, whose hints name no file, the name itself.
 bool HintPathOf(const char* name, char (&path)[PATCH_TEXT_SIZE]);
+// What a player can do about a game with other hard links, which neither a patch nor a
+// restore touches.
+extern const char HARD_LINKS_HINT[];
 // The reason's stable name for scripts: "in_use", "read_only", "access_denied", "cannot_open",
-// "immutable", "read_only_fs", "permission_denied"; empty where OpenReasonText is empty.
+// "immutable", "read_only_fs", "permission_denied", "not_a_file"; empty where OpenReasonText is empty.
 const char* OpenReasonCode(OpenReason reason);

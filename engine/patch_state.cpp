@@ -5,6 +5,7 @@
 
 #include "bounded_text.h"
 #include "candidate_names.h"
+#include "platform.h"
 #include "target_file.h"
 
 namespace {
@@ -61,7 +62,7 @@ void FindCopy(const char* targetPath, KeptCopy kind, CopyCheck* copy) {
     if (count >= 2) strcpy_s(copy->twin, names[1]);
 }
 
-void ReadCopy(const FileIdentity& targetIdentity, CopyCheck* copy) {
+void ReadCopy(const FileIdentity& targetIdentity, bool mapped, bool read, CopyCheck* copy) {
     if (!copy->exists) return;
     const FileIdentity identity = g_fileOps.identify(copy->name);
     if (!identity.exists) {
@@ -76,19 +77,28 @@ void ReadCopy(const FileIdentity& targetIdentity, CopyCheck* copy) {
         copy->sameFile = true;
         return;
     }
-    if (!ReadFileWhole(copy->name, &copy->bytes, &copy->size)) {
+    if (!read) return;
+    if (mapped) {
+        copy->bytes = const_cast<uint8_t*>(platform::MapFileForReading(copy->name, &copy->size));
+    } else if (!ReadFileWhole(copy->name, &copy->bytes, &copy->size)) {
+        copy->bytes = nullptr;
+    }
+    if (copy->bytes == nullptr) {
         copy->unreadable = true;
         return;
     }
     if (copy->size == 0) {
         // An empty file is no original: none is kept of it, and none is put back.
-        g_fileOps.release(copy->bytes);
+        if (mapped) {
+            platform::UnmapFile(copy->bytes, 0);
+        } else {
+            g_fileOps.release(copy->bytes);
+        }
         copy->bytes = nullptr;
         copy->empty = true;
         return;
     }
     copy->present = true;
-    FindPatternPlaces(copy->bytes, copy->size, &copy->places);
 }
 
 }  // namespace
@@ -170,7 +180,12 @@ bool FindWrittenForm(const uint8_t* image, uint32_t size, PatchRule rule, uint32
 
 KeptCopies::~KeptCopies() {
     for (CopyCheck& copy : copies) {
-        if (copy.bytes != nullptr) g_fileOps.release(copy.bytes);
+        if (copy.bytes == nullptr) continue;
+        if (mapped) {
+            platform::UnmapFile(copy.bytes, copy.size);
+        } else {
+            g_fileOps.release(copy.bytes);
+        }
     }
 }
 
@@ -194,20 +209,26 @@ void CheckKeptCopies(const char* targetPath, int candidate, const uint8_t* targe
     if (kept->caseTwins) return;  // which of the two is the copy cannot be told
 
     const FileIdentity targetIdentity = g_fileOps.identify(targetPath);
-    for (CopyCheck& copy : kept->copies) ReadCopy(targetIdentity, &copy);
-
+    ReadCopy(targetIdentity, kept->mapped, true, &original);
+    // The original's patterns always; the backup's only where the original does not
+    // explain the game, which spares a pass over it in the common case.
+    if (original.present) FindPatternPlaces(original.bytes, original.size, &original.places);
     if (original.present &&
         ExplainGame(target, targetSize, original.bytes, original.size, candidate, &original.model, &original.places)) {
         kept->base = &original;
     }
+    // A run that the original explains needs nothing of the backup but where it is.
+    ReadCopy(targetIdentity, kept->mapped, kept->base == nullptr || !kept->backupOnlyIfNeeded, &backup);
     if (backup.present && original.present) {
         kept->backupChecked = true;
         ExplainGame(backup.bytes, backup.size, original.bytes, original.size, candidate, &kept->backupModel,
                     &original.places);
     }
-    if (backup.present && kept->base == nullptr &&
-        ExplainGame(target, targetSize, backup.bytes, backup.size, candidate, &backup.model, &backup.places)) {
-        kept->base = &backup;
+    if (backup.present && kept->base == nullptr) {
+        FindPatternPlaces(backup.bytes, backup.size, &backup.places);
+        if (ExplainGame(target, targetSize, backup.bytes, backup.size, candidate, &backup.model, &backup.places)) {
+            kept->base = &backup;
+        }
     }
 
     if (kept->base == &original) {
@@ -324,11 +345,13 @@ void ReadGameStatus(const char* targetPath, int candidate, GameStatus* status) {
     status->state = GAME_UNKNOWN;
     for (RuleStatus& rule : status->rules) rule = RuleStatus();
 
-    uint8_t* target = nullptr;
+    // Mapped, not read: a status costs one pass over each file, and no memory filled.
     uint32_t size = 0;
-    if (!ReadFileWhole(targetPath, &target, &size)) return;
+    const uint8_t* target = platform::MapFileForReading(targetPath, &size);
+    if (target == nullptr) return;
+    status->copies.mapped = true;
     ModelGameStatus(targetPath, candidate, target, size, status);
-    g_fileOps.release(target);
+    platform::UnmapFile(target, size);
 }
 
 GameState StateOfGame(const char* folder, const char* exeName) {

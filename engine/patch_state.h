@@ -48,6 +48,12 @@ enum OriginalHolder {
 };
 
 struct KeptCopies {
+    // Input: map the copies for reading instead of reading them into memory, as --status
+    // does; a run that writes copies reads them.
+    bool mapped = false;
+    // Input: read the backup only where the original does not explain the game, so that a
+    // run holds at most the game and one copy in memory; --status reads both.
+    bool backupOnlyIfNeeded = false;
     CopyCheck copies[COPY_KINDS];
     bool caseTwins = false;  // a copy kind is there under two names differing only in case
 

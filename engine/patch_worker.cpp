@@ -148,6 +148,75 @@ void Stop(FILE* target, uint8_t* image) {
     if (image != nullptr) g_fileOps.release(image);
 }
 
+// One line for the console and the refusal in the window's words, for a game the run
+// will not touch as it is.
+void RefuseGame(PatchJob* job, JobReport* r, const char* windowText, const char* line, const char* hint) {
+    strcpy_s(job->failure_text, windowText);
+    strcpy_s(r->refusal, line);
+    strcpy_s(r->refusalHint, hint);
+}
+
+// A game with more names than the one in this folder is the same file elsewhere too: writing
+// it in place would patch every one of them.
+void RefuseHardLinks(PatchJob* job, JobReport* r, uint32_t otherNames) {
+    const char* names = otherNames == 1 ? "name" : "names";
+    char text[PATCH_TEXT_SIZE];
+    char line[PATCH_TEXT_SIZE];
+    sprintf_s(text, "Nothing was changed!\r\n\r\n%s has %lu other %s\r\n(hard links): patching would\r\nchange them too.",
+              job->target_name, static_cast<unsigned long>(otherNames), names);
+    sprintf_s(line, "%s has %lu other %s (hard links): patching would change them too", job->target_name,
+              static_cast<unsigned long>(otherNames), names);
+    RefuseGame(job, r, text, line, HARD_LINKS_HINT);
+}
+
+void RefuseNotAFile(PatchJob* job, JobReport* r) {
+    char text[PATCH_TEXT_SIZE];
+    char line[PATCH_TEXT_SIZE];
+    sprintf_s(text, "Nothing was changed!\r\n\r\n%s\r\nis not a file.", job->target_name);
+    sprintf_s(line, "%s is not a file", job->target_name);
+    RefuseGame(job, r, text, line, "");
+}
+
+// A stop signal ended the run before the write-back: the game is as it was.
+void FormatStoppedText(PatchJob* job, bool anyCopyWritten) {
+    if (anyCopyWritten) {
+        sprintf_s(job->failure_text, "Stopped!\r\n\r\n%s was not changed;\r\nits copies are written.", job->target_name);
+    } else {
+        sprintf_s(job->failure_text, "Stopped!\r\n\r\nNothing was changed:\r\n%s is as it was.", job->target_name);
+    }
+}
+
+// The copy's step is over: false when the run must end here, with the job's text filled.
+bool CopyWritten(WriteOutcome outcome, const char* copyName, bool gameChangedNot, PatchJob* job, JobReport* r,
+                 bool* written) {
+    *written = outcome == WRITE_DONE || outcome == WRITE_NOT_SAFE;
+    switch (outcome) {
+    case WRITE_DONE: return true;
+    case WRITE_NOT_SAFE:
+        r->notSafe = true;
+        sprintf_s(job->failure_text, "The game was not changed!\r\n\r\n%s was written,\r\nbut it is not yet safe\r\non the disk.",
+                  copyName);
+        return false;
+    case WRITE_STOPPED:
+        r->stopped = true;
+        FormatStoppedText(job, gameChangedNot);
+        return false;
+    case WRITE_FAILED: break;
+    }
+    return false;
+}
+
+bool StopBeforeNextStep(bool anyCopyWritten, PatchJob* job, JobReport* r) {
+    if (!StopRequested()) return false;
+    r->stopped = true;
+    if (job->target_name[0] == '\0') {
+        strcpy_s(job->failure_text, "Stopped!\r\n\r\nNothing was changed.");
+    } else {
+        FormatStoppedText(job, anyCopyWritten);
+    }
+    return true;
+}
+
 }  // namespace
 
 namespace {
@@ -237,24 +306,48 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
     const bool dryRun = r.dryRun;
     bool applied[RULE_COUNT] = {};
 
+    // Held from the first look at the files to the last move: a second run waits, and no
+    // run removes or replaces what this one is writing. A dry run writes nothing to guard.
+    FolderHold hold;
+    if (!dryRun && !hold.Take()) {
+        if (!StopBeforeNextStep(false, job, &r)) {
+            r.folderBusy = true;
+            strcpy_s(job->failure_text, "Nothing was changed!\r\n\r\nAnother velmora-patch is\r\nworking in this folder.");
+        }
+        return;
+    }
     HolderSurvey survey;
     ProbeCandidates(r.exe, &survey, job->target_name, r.candidates, &r.files, r.readOnlyProbe);
     r.uncheckedProcesses = survey.UncheckedProcesses();
+    r.processView = survey.View();
     job->candidate = CandidateIndexOf(job->target_name);
     if (job->target_name[0] == '\0') {
+        r.othersMayOpen = false;
+        for (int i = 0; i < r.files.count; ++i) r.othersMayOpen = r.othersMayOpen || OthersMayOpen(r.files.files[i].name);
         FormatNoTargetText(r.candidates, job->failure_text);
         return;
     }
+    r.othersMayOpen = OthersMayOpen(job->target_name);
 
     // A dry run writes nothing: it reads the game as --status does, running or read-only.
     OpenReason reopenReason = OPEN_OK;
     FILE* target = dryRun ? OpenForReading(job->target_name, &reopenReason)
                           : OpenForUpdate(job->target_name, &reopenReason);
     if (target == nullptr) {
+        if (reopenReason == OPEN_NOT_REGULAR) return RefuseNotAFile(job, &r);
         ReportReopenFailure(job, reopenReason);
         return;
     }
     const char* name = job->target_name;
+
+    // Every refusal comes before the first write, so that a refused run leaves every file as
+    // it was.
+    const FileIdentity targetIdentity = g_fileOps.identify(name);
+    if (!SameFile(g_fileOps.identifyOpen(target), targetIdentity)) {
+        // Replaced between the probe and the open: by something other than this tool.
+        sprintf_s(job->failure_text, "Nothing was changed!\r\n\r\n%s was replaced\r\nwhile it was opened.", name);
+        return Stop(target, nullptr);
+    }
 
     uint32_t size = 0;
     uint8_t* image = ReadWholeImage(target, job, &size);
@@ -263,6 +356,7 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
     // The copies, found in any case, and the model of the game from them: judged before
     // this run's backup replaces the last one.
     KeptCopies kept;
+    kept.backupOnlyIfNeeded = true;
     CheckKeptCopies(name, job->candidate, image, size, &kept);
     const CopyCheck& originalCopy = kept.Original();
     const CopyCheck& backupCopy = kept.Backup();
@@ -293,6 +387,10 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
     }
     if (originalCopy.sameFile) {
         sprintf_s(job->failure_text, "Nothing was changed!\r\n\r\n%s is\r\nthe same file as %s.", originalName, name);
+        return Stop(target, image);
+    }
+    if (targetIdentity.links > 1) {
+        RefuseHardLinks(job, &r, targetIdentity.links - 1);
         return Stop(target, image);
     }
     if (!MayReplace(backupName)) {
@@ -330,6 +428,7 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
     r.originalExisted = originalCopy.present && originalBytes == nullptr;
 
     if (!dryRun) RemoveLeftovers({backupName, originalName});
+    if (!dryRun && StopBeforeNextStep(false, job, &r)) return Stop(target, image);
     if (originalBytes != nullptr) {
         bool moved = false;
         if (originalCopy.present) {
@@ -343,36 +442,58 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
             strcpy_s(r.previousOriginal, previous);
             moved = true;
         }
-        // Made from the game's own file where the file system can share or copy it.
-        FILE* source = originalBytes == image ? target : nullptr;
-        if (!dryRun && !WriteFileAtomically(originalName, originalBytes, originalSize, originalCopy.empty, &r.systemError,
-                                            source, &r.originalMethod)) {
-            // The previous original goes back under its name: nothing else has changed.
-            if (moved) g_fileOps.move(r.previousOriginal, originalName, false);
-            sprintf_s(job->failure_text, "Nothing was changed!\r\n\r\nThe original copy\r\n%s\r\ncould not be written.",
-                      originalName);
-            r.failedStep = STEP_ORIGINAL;
-            return Stop(target, image);
+        if (!dryRun) {
+            AtomicWrite how;
+            how.replace = !moved && originalCopy.empty;
+            // Made from the game's own file where the file system can share or copy it.
+            how.source = originalBytes == image ? target : nullptr;
+            const WriteOutcome outcome = WriteFileAtomically(originalName, originalBytes, originalSize, &how);
+            r.systemError = how.systemError;
+            r.originalMethod = how.method;
+            if (!CopyWritten(outcome, originalName, false, job, &r, &r.originalWritten)) {
+                // Not in place: the previous original goes back under its name, and nothing
+                // else has changed.
+                if (moved && !r.originalWritten) g_fileOps.move(r.previousOriginal, originalName, false);
+                if (outcome == WRITE_FAILED) {
+                    sprintf_s(job->failure_text,
+                              "Nothing was changed!\r\n\r\nThe original copy\r\n%s\r\ncould not be written.", originalName);
+                }
+                if (outcome != WRITE_STOPPED) r.failedStep = STEP_ORIGINAL;
+                return Stop(target, image);
+            }
+        } else {
+            r.originalWritten = true;
         }
-        r.originalWritten = true;
     }
 
-    if (!dryRun && !WriteFileAtomically(backupName, image, size, true, &r.systemError, target, &r.backupMethod)) {
-        ReportBackupFailure(backupName, r.originalWritten && originalCopy.empty, job);
-        r.failedStep = STEP_BACKUP;
-        return Stop(target, image);
+    if (!dryRun && StopBeforeNextStep(r.originalWritten, job, &r)) return Stop(target, image);
+    if (!dryRun) {
+        AtomicWrite how;
+        how.source = target;
+        const WriteOutcome outcome = WriteFileAtomically(backupName, image, size, &how);
+        r.systemError = how.systemError;
+        r.backupMethod = how.method;
+        if (!CopyWritten(outcome, backupName, true, job, &r, &r.backupWritten)) {
+            if (outcome == WRITE_FAILED) ReportBackupFailure(backupName, r.originalWritten && originalCopy.empty, job);
+            if (outcome != WRITE_STOPPED) r.failedStep = STEP_BACKUP;
+            return Stop(target, image);
+        }
+    } else {
+        r.backupWritten = true;
     }
-    r.backupWritten = true;
 
     ApplyPatchRules(image, size, job, applied, SCAN_FAST, r.rules);
     if (report != nullptr) WriteNewValues(image, size, kept, job, applied, r.rules);
     ChangedSpans(r.rules, &r.spans);
 
+    // The last moment to stop: the write-back, once begun, is finished whatever comes.
+    if (!dryRun && StopBeforeNextStep(true, job, &r)) return Stop(target, image);
     bool writtenBack = true;
     if (dryRun) {
         g_fileOps.close(target);
     } else {
         writtenBack = WriteBack(target, image, r.spans, &r.systemError);
+        r.gameWritten = writtenBack;
     }
     if (!writtenBack) r.gameOnDisk = ReadBack(name, backupName, image, &r.spans);
     g_fileOps.release(image);
@@ -382,6 +503,7 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
                   "Writing %s failed!\r\n\r\n%s holds\r\nthe previous contents:\r\ncopy it back to restore\r\nthe game.",
                   name, backupName);
     }
+    if (!dryRun && StopRequested()) r.stopped = true;
 
     for (int rule = 0; rule < RULE_COUNT; ++rule) {
         if (!applied[rule]) strcpy_s(job->status[rule], RULE_TABLE[rule].notUsedText);

@@ -1,9 +1,12 @@
 #pragma once
 // What each system does its own way, declared once: platform_windows.cpp for Windows,
-// platform_posix.cpp for Linux and the other POSIX systems. The file operations among them
-// are put into the FileOps table by target_file.cpp only; everything else goes through
-// g_fileOps.
+// platform_posix.cpp for Linux and the other POSIX systems (places_*.cpp for where their
+// players keep games). The file operations among them are put into the FileOps table by
+// target_file.cpp only; everything else goes through g_fileOps.
 
+#include <string>
+
+#include "game_search.h"
 #include "target_file.h"
 
 namespace platform {
@@ -23,6 +26,19 @@ bool WriteAt(FILE* file, uint64_t offset, const void* data, size_t size);
 bool ReadAt(FILE* file, uint64_t offset, void* data, size_t size);
 bool Clone(FILE* destination, FILE* source, unsigned long* error);
 bool CopyRange(FILE* destination, FILE* source, uint64_t size, uint64_t* copied, unsigned long* error);
+// The FileOps table's listFolder: on Windows no junction or folder link is a folder, as they
+// can lead back up.
+bool ListFolder(const char* folder, ListedEntryFn each, void* context);
+FileIdentity IdentifyOpen(FILE* file);
+NativeFile OpenFolderOf(const char* name);
+int CommitFolder(NativeFile folder);
+FolderHoldState HoldFolder(NativeFile* hold);
+void ReleaseFolder(NativeFile hold);
+void Pause(unsigned milliseconds);
+KeptAttributes* ReadAttributes(FILE* file);
+void GiveAttributes(const KeptAttributes* attributes, FILE* file, const char* name, char (&notKept)[PATCH_TEXT_SIZE]);
+void FreeAttributes(KeptAttributes* attributes);
+bool RealName(const char* name, char (&real)[PATCH_TEXT_SIZE]);
 
 // The hint for a read-only file, in the terms of the system's own tools.
 extern const char READ_ONLY_HINT[];
@@ -35,16 +51,9 @@ bool SurveyedFile(const char* name, HolderSurvey::File* file);
 // the processes; returns the number of processes that could not be looked at, or -1 when
 // they could not be listed.
 int MarkHolders(HolderSurvey::File* files, int count);
-
-// Who owns a file and who may run it, so that a file made in its place can be given the
-// same (or the game would stop starting, or belong to root). Natively only: Windows keeps
-// no such facts that a replacement loses.
-struct FilePermissions {
-    bool known;
-    unsigned long owner, group, mode;
-};
-FilePermissions PermissionsOf(FILE* file);
-void GivePermissions(const char* name, const FilePermissions& permissions);
+// What the walk over the processes cannot see: natively a /proc mounted with hidepid, or
+// one of a PID namespace of this process's own; on Windows, nothing.
+ProcessView ViewOfProcesses();
 
 // Calls `each` with every name in `folder` but "." and "..". False when the folder cannot
 // be listed, and on Windows, whose file system finds a name in any case by itself: there
@@ -58,6 +67,13 @@ void* MapPages(size_t length);
 void AdviseHugePages(void* start, size_t length);
 void UnmapPages(void* base, size_t length);
 
+// A whole file mapped for reading only, with every sharing, so that a running game can be
+// read and no memory is filled for it: the system's pages of the file are seen as they
+// are. Null when the file cannot be opened or mapped, or is 4 GiB or larger; an empty file
+// gives a non-null pointer and *size 0. UnmapFile takes back what MapFileForReading gave.
+const uint8_t* MapFileForReading(const char* name, uint32_t* size);
+void UnmapFile(const uint8_t* base, uint32_t size);
+
 // The separator of a path's parts: '\\' on Windows, '/' elsewhere.
 extern const char PATH_SEPARATOR;
 // Room for a folder's path (PATH_MAX natively, more than Windows' MAX_PATH).
@@ -65,12 +81,13 @@ enum { FOLDER_PATH_SIZE = 4096 };
 // The folder's path with every link resolved, in `buffer`; on Windows `folder` itself.
 // Empty when it cannot be told.
 const char* RealPathOf(const char* folder, char (&buffer)[FOLDER_PATH_SIZE]);
-// Calls `each` with the name of every folder in `folder`, in the file system's order:
-// natively links to folders too, on Windows no junction or folder link, as they can lead
-// back up.
-void ListSubfolders(const char* folder, void (*each)(const char* name, void* context), void* context);
 // The folder that an environment variable names (Windows: "ProgramFiles"), in `buffer`;
 // empty when it is not set, or too long to be a folder's path.
 const char* FolderOfVariable(const char* variable, char (&buffer)[FOLDER_PATH_SIZE]);
+
+// Where the system's players keep their games, for --find (see game_search.h): on Windows
+// from the registry and the stores' usual folders, elsewhere below the home folder `home`
+// and in the prefix `winePrefix`. In places_windows.cpp and places_posix.cpp.
+SearchPlaces UsualPlaces(const std::string& home, const std::string& winePrefix);
 
 }  // namespace platform

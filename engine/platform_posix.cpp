@@ -7,6 +7,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/xattr.h>
+#include <time.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
@@ -23,6 +26,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "bounded_text.h"
 
@@ -198,12 +204,13 @@ namespace platform {
 
 FileFacts Inspect(const char* name) {
     struct stat facts;
-    if (stat(name, &facts) != 0) return {errno != ENOENT && errno != ENOTDIR, false, false, false, false};
+    if (stat(name, &facts) != 0) return {errno != ENOENT && errno != ENOTDIR, false, false, false, false, false};
     // Whether the file may be written is left to the open, which tells why not in the
     // system's own terms.
     const bool regular = S_ISREG(facts.st_mode);
     const bool owned = facts.st_uid == geteuid() || geteuid() == 0;
-    return {true, S_ISDIR(facts.st_mode), false, regular && HasUnwritableAttribute(name), owned};
+    return {true, S_ISDIR(facts.st_mode), false, regular && HasUnwritableAttribute(name), owned,
+            !regular && !S_ISDIR(facts.st_mode)};
 }
 
 NativeFile OpenNative(const char* name, OpenDisposition disposition, unsigned long* error) {
@@ -254,39 +261,36 @@ void CloseDescriptor(int descriptor) { close(descriptor); }
 FILE* StreamOf(int descriptor, const char* mode) { return fdopen(descriptor, mode); }
 int Commit(FILE* file) { return fsync(fileno(file)); }
 
+bool Move(const char* from, const char* to, bool replace) {
+    if (replace) return rename(from, to) == 0;
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
+    // File systems without it (FAT on a memory card, for one) get a look first; no one
+    // else writes these names while the run holds the folder.
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    struct stat facts;
+    if (lstat(to, &facts) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return rename(from, to) == 0;
+}
+
 // The folder's own entry must reach the disk too, or a crash can undo the rename.
-static bool CommitFolderOf(const char* name) {
+NativeFile OpenFolderOf(const char* name) {
     char folder[PATCH_TEXT_SIZE];
-    if (strcpy_s(folder, name) != 0) return false;
+    if (strcpy_s(folder, name) != 0) return NO_NATIVE_FILE;
     if (char* slash = std::strrchr(folder, '/')) {
         slash[slash == folder ? 1 : 0] = '\0';  // "/x" lies in "/"
     } else {
         strcpy_s(folder, ".");
     }
     const int descriptor = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (descriptor < 0) return false;
-    const bool committed = fsync(descriptor) == 0 || errno == EINVAL;  // some file systems cannot
-    const int error = errno;
-    close(descriptor);
-    errno = error;
-    return committed;
+    return descriptor < 0 ? NO_NATIVE_FILE : descriptor;
 }
 
-bool Move(const char* from, const char* to, bool replace) {
-    if (replace) {
-        if (rename(from, to) != 0) return false;
-    } else if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) != 0) {
-        // File systems without it (FAT on a memory card, for one) get a look first; no one
-        // else writes these names while the job holds the target.
-        if (errno != EINVAL && errno != ENOSYS) return false;
-        struct stat facts;
-        if (lstat(to, &facts) == 0) {
-            errno = EEXIST;
-            return false;
-        }
-        if (rename(from, to) != 0) return false;
-    }
-    return CommitFolderOf(to);
+int CommitFolder(NativeFile folder) {
+    // Some file systems cannot sync a folder at all; their moves are as safe as they get.
+    return fsync(static_cast<int>(folder)) == 0 || errno == EINVAL ? 0 : -1;
 }
 
 FileIdentity Identify(const char* name) {
@@ -301,8 +305,50 @@ FileIdentity Identify(const char* name) {
     identity.volume = static_cast<uint64_t>(facts.st_dev);
     identity.index = static_cast<uint64_t>(facts.st_ino);
     identity.size = static_cast<uint64_t>(facts.st_size);
+    identity.links = static_cast<uint32_t>(facts.st_nlink);
     return identity;
 }
+
+FileIdentity IdentifyOpen(FILE* file) {
+    FileIdentity identity = {};
+    struct stat facts;
+    if (fstat(fileno(file), &facts) != 0) return identity;
+    identity.exists = true;
+    identity.regular = S_ISREG(facts.st_mode);
+    identity.volume = static_cast<uint64_t>(facts.st_dev);
+    identity.index = static_cast<uint64_t>(facts.st_ino);
+    identity.size = static_cast<uint64_t>(facts.st_size);
+    identity.links = static_cast<uint32_t>(facts.st_nlink);
+    return identity;
+}
+
+// flock on the folder's own descriptor: it ends with the process, however that ends, so a
+// killed run never leaves the folder taken.
+FolderHoldState HoldFolder(NativeFile* hold) {
+    const int folder = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) return FOLDER_UNLOCKABLE;
+    if (flock(folder, LOCK_EX | LOCK_NB) == 0) {
+        *hold = folder;
+        return FOLDER_HELD;
+    }
+    const int error = errno;
+    close(folder);
+    return error == EWOULDBLOCK ? FOLDER_BUSY : FOLDER_UNLOCKABLE;
+}
+
+void ReleaseFolder(NativeFile hold) { close(static_cast<int>(hold)); }
+
+void Pause(unsigned milliseconds) {
+    const struct timespec pause = {static_cast<time_t>(milliseconds / 1000),
+                                   static_cast<long>(milliseconds % 1000) * 1000000L};
+    nanosleep(&pause, nullptr);  // a stop signal ends it early, which is what the run wants
+}
+
+bool RealName(const char* name, char (&real)[PATCH_TEXT_SIZE]) {
+    char path[PATH_MAX];
+    return realpath(name, path) != nullptr && strcpy_s(real, path) == 0;
+}
+
 
 EntryKind EntryKindOf(const char* name) {
     struct stat facts;
@@ -317,6 +363,24 @@ bool TellSize(FILE* file, uint64_t* size) {
     const long long end = ftello(file);
     if (end < 0) return false;
     *size = static_cast<uint64_t>(end);
+    return true;
+}
+
+bool ListFolder(const char* folder, ListedEntryFn each, void* context) {
+    DIR* listing = opendir(folder);
+    if (listing == nullptr) return false;
+    while (const dirent* entry = readdir(listing)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        ListedKind kind = LISTED_OTHER;
+        switch (entry->d_type) {
+        case DT_DIR: kind = LISTED_FOLDER; break;
+        case DT_LNK: kind = LISTED_LINK; break;
+        case DT_UNKNOWN: kind = LISTED_UNKNOWN; break;
+        default: break;
+        }
+        each(entry->d_name, kind, context);
+    }
+    closedir(listing);
     return true;
 }
 
@@ -390,6 +454,236 @@ bool CopyRange(FILE* destination, FILE* source, uint64_t size, uint64_t* copied,
 
 }  // namespace platform
 
+// The owner, the group, the mode and every extended attribute, read through the old file's
+// descriptor. system.posix_acl_access is one of them and is copied as it is: an ACL set
+// through a mode would turn its mask into the group's bits.
+struct KeptAttributes {
+    struct stat facts;
+    std::vector<std::pair<std::string, std::string>> extended;
+};
+
+namespace {
+
+void NameNotKept(char (&notKept)[PATCH_TEXT_SIZE], const char* what) {
+    char joined[PATCH_TEXT_SIZE];
+    if (sprintf_s(joined, "%s%s%s", notKept, notKept[0] != '\0' ? ", " : "", what) > 0) strcpy_s(notKept, joined);
+}
+
+std::vector<std::pair<std::string, std::string>> ExtendedAttributesOf(int descriptor) {
+    std::vector<std::pair<std::string, std::string>> attributes;
+    const ssize_t listSize = flistxattr(descriptor, nullptr, 0);
+    if (listSize <= 0) return attributes;
+    std::string names(static_cast<size_t>(listSize), '\0');
+    const ssize_t listed = flistxattr(descriptor, &names[0], names.size());
+    if (listed <= 0) return attributes;
+    names.resize(static_cast<size_t>(listed));
+    for (size_t at = 0; at < names.size();) {
+        const std::string name = names.c_str() + at;
+        at += name.size() + 1;
+        if (name.empty()) continue;
+        const ssize_t size = fgetxattr(descriptor, name.c_str(), nullptr, 0);
+        if (size < 0) continue;
+        std::string value(static_cast<size_t>(size), '\0');
+        const ssize_t got = size == 0 ? 0 : fgetxattr(descriptor, name.c_str(), &value[0], value.size());
+        if (got < 0) continue;
+        value.resize(static_cast<size_t>(got));
+        attributes.emplace_back(name, value);
+    }
+    return attributes;
+}
+
+}  // namespace
+
+namespace platform {
+
+KeptAttributes* ReadAttributes(FILE* file) {
+    KeptAttributes* attributes = new KeptAttributes;
+    if (fstat(fileno(file), &attributes->facts) != 0) {
+        delete attributes;
+        return nullptr;
+    }
+    attributes->extended = ExtendedAttributesOf(fileno(file));
+    return attributes;
+}
+
+void GiveAttributes(const KeptAttributes* attributes, FILE* file, const char* name, char (&notKept)[PATCH_TEXT_SIZE]) {
+    (void)name;  // everything goes through the descriptor
+    const int descriptor = fileno(file);
+    const struct stat& old = attributes->facts;
+    // The owner first: a change of owner clears the set-ID bits, which the mode then gives
+    // back. Only root can give a file away; a member of the game's group still keeps the group.
+    struct stat now;
+    if (fstat(descriptor, &now) == 0 && (now.st_uid != old.st_uid || now.st_gid != old.st_gid) &&
+        fchown(descriptor, old.st_uid, old.st_gid) != 0 && now.st_gid != old.st_gid &&
+        fchown(descriptor, static_cast<uid_t>(-1), old.st_gid) != 0) {
+        // What is not kept is named below, from what the file has now.
+    }
+    const bool statted = fstat(descriptor, &now) == 0;
+    const bool ownerKept = statted && now.st_uid == old.st_uid;
+    const bool groupKept = statted && now.st_gid == old.st_gid;
+    char what[PATCH_TEXT_SIZE];
+    if (!ownerKept && sprintf_s(what, "the owner (user %lu)", static_cast<unsigned long>(old.st_uid)) > 0) {
+        NameNotKept(notKept, what);
+    }
+    if (!groupKept && sprintf_s(what, "the group (group %lu)", static_cast<unsigned long>(old.st_gid)) > 0) {
+        NameNotKept(notKept, what);
+    }
+    for (const auto& attribute : attributes->extended) {
+        if (fsetxattr(descriptor, attribute.first.c_str(), attribute.second.data(), attribute.second.size(), 0) == 0) {
+            continue;
+        }
+        const bool acl = attribute.first == "system.posix_acl_access";
+        const int made = acl ? sprintf_s(what, "the ACL") : sprintf_s(what, "the extended attribute %s", attribute.first.c_str());
+        if (made > 0) NameNotKept(notKept, what);
+    }
+    // Set-ID bits belong to the owner and the group they were given for.
+    mode_t mode = old.st_mode & 07777;
+    if (!ownerKept) mode &= ~static_cast<mode_t>(S_ISUID);
+    if (!groupKept) mode &= ~static_cast<mode_t>(S_ISGID);
+    if (fchmod(descriptor, mode) != 0 && sprintf_s(what, "the mode %04o", static_cast<unsigned>(mode)) > 0) {
+        NameNotKept(notKept, what);
+    }
+}
+
+void FreeAttributes(KeptAttributes* attributes) { delete attributes; }
+
+}  // namespace platform
+
+namespace {
+
+volatile sig_atomic_t g_stopSignal = 0;
+
+void OnStopSignal(int signal) {
+    if (g_stopSignal == 0) g_stopSignal = signal;
+}
+
+// The /proc of a PID namespace of the process's own lists none of the processes outside
+// it. Outside the first namespace, NSpid holds one number only when /proc is the
+// namespace's own; with the parent's /proc it holds one for each level.
+bool InAPidNamespaceOfItsOwn() {
+    char link[64] = {};
+    if (readlink("/proc/self/ns/pid", link, sizeof link - 1) <= 0) return false;
+    if (std::strcmp(link, "pid:[4026531836]") == 0) return false;  // the kernel's number of the first one
+    FILE* status = std::fopen("/proc/self/status", "r");
+    if (status == nullptr) return false;
+    char line[256];
+    int numbers = -1;
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+        if (std::strncmp(line, "NSpid:", 6) != 0) continue;
+        numbers = 0;
+        for (const char* c = line + 6; *c != '\0';) {
+            while (*c == ' ' || *c == '\t') ++c;
+            if (*c < '0' || *c > '9') break;
+            ++numbers;
+            while (*c >= '0' && *c <= '9') ++c;
+        }
+    }
+    std::fclose(status);
+    return numbers == 1;
+}
+
+bool InGroup(gid_t group) {
+    if (getegid() == group) return true;
+    gid_t groups[256];
+    const int count = getgroups(256, groups);
+    for (int i = 0; i < count; ++i) {
+        if (groups[i] == group) return true;
+    }
+    return false;
+}
+
+// hidepid=2 (invisible) or 4 (ptraceable) leaves other users' processes out of /proc, for
+// anyone but root and the members of its gid= group. The last mount on /proc is in effect.
+bool HidepidHidesOthers() {
+    if (geteuid() == 0) return false;
+    FILE* mounts = std::fopen("/proc/self/mountinfo", "r");
+    if (mounts == nullptr) return false;
+    char line[4096];
+    bool hides = false;
+    while (std::fgets(line, sizeof line, mounts) != nullptr) {
+        char mountPoint[1024];
+        if (std::sscanf(line, "%*s %*s %*s %*s %1023s", mountPoint) != 1 || std::strcmp(mountPoint, "/proc") != 0) continue;
+        const char* separator = std::strstr(line, " - ");
+        char type[64] = {}, source[256] = {}, options[2048] = {};
+        if (separator == nullptr || std::sscanf(separator + 3, "%63s %255s %2047s", type, source, options) < 3 ||
+            std::strcmp(type, "proc") != 0) {
+            continue;
+        }
+        hides = false;
+        const char* hidepid = std::strstr(options, "hidepid=");
+        if (hidepid == nullptr) continue;
+        hidepid += std::strlen("hidepid=");
+        for (const char* hiding : {"2", "4", "invisible", "ptraceable"}) {
+            if (std::strncmp(hidepid, hiding, std::strlen(hiding)) == 0) hides = true;
+        }
+        const char* gid = std::strstr(options, "gid=");
+        if (hides && gid != nullptr && InGroup(static_cast<gid_t>(std::strtoul(gid + 4, nullptr, 10)))) hides = false;
+    }
+    std::fclose(mounts);
+    return hides;
+}
+
+
+// Whether every folder on the way to the file lets others through (or, for `group`, the
+// members of the file's group).
+bool WalkableBy(const char* path, bool group, gid_t fileGroup) {
+    char folder[PATH_MAX];
+    if (strcpy_s(folder, path) != 0) return false;
+    while (char* slash = std::strrchr(folder, '/')) {
+        slash[slash == folder ? 1 : 0] = '\0';
+        struct stat facts;
+        if (stat(folder, &facts) != 0) return false;
+        const bool through = (facts.st_mode & S_IXOTH) != 0 ||
+                             (group && (facts.st_mode & S_IXGRP) != 0 && facts.st_gid == fileGroup);
+        if (!through) return false;
+        if (slash == folder) break;
+    }
+    return true;
+}
+
+}  // namespace
+
+ProcessView platform::ViewOfProcesses() {
+    if (InAPidNamespaceOfItsOwn()) return VIEW_PID_NAMESPACE;
+    if (HidepidHidesOthers()) return VIEW_HIDEPID;
+    return VIEW_ALL;
+}
+
+bool OthersMayOpen(const char* name) {
+    struct stat facts;
+    if (stat(name, &facts) != 0) return true;  // nothing to go by: what could not be checked is told
+    if (facts.st_uid != geteuid()) return true;
+    char path[PATH_MAX];
+    if (realpath(name, path) == nullptr) return true;
+    if ((facts.st_mode & S_IROTH) != 0 && WalkableBy(path, false, facts.st_gid)) return true;
+    return (facts.st_mode & S_IRGRP) != 0 && WalkableBy(path, true, facts.st_gid);
+}
+
+void CatchStopSignals() {
+    struct sigaction action = {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    // The system call under way goes on: a write is never cut by the signal.
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+bool StopRequested() { return g_stopSignal != 0; }
+
+const char* StopSignalName() {
+    switch (g_stopSignal) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
+    default: return "a signal";
+    }
+}
+
+int StopExitCode() { return 130; }
+void RequestStop(int signal) { g_stopSignal = signal; }
+void ClearStopRequest() { g_stopSignal = 0; }
+void MarkRunEnded() {}
+
 bool HintPathOf(const char* name, char (&path)[PATCH_TEXT_SIZE]) {
     if (name[0] == '/') return strcpy_s(path, name) == 0;
     char folder[PATH_MAX];
@@ -448,22 +742,6 @@ void FormatSystemErrorCode(unsigned long error, char (&code)[32]) {
 
 namespace platform {
 
-FilePermissions PermissionsOf(FILE* file) {
-    struct stat facts;
-    if (fstat(fileno(file), &facts) != 0) return {false, 0, 0, 0};
-    return {true, static_cast<unsigned long>(facts.st_uid), static_cast<unsigned long>(facts.st_gid),
-            static_cast<unsigned long>(facts.st_mode)};
-}
-
-void GivePermissions(const char* name, const FilePermissions& permissions) {
-    if (!permissions.known) return;
-    // Only root can give a file away; anyone else keeps what they own, which is the same.
-    if (chown(name, static_cast<uid_t>(permissions.owner), static_cast<gid_t>(permissions.group)) != 0) {
-        // Not an error: the file is the caller's own then.
-    }
-    chmod(name, static_cast<mode_t>(permissions.mode & 07777));
-}
-
 bool ListNamesToFold(const char* folder, void (*each)(const char* name, void* context), void* context) {
     DIR* listing = opendir(folder);
     if (listing == nullptr) return false;
@@ -486,6 +764,37 @@ void* MapPages(size_t length) {
 void AdviseHugePages(void* start, size_t length) { madvise(start, length, MADV_HUGEPAGE); }
 void UnmapPages(void* base, size_t length) { munmap(base, length); }
 
+namespace {
+const uint8_t EMPTY_FILE[1] = {};
+}  // namespace
+
+const uint8_t* MapFileForReading(const char* name, uint32_t* size) {
+    const int descriptor = open(name, O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) return nullptr;
+    struct stat facts;
+    const uint8_t* base = nullptr;
+    if (fstat(descriptor, &facts) == 0 && S_ISREG(facts.st_mode) && static_cast<uint64_t>(facts.st_size) <= 0xFFFFFFFFull) {
+        *size = static_cast<uint32_t>(facts.st_size);
+        if (*size == 0) {
+            base = EMPTY_FILE;
+        } else {
+            // Populated at once: every page is read, and one call beats a fault per page.
+            int flags = MAP_PRIVATE;
+#ifdef MAP_POPULATE
+            flags |= MAP_POPULATE;
+#endif
+            void* mapped = mmap(nullptr, *size, PROT_READ, flags, descriptor, 0);
+            if (mapped != MAP_FAILED) base = static_cast<const uint8_t*>(mapped);
+        }
+    }
+    close(descriptor);
+    return base;
+}
+
+void UnmapFile(const uint8_t* base, uint32_t size) {
+    if (base != nullptr && base != EMPTY_FILE) munmap(const_cast<uint8_t*>(base), size);
+}
+
 }  // namespace platform
 
 namespace platform {
@@ -495,27 +804,6 @@ const char PATH_SEPARATOR = '/';
 const char* RealPathOf(const char* folder, char (&buffer)[FOLDER_PATH_SIZE]) {
     static_assert(FOLDER_PATH_SIZE >= PATH_MAX, "realpath writes up to PATH_MAX bytes");
     return realpath(folder, buffer) != nullptr ? buffer : "";
-}
-
-void ListSubfolders(const char* folder, void (*each)(const char* name, void* context), void* context) {
-    DIR* listing = opendir(folder);
-    if (listing == nullptr) return;
-    const size_t length = std::strlen(folder);
-    while (const dirent* entry = readdir(listing)) {
-        const char* name = entry->d_name;
-        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-        bool isFolder = entry->d_type == DT_DIR;
-        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
-            char path[FOLDER_PATH_SIZE + 256];
-            const char* separator = length == 0 || folder[length - 1] == '/' ? "" : "/";
-            const FileFacts facts = sprintf_s(path, "%s%s%s", folder, separator, name) > 0
-                                        ? g_fileOps.inspect(path)
-                                        : FileFacts{false, false, false, false, false};
-            isFolder = facts.exists && facts.directory;
-        }
-        if (isFolder) each(name, context);
-    }
-    closedir(listing);
 }
 
 const char* FolderOfVariable(const char* variable, char (&buffer)[FOLDER_PATH_SIZE]) {

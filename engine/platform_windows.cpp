@@ -5,6 +5,7 @@
 #include "platform.h"
 
 #include <windows.h>
+#include <aclapi.h>
 #include <fcntl.h>
 #include <io.h>
 
@@ -20,11 +21,11 @@ FileFacts Inspect(const char* name) {
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
         const bool absent = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-        return {!absent, false, false, false, false};
+        return {!absent, false, false, false, false, false};
     }
     // Asked explicitly: Wine running as root opens read-only files for writing.
     return {true, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0, (attributes & FILE_ATTRIBUTE_READONLY) != 0, false,
-            true};
+            true, false};
 }
 
 NativeFile OpenNative(const char* name, OpenDisposition disposition, unsigned long* error) {
@@ -77,6 +78,7 @@ FileIdentity Identify(const char* name) {
         identity.volume = facts.dwVolumeSerialNumber;
         identity.index = (static_cast<uint64_t>(facts.nFileIndexHigh) << 32) | facts.nFileIndexLow;
         identity.size = (static_cast<uint64_t>(facts.nFileSizeHigh) << 32) | facts.nFileSizeLow;
+        identity.links = facts.nNumberOfLinks;
     } else {
         identity.exists = true;  // there, but nothing can be told of it: not a file to rely on
     }
@@ -151,8 +153,154 @@ const char READ_ONLY_HINT[] = "Clear its read-only attribute.";
 // Sharing modes do what the survey does natively: it covers no file.
 bool SurveyedFile(const char*, HolderSurvey::File*) { return false; }
 int MarkHolders(HolderSurvey::File*, int) { return 0; }
+ProcessView ViewOfProcesses() { return VIEW_ALL; }
 
 }  // namespace platform
+
+// The attributes that a player or a store gives a game, and its security descriptor's
+// access list, read through the old file's handle.
+struct KeptAttributes {
+    DWORD attributes;
+    PSECURITY_DESCRIPTOR descriptor;  // LocalFree'd; null when it could not be read
+    PACL dacl;                        // inside descriptor
+    bool protectedDacl;               // inherits nothing from the folder
+};
+
+namespace {
+
+HANDLE HandleOf(FILE* file) { return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))); }
+
+// A 64-bit FNV-1a of the folder's full path, without regard to case: the mutex's name may
+// hold no backslash and is limited in length, and one folder has many spellings.
+unsigned long long FolderKey(const char* path) {
+    unsigned long long hash = 14695981039346656037ull;
+    for (const char* c = path; *c != '\0'; ++c) {
+        char folded = *c >= 'A' && *c <= 'Z' ? static_cast<char>(*c - 'A' + 'a') : *c;
+        if (folded == '/') folded = '\\';
+        hash = (hash ^ static_cast<unsigned char>(folded)) * 1099511628211ull;
+    }
+    return hash;
+}
+
+volatile LONG g_stopEvent = -1;  // the console event that asked for the stop; -1: none
+volatile LONG g_runEnded = 0;
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+    InterlockedCompareExchange(&g_stopEvent, static_cast<LONG>(event), -1);
+    // A closed console ends the process when this returns: the run gets the time it may
+    // have (about five seconds) to finish or undo its step first.
+    if (event == CTRL_CLOSE_EVENT) {
+        for (int waited = 0; waited < 4500 && g_runEnded == 0; waited += 50) Sleep(50);
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+namespace platform {
+
+FileIdentity IdentifyOpen(FILE* file) {
+    FileIdentity identity = {};
+    BY_HANDLE_FILE_INFORMATION facts;
+    if (!GetFileInformationByHandle(HandleOf(file), &facts)) return identity;
+    identity.exists = true;
+    identity.regular = (facts.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    identity.volume = facts.dwVolumeSerialNumber;
+    identity.index = (static_cast<uint64_t>(facts.nFileIndexHigh) << 32) | facts.nFileIndexLow;
+    identity.size = (static_cast<uint64_t>(facts.nFileSizeHigh) << 32) | facts.nFileSizeLow;
+    identity.links = facts.nNumberOfLinks;
+    return identity;
+}
+
+// MOVEFILE_WRITE_THROUGH puts the move on the disk itself.
+NativeFile OpenFolderOf(const char*) { return NO_NATIVE_FILE; }
+int CommitFolder(NativeFile) { return 0; }
+
+// A named mutex per folder: it is let go when the process ends, however it ends.
+FolderHoldState HoldFolder(NativeFile* hold) {
+    char path[MAX_PATH];
+    const DWORD length = GetFullPathNameA(".", MAX_PATH, path, nullptr);
+    if (length == 0 || length >= MAX_PATH) return FOLDER_UNLOCKABLE;
+    char name[64];
+    const unsigned long long key = FolderKey(path);
+    sprintf_s(name, "Global\\velmora-patch-%08lx%08lx", static_cast<unsigned long>(key >> 32),
+              static_cast<unsigned long>(key));
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
+    if (mutex == nullptr) mutex = CreateMutexA(nullptr, FALSE, name + std::strlen("Global\\"));
+    if (mutex == nullptr) return FOLDER_UNLOCKABLE;
+    const DWORD waited = WaitForSingleObject(mutex, 0);
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
+        *hold = reinterpret_cast<NativeFile>(mutex);
+        return FOLDER_HELD;
+    }
+    CloseHandle(mutex);
+    return waited == WAIT_TIMEOUT ? FOLDER_BUSY : FOLDER_UNLOCKABLE;
+}
+
+void ReleaseFolder(NativeFile hold) {
+    ReleaseMutex(reinterpret_cast<HANDLE>(hold));
+    CloseHandle(reinterpret_cast<HANDLE>(hold));
+}
+
+void Pause(unsigned milliseconds) { Sleep(milliseconds); }
+
+KeptAttributes* ReadAttributes(FILE* file) {
+    BY_HANDLE_FILE_INFORMATION facts;
+    if (!GetFileInformationByHandle(HandleOf(file), &facts)) return nullptr;
+    KeptAttributes* kept = new KeptAttributes();
+    kept->attributes = facts.dwFileAttributes;
+    if (GetSecurityInfo(HandleOf(file), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &kept->dacl,
+                        nullptr, &kept->descriptor) != ERROR_SUCCESS) {
+        kept->descriptor = nullptr;
+        kept->dacl = nullptr;
+    } else {
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        kept->protectedDacl = GetSecurityDescriptorControl(kept->descriptor, &control, &revision) &&
+                              (control & SE_DACL_PROTECTED) != 0;
+    }
+    return kept;
+}
+
+void GiveAttributes(const KeptAttributes* kept, FILE*, const char* name, char (&notKept)[PATCH_TEXT_SIZE]) {
+    // Read-only stays off: the game was written, so it had none.
+    const DWORD KEPT = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                       FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    const DWORD attributes = kept->attributes & KEPT;
+    if (!SetFileAttributesA(name, attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL)) {
+        strcpy_s(notKept, "the file attributes");
+    }
+    if (kept->descriptor == nullptr) return;
+    const SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION | (kept->protectedDacl ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                                                     : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    if (SetNamedSecurityInfoA(const_cast<char*>(name), SE_FILE_OBJECT, what, nullptr, nullptr, kept->dacl, nullptr) !=
+        ERROR_SUCCESS) {
+        if (notKept[0] != '\0') strcat_s(notKept, ", ");
+        strcat_s(notKept, "the access list");
+    }
+}
+
+void FreeAttributes(KeptAttributes* kept) {
+    if (kept->descriptor != nullptr) LocalFree(kept->descriptor);
+    delete kept;
+}
+
+// Links are replaced as the names they are; the real place is not looked for.
+bool RealName(const char* name, char (&real)[PATCH_TEXT_SIZE]) { return strcpy_s(real, name) == 0; }
+
+}  // namespace platform
+
+bool OthersMayOpen(const char*) { return true; }
+
+void CatchStopSignals() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
+bool StopRequested() { return g_stopEvent != -1; }
+const char* StopSignalName() { return g_stopEvent == CTRL_CLOSE_EVENT ? "the closed console" : "Ctrl-C"; }
+int StopExitCode() { return static_cast<int>(0xC000013AL); }  // STATUS_CONTROL_C_EXIT, as a Ctrl-C ends a program
+void RequestStop(int signal) { g_stopEvent = signal; }
+void ClearStopRequest() { g_stopEvent = -1; }
+void MarkRunEnded() { g_runEnded = 1; }
+
 
 // The Windows hints name no file.
 bool HintPathOf(const char* name, char (&path)[PATCH_TEXT_SIZE]) { return strcpy_s(path, name) == 0; }
@@ -190,8 +338,6 @@ OpenReason ReasonOfOpenError(unsigned long error, const FileFacts&) {
 
 namespace platform {
 
-FilePermissions PermissionsOf(FILE*) { return {false, 0, 0, 0}; }
-void GivePermissions(const char*, const FilePermissions&) {}
 
 bool ListNamesToFold(const char*, void (*)(const char*, void*), void*) { return false; }
 
@@ -208,26 +354,60 @@ const char PATH_SEPARATOR = '\\';
 
 const char* RealPathOf(const char* folder, char (&)[FOLDER_PATH_SIZE]) { return folder; }
 
-void ListSubfolders(const char* folder, void (*each)(const char* name, void* context), void* context) {
+bool ListFolder(const char* folder, ListedEntryFn each, void* context) {
     char pattern[FOLDER_PATH_SIZE];
     const size_t length = std::strlen(folder);
     const bool separated = length > 0 && (folder[length - 1] == '/' || folder[length - 1] == '\\');
-    if (sprintf_s(pattern, "%s%s*", folder, length == 0 || separated ? "" : "\\") < 0) return;
+    if (sprintf_s(pattern, "%s%s*", folder, length == 0 || separated ? "" : "\\") < 0) return false;
     WIN32_FIND_DATAA entry;
     HANDLE listing = FindFirstFileA(pattern, &entry);
-    if (listing == INVALID_HANDLE_VALUE) return;
+    if (listing == INVALID_HANDLE_VALUE) return false;
     do {
         const char* name = entry.cFileName;
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) continue;
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) each(name, context);
+        // Junctions and folder links are not followed: they can lead back up.
+        const bool folderItself = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+                                  (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        each(name, folderItself ? LISTED_FOLDER : LISTED_OTHER, context);
     } while (FindNextFileA(listing, &entry));
     FindClose(listing);
+    return true;
 }
 
 const char* FolderOfVariable(const char* variable, char (&buffer)[FOLDER_PATH_SIZE]) {
     const DWORD length = GetEnvironmentVariableA(variable, buffer, MAX_PATH);
     return length > 0 && length < MAX_PATH ? buffer : "";
+}
+
+namespace {
+const uint8_t EMPTY_FILE[1] = {};
+}  // namespace
+
+const uint8_t* MapFileForReading(const char* name, uint32_t* size) {
+    HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    const uint8_t* base = nullptr;
+    DWORD high = 0;
+    const DWORD low = GetFileSize(file, &high);
+    if (!(low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) && high == 0) {
+        *size = low;
+        if (low == 0) {
+            base = EMPTY_FILE;
+        } else {
+            HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+            if (mapping != nullptr) {
+                base = static_cast<const uint8_t*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
+                CloseHandle(mapping);  // the view keeps the mapping
+            }
+        }
+    }
+    CloseHandle(file);
+    return base;
+}
+
+void UnmapFile(const uint8_t* base, uint32_t) {
+    if (base != nullptr && base != EMPTY_FILE) UnmapViewOfFile(base);
 }
 
 }  // namespace platform

@@ -24,6 +24,38 @@ struct Image {
     }
 };
 
+// What the replacement is given of the game, read through the game's descriptor.
+struct Attributes {
+    KeptAttributes* kept;
+    explicit Attributes(FILE* file) : kept(g_fileOps.readAttributes(file)) {}
+    Attributes(const Attributes&) = delete;
+    Attributes& operator=(const Attributes&) = delete;
+    ~Attributes() {
+        if (kept != nullptr) g_fileOps.freeAttributes(kept);
+    }
+};
+
+// Keeps the game as <name>.before-restore, or .1, .2, ... when that is taken: a kept game
+// may be the only copy of an update, so none is ever replaced.
+WriteOutcome KeepGame(const char* base, const Image& game, const Attributes& attributes, RestoreResult* result) {
+    const int MAX_KEPT = 1000;
+    for (int number = 0; number < MAX_KEPT; ++number) {
+        char keptName[PATCH_TEXT_SIZE];
+        const int made = number == 0 ? sprintf_s(keptName, "%s", base) : sprintf_s(keptName, "%s.%d", base, number);
+        if (made <= 0) return WRITE_FAILED;
+        if (g_fileOps.entryKind(keptName) != ENTRY_NONE) continue;
+        AtomicWrite how;
+        how.replace = false;  // one that appeared meanwhile is kept too
+        how.attributes = attributes.kept;
+        const WriteOutcome outcome = WriteFileAtomically(keptName, game.bytes, game.size, &how);
+        if (outcome == WRITE_FAILED && g_fileOps.entryKind(keptName) != ENTRY_NONE) continue;
+        result->systemError = how.systemError;
+        if (outcome == WRITE_DONE || outcome == WRITE_NOT_SAFE) strcpy_s(result->kept_name, keptName);
+        return outcome;
+    }
+    return WRITE_FAILED;
+}
+
 void Fail(RestoreResult* result, RestoreOutcome outcome) { result->outcome = outcome; }
 
 // One line of the refusal for each copy: why it is not the game's original.
@@ -134,6 +166,18 @@ bool RestoreMissingGame(const char* exe, RestoreResult* result) {
 void RunRestore(bool force, RestoreResult* result, const char* exe) {
     *result = RestoreResult();
     result->forced = force;
+    // Held from the first look at the files to the last move (see FolderHold).
+    FolderHold hold;
+    if (!hold.Take()) {
+        if (StopRequested()) {
+            result->stopped = true;
+            strcpy_s(result->text, "Stopped!\r\n\r\nNothing was changed.");
+        } else {
+            result->folderBusy = true;
+            strcpy_s(result->text, "Nothing was changed!\r\n\r\nAnother velmora-patch is\r\nworking in this folder.");
+        }
+        return Fail(result, RESTORE_NOT_READ);
+    }
     HolderSurvey survey;
     ProbeCandidates(exe, &survey, result->target_name, result->candidates, &result->files);
     const char* name = result->target_name;
@@ -150,18 +194,29 @@ void RunRestore(bool force, RestoreResult* result, const char* exe) {
     OpenReason reason = OPEN_FAILED;
     FILE* target = OpenForUpdate(name, &reason);
     if (target == nullptr) {
+        if (reason == OPEN_NOT_REGULAR) {
+            sprintf_s(result->text, "Nothing was changed!\r\n\r\n%s\r\nis not a file.", name);
+            sprintf_s(result->refusal, "%s is not a file", name);
+            return Fail(result, RESTORE_REFUSED);
+        }
         if (OpenReasonText(reason)[0] == '\0') reason = OPEN_FAILED;
         sprintf_s(result->text, "Nothing was changed!\r\n\r\n%s could not be\r\nopened again: %s.", name,
                   OpenReasonText(reason));
         return Fail(result, RESTORE_NOT_READ);
     }
-    // A restore that was cut off leaves at most its temporary files; they are never a good copy.
-    char keptName[PATCH_TEXT_SIZE];
-    const bool keptNamed = strcpy_s(keptName, name) == 0 && strcat_s(keptName, ".before-restore") == 0;
-    for (const char* written : {name, static_cast<const char*>(keptName)}) {
-        char temporary[PATCH_TEXT_SIZE];
-        if ((written == name || keptNamed) && TemporaryNameOf(written, temporary)) RemoveTemporary(temporary);
+    const FileIdentity targetIdentity = g_fileOps.identify(name);
+    if (!SameFile(g_fileOps.identifyOpen(target), targetIdentity)) {
+        g_fileOps.close(target);
+        sprintf_s(result->text, "Nothing was changed!\r\n\r\n%s was replaced\r\nwhile it was opened.", name);
+        return Fail(result, RESTORE_NOT_READ);
     }
+    // A restore that was cut off leaves at most its temporary files; they are never a good
+    // copy. Only a run that holds the folder removes them: another run's are live.
+    char keptBase[PATCH_TEXT_SIZE];
+    const bool keptNamed = strcpy_s(keptBase, name) == 0 && strcat_s(keptBase, ".before-restore") == 0;
+    char temporary[PATCH_TEXT_SIZE];
+    if (TemporaryNameOf(name, temporary)) RemoveTemporary(temporary);
+    if (keptNamed && TemporaryNameOf(keptBase, temporary)) RemoveTemporary(temporary);
 
     Image current;
     if (ReadWholeFile(target, &current.bytes, &current.size) != READ_WHOLE) {
@@ -170,11 +225,11 @@ void RunRestore(bool force, RestoreResult* result, const char* exe) {
         return Fail(result, RESTORE_NOT_READ);
     }
     result->targetSize = current.size;
-    // The replacement is a new file: it must be given the game's owner and mode.
-    const platform::FilePermissions permissions = platform::PermissionsOf(target);
+    const Attributes attributes(target);
 
     const int candidate = CandidateIndexOf(name);
     KeptCopies kept;
+    kept.backupOnlyIfNeeded = true;
     CheckKeptCopies(name, candidate, current.bytes, current.size, &kept);
     for (const CopyCheck& check : kept.copies) {
         if (check.twin[0] == '\0') continue;
@@ -184,6 +239,7 @@ void RunRestore(bool force, RestoreResult* result, const char* exe) {
         return Fail(result, RESTORE_REFUSED);
     }
     const CopyCheck* usable = nullptr;  // the first copy with contents, for --force
+    uint32_t copiesThatAreTheGame = 0;
     for (int kind = 0; kind < COPY_KINDS; ++kind) {
         const CopyCheck& check = kept.copies[kind];
         RestoreCopy& copy = result->copies[kind];
@@ -191,6 +247,7 @@ void RunRestore(bool force, RestoreResult* result, const char* exe) {
         copy.notAFile = check.notAFile;
         copy.sameFile = check.sameFile;
         copy.empty = check.empty;
+        if (check.sameFile) ++copiesThatAreTheGame;
         copy.checked = check.present;
         copy.fits = check.present && &check == kept.base;
         copy.sizesDiffer = check.model.sizesDiffer;
@@ -208,6 +265,19 @@ void RunRestore(bool force, RestoreResult* result, const char* exe) {
     const CopyCheck& backupCheck = kept.Backup();
     if (kept.base == &kept.Original() && backupCheck.present) {
         result->copies[COPY_BAK].checked = false;
+    }
+    // A copy that is the game itself is told as such below; any other name of the game
+    // would keep the patched bytes when this one is replaced.
+    if (targetIdentity.links > 1 + copiesThatAreTheGame) {
+        g_fileOps.close(target);
+        const uint32_t others = targetIdentity.links - 1 - copiesThatAreTheGame;
+        const char* names = others == 1 ? "name" : "names";
+        sprintf_s(result->text, "Nothing was changed!\r\n\r\n%s has %lu other %s\r\n(hard links): restoring would\r\nleave them patched.",
+                  name, static_cast<unsigned long>(others), names);
+        sprintf_s(result->refusal, "%s has %lu other %s (hard links): restoring would leave them patched", name,
+                  static_cast<unsigned long>(others), names);
+        strcpy_s(result->refusalHint, HARD_LINKS_HINT);
+        return Fail(result, RESTORE_REFUSED);
     }
 
     if (usable == nullptr) {
@@ -255,19 +325,48 @@ void RunRestore(bool force, RestoreResult* result, const char* exe) {
         return;
     }
 
+    // A game reached through a link is restored where it really is; the link stays.
+    char place[PATCH_TEXT_SIZE];
+    if (g_fileOps.entryKind(name) != ENTRY_LINK || !g_fileOps.realName(name, place)) strcpy_s(place, name);
+
     if (force) {
-        // The game as it is now may be the only copy of an update: it is kept first.
-        if (!keptNamed || !WriteFileAtomically(keptName, current.bytes, current.size, true)) {
+        // The game as it is now may be the only copy of an update: it is kept first, under a
+        // name of its own, never over an earlier one.
+        const WriteOutcome outcome = keptNamed ? KeepGame(keptBase, current, attributes, result) : WRITE_FAILED;
+        if (outcome != WRITE_DONE) {
             g_fileOps.close(target);
-            sprintf_s(result->text, "Nothing was changed!\r\n\r\n%s.before-restore\r\ncould not be written.", name);
+            if (outcome == WRITE_STOPPED) {
+                result->stopped = true;
+                strcpy_s(result->text, "Stopped!\r\n\r\nNothing was changed.");
+            } else if (outcome == WRITE_NOT_SAFE) {
+                sprintf_s(result->text, "The game was not changed!\r\n\r\n%s was written,\r\nbut it is not yet safe\r\non the disk.",
+                          result->kept_name);
+            } else {
+                sprintf_s(result->text, "Nothing was changed!\r\n\r\n%s.before-restore\r\ncould not be written.", name);
+            }
             return Fail(result, RESTORE_WRITE_FAILED);
         }
-        strcpy_s(result->kept_name, keptName);
+    }
+    if (StopRequested()) {
+        g_fileOps.close(target);
+        result->stopped = true;
+        strcpy_s(result->text, result->kept_name[0] != '\0' ? "Stopped!\r\n\r\nThe game was not changed." : "Stopped!\r\n\r\nNothing was changed.");
+        return Fail(result, RESTORE_WRITE_FAILED);
     }
 
     // Released before the move: Windows replaces no file that a handle holds unshared.
     g_fileOps.close(target);
-    if (!WriteFileAtomically(name, chosen->bytes, chosen->size, true)) {
+    AtomicWrite how;
+    how.attributes = attributes.kept;
+    const WriteOutcome outcome = WriteFileAtomically(place, chosen->bytes, chosen->size, &how);
+    strcpy_s(result->notKept, how.notKept);
+    if (outcome != WRITE_DONE) result->systemError = how.systemError;
+    if (outcome == WRITE_STOPPED) {
+        result->stopped = true;
+        strcpy_s(result->text, result->kept_name[0] != '\0' ? "Stopped!\r\n\r\nThe game was not changed." : "Stopped!\r\n\r\nNothing was changed.");
+        return Fail(result, RESTORE_WRITE_FAILED);
+    }
+    if (outcome == WRITE_FAILED) {
         if (result->kept_name[0] != '\0') {
             sprintf_s(result->text, "Restoring %s failed!\r\n\r\n%s is as it was;\r\n%s\r\nholds a copy of it.", name, name,
                       result->kept_name);
@@ -276,7 +375,10 @@ void RunRestore(bool force, RestoreResult* result, const char* exe) {
         }
         return Fail(result, RESTORE_WRITE_FAILED);
     }
-    platform::GivePermissions(name, permissions);
+    if (outcome == WRITE_NOT_SAFE) {
+        sprintf_s(result->text, "Restored %s\r\nfrom %s, but it is\r\nnot yet safe on the disk.", name, copyName);
+        return Fail(result, RESTORE_NOT_SAFE);
+    }
     std::string text = std::string("Restored ") + name + "\r\nfrom " + copyName + ".\r\n\r\n" + copyName + " is kept.";
     if (result->copyPatched) {
         text += std::string(" It is\r\npatched itself: the changes\r\nof ") + stay + " stay.\r\nNo file holds the original.";

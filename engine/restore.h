@@ -7,9 +7,11 @@
 // a game with contents. With the game's executable missing, a copy beside its name is put
 // back under it (.orig, else .bak).
 //
-// The game is replaced as the copies are written: whole into a temporary file, forced to
-// the disk and moved over it in one step, so that at every moment it is either as it was
-// or fully restored, and no copy is ever touched.
+// The game is replaced as the copies are written: whole into a temporary file, given the
+// game's owner, mode, ACLs and other attributes through its descriptor, forced to the disk
+// and moved over it in one step, so that at every moment it is either as it was or fully
+// restored, and no copy is ever touched. A game reached through a symbolic link is replaced
+// where it really is. A game with other hard links is refused.
 
 #include <cstddef>
 #include <cstdint>
@@ -27,6 +29,7 @@ enum RestoreOutcome {
     RESTORE_REFUSED,         // the target is a patched form of neither copy; nothing touched
     RESTORE_NOT_READ,        // the target or a copy could not be read whole; nothing touched
     RESTORE_WRITE_FAILED,    // the target could not be replaced; it is as it was
+    RESTORE_NOT_SAFE,        // the copy is back over the target, but the folder could not be forced to the disk
 };
 
 enum { RESTORE_TEXT_SIZE = 640 };
@@ -59,8 +62,19 @@ struct RestoreResult {
     bool rulesKept[RULE_COUNT] = {};
     // The game's executable was not there, and the copy was put back under its name.
     bool gameWasMissing = false;
-    // <name>.before-restore, when --force kept the game there; empty otherwise.
+    // <name>.before-restore (or .before-restore.1, .2, ... when that was taken), when
+    // --force kept the game there; empty otherwise.
     char kept_name[PATCH_TEXT_SIZE] = {};
+    // What the restored game could not be given of the game it replaced ("the owner (user
+    // 0)", ...), comma-separated; empty when everything was kept.
+    char notKept[PATCH_TEXT_SIZE] = {};
+    // The system's error code of the step that failed, or of the folder's commit.
+    unsigned long systemError = 0;
+    bool folderBusy = false;  // another run held the folder for the whole wait
+    bool stopped = false;     // a stop signal ended the run after the step it was in
+    // A refusal of the game itself on one line, and what to do about it; empty otherwise.
+    char refusal[PATCH_TEXT_SIZE] = {};
+    char refusalHint[PATCH_TEXT_SIZE] = {};
     // The text for the player, in the manner of the window's result texts (CRLF line ends).
     char text[RESTORE_TEXT_SIZE] = {};
 };

@@ -14,8 +14,14 @@
 
 // Called first thing by each program's entry. Takes the current folder out of the search of
 // every later load by name and, where the system has SetDefaultDllDirectories (Windows 8,
-// and Windows 7 and Vista with their update), limits that search to the system folder. On
-// Windows XP, which lacks that function, the program still starts.
+// and Windows 7 and Vista with their update), limits that search to the system folder.
+// Where it lacks that function (Windows XP; Vista and 7 without the update) a load by name
+// would still look beside the program first: the DLLs that the programs, comctl32 and
+// user32 load on demand are loaded from the system folder by full path before anything can
+// load one by name, and Windows then finds each loaded module by its name.
+//
+// A test switch: with VELMORA_TEST_NO_DEFAULT_DLL_DIRECTORIES set in the environment the
+// lookup of SetDefaultDllDirectories fails, as on those systems.
 void RestrictDllSearch();
 
 // Loads `name` ("comctl32.dll") from the system folder by its full path, its own dependencies

@@ -34,6 +34,8 @@ FILE* OpenStream(const char* name, OpenDisposition disposition, const char* mode
         facts = g_fileOps.inspect(name);
         if (!facts.exists) return Refused(reason, OPEN_MISSING);
         if (facts.directory) return Refused(reason, OPEN_NOT_A_FILE);
+        // Never opened for writing: a device or a pipe may act on an open alone.
+        if (facts.special) return Refused(reason, OPEN_NOT_REGULAR);
         if (facts.readOnly && disposition == OPEN_EXISTING_ONLY) return Refused(reason, OPEN_READ_ONLY);
     }
     unsigned long error = 0;
@@ -63,7 +65,10 @@ using namespace platform;
 const FileOps DEFAULT_FILE_OPS = {Inspect, OpenNative, CloseNative, DescriptorOf, CloseDescriptor, StreamOf,
                                   TellSize, Rewind,     Read,        Write,        Flush,           Commit,
                                   Close,    Remove,     Move,        Allocate,     Release,
-                                  Identify, EntryKindOf, WriteAt,     ReadAt,       Clone,           CopyRange};
+                                  Identify, EntryKindOf, WriteAt, ReadAt, Clone, CopyRange,
+                                  ListFolder, IdentifyOpen, OpenFolderOf, CommitFolder,
+                                  HoldFolder, ReleaseFolder, Pause, ReadAttributes, GiveAttributes,
+                                  FreeAttributes, RealName};
 FileOps g_fileOps = DEFAULT_FILE_OPS;
 
 bool SameFile(const FileIdentity& a, const FileIdentity& b) {
@@ -163,18 +168,12 @@ bool CopyInto(FILE* destination, FILE* source, const void* data, size_t size, Co
     return WriteWhole(destination, rest, size - static_cast<size_t>(copied));
 }
 
-bool WriteFileAtomically(const char* name, const void* data, size_t size, bool replace, unsigned long* systemError) {
-    return WriteFileAtomically(name, data, size, replace, systemError, nullptr, nullptr);
-}
-
-bool WriteFileAtomically(const char* name, const void* data, size_t size, bool replace, unsigned long* systemError,
-                         FILE* source, CopyMethod* method) {
-    if (method != nullptr) *method = COPY_NOT_MADE;
-    unsigned long ownError = 0;
-    unsigned long& error = systemError != nullptr ? *systemError : ownError;
+WriteOutcome WriteFileAtomically(const char* name, const void* data, size_t size, AtomicWrite* how) {
+    unsigned long& error = how->systemError;
     error = 0;
+    how->notKept[0] = '\0';
     char temporary[PATCH_TEXT_SIZE];
-    if (!TemporaryNameOf(name, temporary)) return false;
+    if (!TemporaryNameOf(name, temporary)) return WRITE_FAILED;
     ClearSystemError();
     bool made = false;
     FILE* file = OpenStream(temporary, CREATE_NEW_ONLY, "wb", nullptr, &error, &made);
@@ -182,20 +181,61 @@ bool WriteFileAtomically(const char* name, const void* data, size_t size, bool r
         if (error == 0) error = LastSystemError();
         // What is under the name when the exclusive create failed is not ours to remove.
         if (made) RemoveTemporary(temporary);
-        return false;
+        return WRITE_FAILED;
     }
     ClearSystemError();
-    bool written = CopyInto(file, source, data, size, method) || Failed(&error);
+    bool written = CopyInto(file, how->source, data, size, &how->method) || Failed(&error);
+    if (written && how->attributes != nullptr) g_fileOps.giveAttributes(how->attributes, file, temporary, how->notKept);
     ClearSystemError();
     written = written && (CommitFile(file) || Failed(&error));
     ClearSystemError();
     written = (g_fileOps.close(file) == 0 || Failed(&error)) && written;
+    if (written && StopRequested()) {
+        RemoveTemporary(temporary);
+        return WRITE_STOPPED;
+    }
+    // Opened before the move: after it, nothing is named again.
+    const NativeFile folder = written ? g_fileOps.openFolderOf(name) : NO_NATIVE_FILE;
     ClearSystemError();
-    written = written && (g_fileOps.move(temporary, name, replace) || Failed(&error));
-    if (!written) RemoveTemporary(temporary);
-    return written;
+    written = written && (g_fileOps.move(temporary, name, how->replace) || Failed(&error));
+    if (!written) {
+        if (folder != NO_NATIVE_FILE) g_fileOps.closeNative(folder);
+        RemoveTemporary(temporary);
+        return WRITE_FAILED;
+    }
+    if (folder == NO_NATIVE_FILE) return WRITE_DONE;
+    ClearSystemError();
+    const bool committed = g_fileOps.commitFolder(folder) == 0 || Failed(&error);
+    g_fileOps.closeNative(folder);
+    return committed ? WRITE_DONE : WRITE_NOT_SAFE;
 }
 
-bool WriteFileAtomically(const char* name, const void* data, size_t size, bool replace) {
-    return WriteFileAtomically(name, data, size, replace, nullptr, nullptr, nullptr);
+bool WriteFileAtomically(const char* name, const void* data, size_t size, bool replace, unsigned long* systemError) {
+    AtomicWrite how;
+    how.replace = replace;
+    const WriteOutcome outcome = WriteFileAtomically(name, data, size, &how);
+    if (systemError != nullptr) *systemError = how.systemError;
+    return outcome == WRITE_DONE;
+}
+
+void (*g_onFolderWait)() = nullptr;
+const char FOLDER_BUSY_TEXT[] = "another velmora-patch is working in this folder";
+
+bool FolderHold::Take() {
+    const unsigned STEP_MS = 100;
+    for (unsigned waited = 0;; waited += STEP_MS) {
+        switch (g_fileOps.holdFolder(&hold_)) {
+        case FOLDER_HELD: held_ = true; return true;
+        case FOLDER_UNLOCKABLE: return true;
+        case FOLDER_BUSY: break;
+        }
+        // A stop asked for while waiting ends the wait: nothing has been done yet.
+        if (waited >= FOLDER_WAIT_MS || StopRequested()) return false;
+        if (waited == 0 && g_onFolderWait != nullptr) g_onFolderWait();
+        g_fileOps.pause(STEP_MS);
+    }
+}
+
+FolderHold::~FolderHold() {
+    if (held_) g_fileOps.releaseFolder(hold_);
 }

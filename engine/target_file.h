@@ -32,6 +32,7 @@ struct FileFacts {
     bool readOnly;  // the read-only attribute (Windows); natively the open tells
     bool immutable;  // natively: the immutable or append-only attribute
     bool owned;      // natively: the user's own file, so that its mode is theirs to change
+    bool special;    // neither a plain file nor a folder: a device, a pipe, a socket
 };
 
 // What a name itself is, a link not followed.
@@ -50,7 +51,31 @@ struct FileIdentity {
     uint64_t volume; // st_dev, or the volume serial number
     uint64_t index;  // st_ino, or the file index
     uint64_t size;
+    uint32_t links;  // its names in all: st_nlink, or nNumberOfLinks
 };
+
+// What a folder's listing says of one of its entries, before anyone looks at the entry itself.
+enum ListedKind {
+    LISTED_FOLDER,
+    LISTED_LINK,     // a symbolic link, which may lead to a folder
+    LISTED_UNKNOWN,  // the listing does not tell (DT_UNKNOWN: some file systems never do)
+    LISTED_OTHER,    // a file, a device, or a link that is not to be followed (Windows)
+};
+using ListedEntryFn = void (*)(const char* name, ListedKind kind, void* context);
+// What a file that replaces another is given of it before it takes its name, as cp
+// --preserve=all gives: natively the owner, the group, the mode, and every extended
+// attribute as it is (the ACLs among them, so that no ACL mask turns into group bits); on
+// Windows its attributes and its security descriptor. Made from the old file's descriptor,
+// given through the new one's: never by name, which a link swapped in could lead elsewhere.
+struct KeptAttributes;
+
+// Where a run in the current folder stands against other runs in it.
+enum FolderHoldState {
+    FOLDER_HELD,         // this run holds the folder
+    FOLDER_BUSY,         // another run holds it
+    FOLDER_UNLOCKABLE,   // the system cannot lock it (some network file systems): run unheld
+};
+
 
 struct FileOps {
     FileFacts (*inspect)(const char* name);
@@ -75,7 +100,8 @@ struct FileOps {
     int (*close)(FILE* file);
     int (*remove)(const char* name);
     // Renames `from` to `to` in one step. With `replace` an existing `to` is replaced; without
-    // it the move fails when `to` exists. The move itself is on the disk when it returns.
+    // it the move fails when `to` exists. On Windows the move is on the disk when it returns;
+    // natively the folder is committed after it (openFolderOf, commitFolder).
     bool (*move)(const char* from, const char* to, bool replace);
     void* (*allocate)(size_t size);
     void (*release)(void* buffer);
@@ -93,6 +119,31 @@ struct FileOps {
     // on Windows), with the error code in *error.
     bool (*clone)(FILE* destination, FILE* source, unsigned long* error);
     bool (*copyRange)(FILE* destination, FILE* source, uint64_t size, uint64_t* copied, unsigned long* error);
+    // Calls `each` for every entry of `folder` but "." and ".."; false when it cannot be listed.
+    bool (*listFolder)(const char* folder, ListedEntryFn each, void* context);
+    // The file that an open stream has, whatever name it has now.
+    FileIdentity (*identifyOpen)(FILE* file);
+    // Opens the folder that `name` lies in, so that a move into it can be forced onto the
+    // disk afterwards without naming anything again; NO_NATIVE_FILE where the moves are on
+    // the disk by themselves (Windows) or the folder cannot be opened.
+    NativeFile (*openFolderOf)(const char* name);
+    // Forces the folder's entries onto the disk; 0 on success.
+    int (*commitFolder)(NativeFile folder);
+    // Tries once to take the current folder for this run; *hold is then the hold to release.
+    FolderHoldState (*holdFolder)(NativeFile* hold);
+    void (*releaseFolder)(NativeFile hold);
+    void (*pause)(unsigned milliseconds);
+    // Null when nothing can be read of the file's attributes.
+    KeptAttributes* (*readAttributes)(FILE* file);
+    // Gives the attributes to the open new file `file`, named `name` until its move. What
+    // could not be given is put into `notKept` ("the owner (user 0)", ...), comma-separated;
+    // empty when everything was.
+    void (*giveAttributes)(const KeptAttributes* attributes, FILE* file, const char* name,
+                           char (&notKept)[PATCH_TEXT_SIZE]);
+    void (*freeAttributes)(KeptAttributes* attributes);
+    // The name of the file that `name` really is, links followed (natively the full path);
+    // false when it cannot be told or does not fit.
+    bool (*realName)(const char* name, char (&real)[PATCH_TEXT_SIZE]);
 };
 
 // The operations in use; tests may replace entries and put the defaults back.
@@ -157,19 +208,83 @@ const char* CopyMethodCode(CopyMethod method);  // "shared", "in_kernel", "from_
 // commits the file. `method` (may be null) tells which way went.
 bool CopyInto(FILE* destination, FILE* source, const void* data, size_t size, CopyMethod* method);
 
+// How a copy or a replacement went. A move that happened is done, whether or not its
+// folder then reached the disk: the file under the name is the new one.
+enum WriteOutcome {
+    WRITE_FAILED,    // `name` is as it was
+    WRITE_DONE,      // `name` holds the new contents, on the disk
+    WRITE_NOT_SAFE,  // `name` holds the new contents, but the folder could not be forced to the disk
+    WRITE_STOPPED,   // a stop was asked for (see StopRequested) before the move: `name` is as it was
+};
+
+struct AtomicWrite {
+    // In: with false an existing `name` is kept and the call fails.
+    bool replace = true;
+    // In: given to the new file before the move, when not null.
+    const KeptAttributes* attributes = nullptr;
+    // In: an open file holding the same bytes, that the copy is made from where the file
+    // system can (see CopyInto); may be null.
+    FILE* source = nullptr;
+    // Out: how the bytes were put into the new file.
+    CopyMethod method = COPY_NOT_MADE;
+    // Out: the system's error code of the step that failed (or of the folder's commit, on
+    // WRITE_NOT_SAFE), or 0 when it set none; and what of the attributes was not kept.
+    unsigned long systemError = 0;
+    char notKept[PATCH_TEXT_SIZE] = {};
+};
+
 // Puts `size` bytes under `name` so that `name` is at every moment either what it was or
 // the whole new contents: they are written to a new file `name` + ".velmora-tmp" in the same
-// folder (made by this call, never through a link), forced to the disk and moved over
-// `name`, and the folder is forced to the disk after the move. With `replace` false an
-// existing `name` is kept and the call fails. On failure the temporary file is removed and
-// `name` is as it was; `systemError` (may be null) then holds the system's error code of the
-// step that failed, or 0 when it set none.
-bool WriteFileAtomically(const char* name, const void* data, size_t size, bool replace);
-bool WriteFileAtomically(const char* name, const void* data, size_t size, bool replace, unsigned long* systemError);
-// The same, with `source` (may be null) an open file holding `data`'s bytes that the copy is
-// made from where the file system can (see CopyInto); `method` (may be null) tells how.
-bool WriteFileAtomically(const char* name, const void* data, size_t size, bool replace, unsigned long* systemError,
-                         FILE* source, CopyMethod* method);
+// folder (made by this call, never through a link), given the attributes, forced to the disk
+// and moved over `name`, and the folder is forced to the disk after the move through a
+// descriptor opened before it, so that nothing is named after the move. On WRITE_FAILED and
+// WRITE_STOPPED the temporary file is removed and `name` is as it was. This is the one
+// primitive every copy goes through.
+WriteOutcome WriteFileAtomically(const char* name, const void* data, size_t size, AtomicWrite* how);
+// The same with the system's error code of a failed step only (may be null); true only on
+// WRITE_DONE.
+bool WriteFileAtomically(const char* name, const void* data, size_t size, bool replace, unsigned long* systemError = nullptr);
+
+// A run that changes files holds the current folder from its first read to its last move,
+// so that two runs never work on one game at once. Take waits up to FOLDER_WAIT_MS for
+// another run to let go, calling g_onFolderWait once when it has to wait; it returns false
+// when the other run still holds it. The hold ends with the object.
+enum { FOLDER_WAIT_MS = 10000 };
+class FolderHold {
+public:
+    FolderHold() = default;
+    ~FolderHold();
+    FolderHold(const FolderHold&) = delete;
+    FolderHold& operator=(const FolderHold&) = delete;
+    bool Take();
+
+private:
+    NativeFile hold_ = NO_NATIVE_FILE;
+    bool held_ = false;
+};
+// Told when a run has to wait for another; null: nothing is told. The console sets it.
+extern void (*g_onFolderWait)();
+extern const char FOLDER_BUSY_TEXT[];  // "another velmora-patch is working in this folder"
+
+// Ctrl-C, a closed console, SIGINT, SIGTERM and SIGHUP ask a run to stop: the step under way
+// is finished or undone, and no further one begins. CatchStopSignals installs that (the
+// console does; the window has no such signals); StopRequested tells whether one came,
+// StopSignalName which ("SIGINT", "Ctrl-C"), and StopExitCode the exit code to end with
+// (130, or the code of a Ctrl-C on Windows).
+void CatchStopSignals();
+bool StopRequested();
+const char* StopSignalName();
+int StopExitCode();
+// For tests and for the stop handlers themselves.
+void RequestStop(int signal);
+void ClearStopRequest();
+// Windows: the console's stop handler waits for the run to end before the process goes.
+void MarkRunEnded();
+
+// Natively: whether a process of another user could have the file open at all, so that
+// processes of other users that could not be looked at matter: a file of another owner, or
+// one that others may read along a path that others may walk. Always true on Windows.
+bool OthersMayOpen(const char* name);
 
 // Removes what a cut-off WriteFileAtomically may have left under `temporary`: a plain file,
 // or a link, which is removed itself and never followed. Anything else (a folder) stays.

@@ -1,7 +1,6 @@
 #include "subclass.h"
 
 #include "accessibility.h"
-#include "feature_toggles.h"
 #include "painting.h"
 #include "scoped_gdi.h"
 #include "ui_globals.h"

@@ -104,10 +104,10 @@ Bytes GameFolder::Read(const std::string& name) const {
 
 bool GameFolder::Exists(const std::string& name) const { return fs::exists(path_ / name); }
 
-namespace {
-
 void KeepJsonOutput(const std::vector<std::string>& args, const std::string& out) {
-    if (g_jsonOutputFolder.empty() || std::find(args.begin(), args.end(), "--json") == args.end()) return;
+    // After "--", a "--json" is an argument, and the output is text.
+    const auto optionsEnd = std::find(args.begin(), args.end(), "--");
+    if (g_jsonOutputFolder.empty() || std::find(args.begin(), optionsEnd, "--json") == optionsEnd) return;
     static unsigned counter = 0;
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string(test != nullptr ? test->test_suite_name() : "none") + "." +
@@ -118,8 +118,6 @@ void KeepJsonOutput(const std::vector<std::string>& args, const std::string& out
     kept << out;
     EXPECT_TRUE(kept.good()) << "cannot keep " << name << " in " << g_jsonOutputFolder;
 }
-
-}  // namespace
 
 CliRun GameFolder::Run(const std::vector<std::string>& args, const std::string& locale) const {
     CliRun run;

@@ -15,6 +15,10 @@ extern std::string g_programPath;
 // Where every --json output of a run is kept for the schema check; empty: nowhere.
 extern std::string g_jsonOutputFolder;
 
+// Keeps what a run with --json among `args` printed in g_jsonOutputFolder, for the runs a
+// test starts itself (behind strace, setpriv, ...).
+void KeepJsonOutput(const std::vector<std::string>& args, const std::string& out);
+
 struct CliRun {
     int exitCode = -1;
     std::string out;  // stdout, line ends made plain

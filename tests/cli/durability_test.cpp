@@ -21,70 +21,11 @@
 
 #include "cli_runner.h"
 #include "json_value.h"
+#include "system_run.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Quote(const std::string& text) {
-    std::string quoted = "'";
-    for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Runs velmora-patch in `folder` through the shell, behind `wrapper` (strace, unshare,
-// setpriv, ...), and reads back what it printed.
-CliRun RunWrapped(const GameFolder& folder, const std::string& wrapper, const std::vector<std::string>& args,
-                  const fs::path& scratch) {
-    std::string command = "cd " + Quote(folder.path().string()) + " && " + wrapper + " " + Quote(g_programPath);
-    for (const std::string& arg : args) command += " " + Quote(arg);
-    command += " >" + Quote((scratch / "out").string()) + " 2>" + Quote((scratch / "err").string());
-    const int status = std::system(command.c_str());
-    CliRun run;
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = ReadAll(scratch / "out");
-    run.err = ReadAll(scratch / "err");
-    return run;
-}
-
-bool Available(const char* tool) {
-    return std::system(("command -v " + std::string(tool) + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-// One system call as strace -f shows it: `PID name(arguments) = result`.
-struct Call {
-    std::string name, arguments;
-    long result;
-    std::string line;
-};
-
-std::vector<Call> ReadTrace(const fs::path& log) {
-    static const std::regex CALL(R"(^\d+\s+(\w+)\((.*)\)\s+=\s+(-?\d+).*$)");
-    std::vector<Call> calls;
-    std::istringstream lines(ReadAll(log));
-    for (std::string line; std::getline(lines, line);) {
-        std::smatch match;
-        if (std::regex_match(line, match, CALL)) calls.push_back({match[1], match[2], std::stol(match[3]), line});
-    }
-    return calls;
-}
-
-// The quoted strings among a call's arguments, in order.
-std::vector<std::string> Strings(const std::string& arguments) {
-    static const std::regex STRING(R"re("((?:[^"\\]|\\.)*)")re");
-    std::vector<std::string> strings;
-    for (auto it = std::sregex_iterator(arguments.begin(), arguments.end(), STRING); it != std::sregex_iterator(); ++it) {
-        strings.push_back((*it)[1]);
-    }
-    return strings;
-}
 
 long FirstNumber(const std::string& arguments) { return std::strtol(arguments.c_str(), nullptr, 10); }
 
@@ -127,7 +68,7 @@ public:
         return std::string::npos;
     }
 
-    bool IsRename(const Call& c) const { return c.name == "rename" || c.name == "renameat" || c.name == "renameat2"; }
+    bool IsRename(const Call& c) const { return ::IsRename(c); }
     bool IsSync(const Call& c) const { return c.name == "fsync" || c.name == "fdatasync"; }
 
 private:
@@ -208,6 +149,70 @@ TEST(CliDurability, EachStepIsOnTheDiskBeforeTheNext) {
     EXPECT_EQ(walks, 1u);
 }
 
+bool IsTemporary(const std::string& name) {
+    const std::string end = ".velmora-tmp";
+    return name.size() > end.size() && name.compare(name.size() - end.size(), end.size(), end) == 0;
+}
+
+// The path an unlink or unlinkat removes: its last string argument.
+std::string UnlinkedName(const Call& c) {
+    const std::vector<std::string> strings = Strings(c.arguments);
+    return strings.empty() ? "" : strings.back();
+}
+
+// Every name a run replaces (the game, .bak, .orig, .before-restore) is replaced by one
+// rename of a copy that is on the disk, never removed first: at every moment the name holds
+// either the old file or the whole new one. Only the run's own temporary files are removed.
+TEST(CliDurability, EveryReplacedNameIsReplacedAtomically) {
+    if (!Available("strace")) GTEST_SKIP() << "strace is not installed";
+    const struct {
+        const char* label;
+        std::vector<std::vector<std::string>> before;  // runs that set the folder up
+        std::vector<std::string> args;                 // the traced run
+        bool update;  // the game replaced by a store update before the traced run
+        std::vector<std::string> replaced;             // the names it must rename into place
+    } rows[] = {
+        {"first patch", {}, {"--fov", "1920"}, false, {"vlmr3.exe.orig", "vlmr3.exe.bak"}},
+        {"second patch", {{"--fov", "1920"}}, {"--aspect", "16:10"}, false, {"vlmr3.exe.bak"}},
+        {"restore", {{"--fov", "1920"}}, {"--restore"}, false, {"vlmr3.exe"}},
+        {"forced restore", {{"--fov", "1920"}}, {"--restore", "--force"}, true,
+         {"vlmr3.exe.before-restore", "vlmr3.exe"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        GameFolder folder, scratch;
+        folder.Write("vlmr3.exe", FixtureImage());
+        for (const auto& args : row.before) ASSERT_EQ(folder.Run(args).exitCode, 0);
+        if (row.update) folder.Write("vlmr3.exe", With(FixtureImage(), 0x800, {0xCC}));
+        const fs::path log = scratch.path() / "trace";
+        const CliRun run = RunWrapped(folder,
+                                      "ASAN_OPTIONS=detect_leaks=0 strace -f -qq -s 200 -e trace=" + std::string(TRACED) +
+                                          ",unlink,unlinkat -o " + Quote(log.string()),
+                                      row.args, scratch.path());
+        ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+        const TraceOfARun trace(ReadTrace(log));
+        ASSERT_FALSE(trace.calls().empty()) << "strace recorded nothing";
+
+        std::vector<std::string> renamed;
+        for (size_t i = 0; i < trace.calls().size(); ++i) {
+            const Call& c = trace.calls()[i];
+            if ((c.name == "unlink" || c.name == "unlinkat") && !IsTemporary(UnlinkedName(c))) {
+                ADD_FAILURE() << "a name the run replaces is removed: " << c.line;
+            }
+            if (!trace.IsRename(c) || c.result != 0) continue;
+            const std::vector<std::string> names = Strings(c.arguments);
+            ASSERT_EQ(names.size(), 2u) << c.line;
+            EXPECT_EQ(names[0], names[1] + ".velmora-tmp") << "only a copy of the run's own is moved: " << c.line;
+            renamed.push_back(names[1]);
+            const size_t synced = trace.Find(0, [&](size_t at, const Call& s) {
+                return at < i && trace.IsSync(s) && s.result == 0 && trace.DescriptorAt(at).path == names[0];
+            });
+            EXPECT_NE(synced, std::string::npos) << names[0] << " is not on the disk before " << c.line;
+        }
+        EXPECT_EQ(renamed, row.replaced);
+    }
+}
+
 // A folder of its own on a small tmpfs, as a nearly full disk; needs root.
 class SmallDisk {
 public:
@@ -219,6 +224,9 @@ public:
         if (mounted_) std::system(("umount " + Quote(at_.string())).c_str());
     }
     bool mounted() const { return mounted_; }
+    bool RemountReadOnly() const {
+        return std::system(("mount -o remount,ro " + Quote(at_.string()) + " 2>/dev/null").c_str()) == 0;
+    }
     // Fills the disk so that `room` bytes are left free.
     bool LeaveFree(uint64_t room) const {
         struct statvfs facts;
@@ -277,7 +285,30 @@ TEST(CliFullDisk, RoomForOneCopyLeavesTheOldBackupAndNamesWhatWasWritten) {
     }
 }
 
-bool IsRoot() { return geteuid() == 0; }
+// A game on a file system mounted read-only: the system's own reason, under its own code.
+TEST(CliReadOnlyMount, IsReadOnlyFileSystem) {
+    GameFolder scratch;
+    const fs::path game = scratch.path() / "game";
+    SmallDisk disk(game);
+    if (!disk.mounted()) GTEST_SKIP() << "mounting a tmpfs needs root";
+    {
+        std::ofstream out(game / "vlmr3.exe", std::ios::binary);
+        const Bytes image = FixtureImage();
+        out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    }
+    ASSERT_TRUE(disk.RemountReadOnly()) << "remounting the tmpfs read-only";
+    const CliRun text = scratch.Run({"--dir", game.string()});
+    EXPECT_EQ(text.exitCode, 3) << text.out;
+    EXPECT_TRUE(Contains(text.out, "\nvlmr3.exe: read-only file system\n")) << text.out;
+    const CliRun run = scratch.Run({"--dir", game.string(), "--json"});
+    EXPECT_EQ(run.exitCode, 3) << run.out;
+    JsonValue value;
+    std::string error;
+    ASSERT_TRUE(ParseJson(run.out, &value, &error)) << error << run.out;
+    ASSERT_EQ(value["candidates"].items.size(), 1u) << run.out;
+    EXPECT_EQ(value["candidates"].items[0]["reason"].text, "read-only file system");
+    EXPECT_EQ(value["candidates"].items[0]["reason_code"].text, "read_only_fs");
+}
 
 TEST(CliOtherUsers, ProcessesThatCannotBeLookedAtAreNamed) {
     if (!IsRoot() || !Available("setpriv")) GTEST_SKIP() << "needs root and setpriv to run as another user";
@@ -293,6 +324,14 @@ TEST(CliOtherUsers, ProcessesThatCannotBeLookedAtAreNamed) {
         RunWrapped(folder, "setpriv --reuid=65534 --regid=65534 --clear-groups", {"--dry-run"}, scratch.path());
     static const std::regex LINE(R"((^|\n)could not check [1-9][0-9]* processes of other users for the game\n)");
     EXPECT_TRUE(std::regex_search(run.out, LINE)) << run.out << run.err;
+    // Scripts read the count too; the processes of the machine come and go between the
+    // two runs, so only that there are some.
+    const CliRun json = RunWrapped(folder, "setpriv --reuid=65534 --regid=65534 --clear-groups", {"--dry-run", "--json"},
+                                   scratch.path());
+    JsonValue value;
+    std::string error;
+    ASSERT_TRUE(ParseJson(json.out, &value, &error)) << error << json.out;
+    EXPECT_GE(value["unchecked_processes"].number, 1) << json.out;
 }
 
 TEST(CliOtherUsers, AnotherUsersGameIsPermissionDeniedWithTheWayOut) {
@@ -319,6 +358,12 @@ TEST(CliOtherUsers, AProcWithoutProcessesIsNamed) {
                                   {"--dry-run"}, scratch.path());
     EXPECT_TRUE(Contains(run.out, "\ncould not check the processes of other users for the game: /proc cannot be read\n"))
         << run.out << run.err;
+    const CliRun json = RunWrapped(folder, "unshare -m sh -c 'mount -t tmpfs none /proc && exec \"$0\" \"$@\"'",
+                                   {"--dry-run", "--json"}, scratch.path());
+    JsonValue value;
+    std::string error;
+    ASSERT_TRUE(ParseJson(json.out, &value, &error)) << error << json.out << json.err;
+    EXPECT_EQ(value["unchecked_processes"].number, -1) << json.out;
 }
 
 TEST(CliOtherUsers, APidNamespaceWithoutItsOwnProcIsNotInUse) {

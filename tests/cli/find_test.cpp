@@ -14,7 +14,10 @@
 #include "steam_library_files.h"
 
 #ifndef _WIN32
+#include <sqlite3.h>
 #include <sys/stat.h>
+
+#include <functional>
 #endif
 
 namespace fs = std::filesystem;
@@ -189,7 +192,7 @@ TEST(CliFind, BelowAFolderWithTheStateOfEachGame) {
     Put(dir / "Velmora 3" / "patched" / "vlmr3.exe", game.Read("vlmr3.exe"));
     Put(dir / "Velmora 3" / "patched" / "vlmr3.exe.orig", game.Read("vlmr3.exe.orig"));
     Put(dir / "Velmora 4" / "a" / "b" / "c" / "vlmr4.exe", Bytes(64, 0x90));
-    Put(dir / "Velmora 5" / "a" / "b" / "c" / "d" / "PCVlmr5.exe", FixtureImage());  // five levels: too deep
+    Put(dir / "Velmora 5" / "a" / "b" / "c" / "d" / "e" / "f" / "PCVlmr5.exe", FixtureImage());  // seven levels: too deep
     const std::string sep(1, fs::path::preferred_separator);
     const std::string lines = "\"" + (dir / "Velmora 2").string() + "\"  Vlmr2.exe  original\n\"" +
                               (dir / "Velmora 3" / "patched").string() + "\"  vlmr3.exe  patched\n\"" +
@@ -222,6 +225,19 @@ TEST(CliFind, BelowAFolderWithTheStateOfEachGame) {
     run = game.Run({"--find", "--dry-run"});
     EXPECT_EQ(run.exitCode, 2);
 }
+
+#ifdef _WIN32
+// Windows has no Wine prefix to speak of.
+TEST(CliFind, NothingOnWindowsNamesItsOwnPlaces) {
+    GameFolder empty, here;
+    EnvironmentScope drive("SystemDrive", empty.path().string());
+    EnvironmentScope programs("ProgramFiles(x86)", empty.PathOf("x86"));
+    EnvironmentScope programs64("ProgramFiles", empty.PathOf("x64"));
+    const CliRun run = here.Run({"--find"});
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_EQ(run.out, "No Velmora 2345 game was found.\nThere is no Steam library and no GOG game folder here.\n");
+}
+#endif
 
 #ifndef _WIN32
 // A folder name that is not UTF-8 (a Latin-1 "é" from an old archive) beside one that is:
@@ -285,7 +301,137 @@ TEST(CliFind, TheSteamLibrariesAndWinePrefixesOfTheHome) {
     EnvironmentScope noPrefix("WINEPREFIX", "");
     const CliRun none = here.Run({"--find"});
     EXPECT_EQ(none.exitCode, 3);
-    EXPECT_EQ(none.out, "No Velmora 2345 game was found.\nThere is no Steam library and no Wine prefix here.\n");
+    EXPECT_EQ(none.out, "No Velmora 2345 game was found.\nThere is no Steam library, no game launcher's folder and no Wine "
+                        "prefix here.\n");
+}
+
+void PutText(const fs::path& file, const std::string& text) { Put(file, Bytes(text.begin(), text.end())); }
+
+// Heroic's list of its GOG games, as it writes it.
+std::string HeroicList(const fs::path& game) {
+    return "{\n  \"installed\": [\n    {\n      \"platform\": \"windows\",\n      \"executable\": \"\",\n"
+           "      \"install_path\": \"" + game.string() + "\",\n      \"install_size\": \"1.21 GiB\",\n"
+           "      \"is_dlc\": false,\n      \"version\": \"1.0\",\n      \"appName\": \"1207658930\",\n"
+           "      \"installedWithDLCs\": false,\n      \"language\": \"en-US\"\n    }\n  ]\n}";
+}
+
+// Legendary's list, as Legendary and Heroic's own Legendary write it.
+std::string LegendaryList(const fs::path& game) {
+    return "{\n  \"Velmora\": {\n    \"app_name\": \"Velmora\",\n    \"base_urls\": [],\n"
+           "    \"can_run_offline\": true,\n    \"executable\": \"bin/vlmr3.exe\",\n"
+           "    \"install_path\": \"" + game.string() + "\",\n    \"install_size\": 1207658930,\n"
+           "    \"is_dlc\": false,\n    \"manifest_path\": null,\n    \"platform\": \"Windows\",\n"
+           "    \"title\": \"Velmora 3\",\n    \"version\": \"1.0.0\"\n  }\n}";
+}
+
+// Lutris' database with one game installed and one that was removed (its folder kept).
+void MakeLutrisDatabase(const fs::path& file, const fs::path& installed, const fs::path& removed) {
+    fs::create_directories(file.parent_path());
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.string().c_str(), &db), SQLITE_OK);
+    const std::string sql =
+        "CREATE TABLE games (id INTEGER PRIMARY KEY, name TEXT, slug TEXT, installer_slug TEXT, parent_slug TEXT,"
+        " platform TEXT, runner TEXT, executable TEXT, directory TEXT, updated DATETIME, lastplayed INTEGER,"
+        " installed INTEGER, installed_at INTEGER, year INTEGER, configpath TEXT, has_custom_banner INTEGER,"
+        " has_custom_icon INTEGER, playtime REAL, hidden INTEGER, service TEXT, service_id TEXT);"
+        "INSERT INTO games (name, slug, runner, directory, installed) VALUES"
+        " ('Velmora 2', 'velmora-2', 'wine', '" + removed.string() + "', 0),"
+        " ('Velmora 3', 'velmora-3', 'wine', '" + installed.string() + "', 1),"
+        " ('Velmora 4', 'velmora-4', 'wine', NULL, 1);";
+    char* error = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK) << (error ? error : "");
+    sqlite3_free(error);
+    sqlite3_close(db);
+}
+
+// One layout of a fake home (and of the disks beside it) per case, as each launcher leaves
+// it, none of their programs installed. Paths are below the case's root; "home" is $HOME.
+// `found` holds a game at the deepest level that is searched, `missed` one just past it
+// (or one that no list names): only the first is listed.
+struct Layout {
+    const char* what;
+    std::vector<std::string> find;  // the folders after --find, none for the usual places
+    std::string found;
+    std::string missed;
+    std::function<void(const fs::path& root)> lists = nullptr;
+    std::string winePrefix = "";
+};
+
+const std::string STEAM = "home/.local/share/Steam/steamapps/";
+const std::string HEROIC_FLATPAK = "home/.var/app/com.heroicgameslauncher.hgl/config/";
+
+const Layout LAYOUTS[] = {
+    {"Steam, five levels below the game folder", {}, STEAM + "common/Velmora 3/game/bin/x86/d4/d5",
+     STEAM + "common/Velmora 3/game/bin/x86/d4/d5/d6"},
+    {"a Proton prefix of a Steam library", {}, STEAM + "compatdata/2345/pfx/drive_c/GOG Games/Velmora 2/d3/d4/d5",
+     STEAM + "compatdata/2345/pfx/drive_c/GOG Games/Velmora 2/d3/d4/d5/d6"},
+    {"Snap Steam", {}, "home/snap/steam/common/.local/share/Steam/steamapps/common/Velmora 2/d1/d2/d3/d4/d5",
+     "home/snap/steam/common/.local/share/Steam/steamapps/common/Velmora 2/d1/d2/d3/d4/d5/d6"},
+    {"Heroic's GOG games", {}, "disk/gog/Velmora 5/d1/d2/d3/d4/d5", "disk/gog/Velmora 5/d1/d2/d3/d4/d5/d6",
+     [](const fs::path& root) { PutText(root / "home/.config/heroic/gog_store/installed.json", HeroicList(root / "disk/gog/Velmora 5")); }},
+    {"Heroic's GOG games, Flatpak", {}, "disk/gog/Velmora 4", "disk/other/Velmora 4",
+     [](const fs::path& root) { PutText(root / (HEROIC_FLATPAK + "heroic/gog_store/installed.json"), HeroicList(root / "disk/gog/Velmora 4")); }},
+    {"Heroic's Epic games, Flatpak", {}, "disk/epic/Velmora 3", "disk/other/Velmora 3",
+     [](const fs::path& root) {
+         PutText(root / (HEROIC_FLATPAK + "heroic/legendaryConfig/legendary/installed.json"), LegendaryList(root / "disk/epic/Velmora 3"));
+     }},
+    {"Heroic's Epic games", {}, "disk/epic/Velmora 3/d1/d2/d3/d4/d5", "disk/epic/Velmora 3/d1/d2/d3/d4/d5/d6",
+     [](const fs::path& root) {
+         PutText(root / "home/.config/heroic/legendaryConfig/legendary/installed.json", LegendaryList(root / "disk/epic/Velmora 3"));
+     }},
+    {"Legendary's games", {}, "disk/legendary/Velmora 2", "disk/other/Velmora 2",
+     [](const fs::path& root) { PutText(root / "home/.config/legendary/installed.json", LegendaryList(root / "disk/legendary/Velmora 2")); }},
+    {"Lutris, a game installed into a prefix of its own", {},
+     "disk/lutris/velmora-3/drive_c/Program Files (x86)/Maker/Velmora 3/d4/d5", "disk/lutris/velmora-2/drive_c/Velmora 2",
+     [](const fs::path& root) {
+         MakeLutrisDatabase(root / "home/.local/share/lutris/pga.db", root / "disk/lutris/velmora-3", root / "disk/lutris/velmora-2");
+     }},
+    {"Lutris, Flatpak", {}, "disk/lutris/Velmora 3", "disk/lutris/Velmora 2",
+     [](const fs::path& root) {
+         MakeLutrisDatabase(root / "home/.var/app/net.lutris.Lutris/data/lutris/pga.db", root / "disk/lutris/Velmora 3",
+                            root / "disk/lutris/Velmora 2");
+     }},
+    {"Bottles", {}, "home/.local/share/bottles/bottles/Velmora/drive_c/Program Files/d2/d3/d4/d5",
+     "home/.local/share/bottles/bottles/Velmora/drive_c/Program Files/d2/d3/d4/d5/d6"},
+    {"Bottles, Flatpak", {}, "home/.var/app/com.usebottles.bottles/data/bottles/bottles/Games/drive_c/Velmora 2",
+     "home/.var/app/com.usebottles.bottles/data/bottles/bottles/Games/dosdevices/Velmora 2"},
+    {"~/Games, a game folder two levels down", {}, "home/Games/Store/Velmora 2/d1/d2/d3/d4/d5",
+     "home/Games/Store/Velmora 2/d1/d2/d3/d4/d5/d6"},
+    {"~/Games, a Lutris prefix", {}, "home/Games/velmora-3/drive_c/Program Files (x86)/Maker/Velmora 3/d4/d5",
+     "home/Games/velmora-3/drive_c/Program Files (x86)/Maker/Velmora 3/d4/d5/d6"},
+    {"~/Games/Heroic, a game folder two levels down", {}, "home/Games/Heroic/Store/Velmora 4/d1/d2/d3/d4/d5",
+     "home/Games/Heroic/Store/Velmora 4/d1/d2/d3/d4/d5/d6"},
+    {"~/Games/Heroic, a prefix", {}, "home/Games/Heroic/Prefixes/default/Velmora 4/drive_c/d1/d2/d3/d4/d5",
+     "home/Games/Heroic/Prefixes/default/Velmora 4/drive_c/d1/d2/d3/d4/d5/d6"},
+    {"$WINEPREFIX", {}, "prefix/drive_c/d1/d2/d3/d4/d5", "prefix/drive_c/d1/d2/d3/d4/d5/d6", nullptr, "prefix"},
+    {"~/.wine", {}, "home/.wine/drive_c/Program Files/Velmora/d3/d4/d5", "home/.wine/drive_c/Program Files/Velmora/d3/d4/d5/d6"},
+    {"--find on a memory card, a library six levels down", {"media"}, "media/d1/d2/d3/d4/d5/Lib/steamapps/common/V/d1/d2/d3/d4/d5",
+     "media/d1/d2/d3/d4/d5/d6/Lib/steamapps/common/V"},
+    {"--find on a memory card, six levels down", {"media"}, "media/d1/d2/d3/d4/d5/d6", "media/d1/d2/d3/d4/d5/d6/d7"},
+    {"--find ~, Flatpak Steam five levels down", {"home"},
+     "home/.var/app/com.valvesoftware.Steam/.local/share/Steam/steamapps/common/Velmora 3/d1/d2/d3/d4/d5",
+     "home/.var/app/com.valvesoftware.Steam/.local/share/Steam/steamapps/common/Velmora 3/d1/d2/d3/d4/d5/d6"},
+    {"--find ~, a prefix", {"home"}, "home/Games/velmora-3/drive_c/Program Files (x86)/Maker/Velmora 3/d4/d5",
+     "home/Games/velmora-3/drive_c/Program Files (x86)/Maker/Velmora 3/d4/d5/d6"},
+};
+
+TEST(CliFind, EveryPlacePlayersKeepGamesInToItsDepth) {
+    for (const Layout& layout : LAYOUTS) {
+        SCOPED_TRACE(layout.what);
+        GameFolder root, here;
+        const fs::path r = root.path();
+        fs::create_directories(r / "home");
+        Put(r / layout.found / "vlmr3.exe", Bytes(64, 0x90));
+        Put(r / layout.missed / "Vlmr2.exe", Bytes(64, 0x90));
+        if (layout.lists) layout.lists(r);
+        EnvironmentScope homeVariable("HOME", (r / "home").string());
+        EnvironmentScope prefixVariable("WINEPREFIX", layout.winePrefix.empty() ? "" : (r / layout.winePrefix).string());
+        std::vector<std::string> args{"--find"};
+        for (const std::string& dir : layout.find) args.push_back((r / dir).string());
+        const CliRun run = here.Run(args);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.out, "\"" + (r / layout.found).string() + "\"  vlmr3.exe  unknown\n");
+    }
 }
 #endif
 

@@ -74,15 +74,21 @@ TEST(CliUsage, RefusedCommandLinesTouchNothing) {
     } cases[] = {
         {{"--bogus"}, "unknown option \"--bogus\""},
         {{"-x"}, "unknown option \"-x\""},
+        // Short options are not bundled: -hx is no -h.
+        {{"-hx"}, "unknown option \"-hx\""},
+        {{"-hV"}, "unknown option \"-hV\""},
         {{"--bo\x1B[2Jgus"}, "unknown option \"--bo\\x1B[2Jgus\""},
         {{"vlmr3.exe"}, "unexpected argument \"vlmr3.exe\""},
         {{"--", "--fps"}, "unexpected argument \"--fps\""},
+        // After "--" even --json is an argument: the refusal is text.
+        {{"--", "--json"}, "unexpected argument \"--json\""},
         {{"--camera"}, "--camera needs a value: a whole number from 1 to 65535"},
         {{"--dir"}, "--dir needs a value: a folder"},
         {{"--camera", "--fps"}, "--camera: \"--fps\" is not a whole number from 1 to 65535"},
         {{"--dir", "--fps"}, "--dir: \"--fps\" is not a folder"},
         {{"--fov", "--fps", "1920"}, "--fov: \"--fps\" is not undef or a whole number from 1 to 16777215"},
         {{"--dir="}, "--dir: \"\" is not a folder"},
+        {{"--find="}, "--find: \"\" is not a folder"},
         {{"--camera", ""}, "--camera: \"\" is not a whole number from 1 to 65535"},
         {{"--fov", ""}, "--fov: \"\" is not undef or a whole number from 1 to 16777215"},
         {{"--fov= "}, "--fov: \" \" is not undef or a whole number from 1 to 16777215"},

@@ -200,17 +200,44 @@ TEST(CliRestore, RefusedWhenTheTargetIsAPatchedFormOfNeitherCopy) {
     }
 }
 
-// A second forced restore replaces the game kept by the first, and only with a whole one.
-TEST(CliRestore, ForceReplacesAnOlderKeptGame) {
+// A forced restore never replaces a game that an earlier one kept: that may be the only
+// copy of an update. It takes the next free number instead.
+TEST(CliRestore, ForceKeepsEveryEarlierKeptGame) {
     GameFolder folder;
     folder.Write("vlmr3.exe", UpdatedGrown(FixtureImage()));
     folder.Write("vlmr3.exe.orig", FixtureImage());
     folder.Write("vlmr3.exe.before-restore", {1, 2, 3});
+    folder.Write("vlmr3.exe.before-restore.1", {4, 5, 6});
     const CliRun run = folder.Run({"--restore", "--force"});
     EXPECT_EQ(run.exitCode, 0) << run.out;
-    EXPECT_TRUE(Contains(run.out, "kept as vlmr3.exe.before-restore.")) << run.out;
-    EXPECT_EQ(folder.Read("vlmr3.exe.before-restore"), UpdatedGrown(FixtureImage()));
+    EXPECT_TRUE(Contains(run.out, "kept as vlmr3.exe.before-restore.2.")) << run.out;
+    EXPECT_EQ(folder.Read("vlmr3.exe.before-restore"), Bytes({1, 2, 3}));
+    EXPECT_EQ(folder.Read("vlmr3.exe.before-restore.1"), Bytes({4, 5, 6}));
+    EXPECT_EQ(folder.Read("vlmr3.exe.before-restore.2"), UpdatedGrown(FixtureImage()));
     EXPECT_EQ(folder.Read("vlmr3.exe"), FixtureImage());
+
+    // Twice in a row: the second keeps its game beside the first one's.
+    folder.Write("vlmr3.exe", UpdatedGrown(UpdatedGrown(FixtureImage())));
+    const CliRun again = folder.Run({"--restore", "--force", "--json"});
+    EXPECT_EQ(again.exitCode, 0) << again.out;
+    EXPECT_TRUE(Contains(again.out, "\"before_restore\": \"vlmr3.exe.before-restore.3\"")) << again.out;
+    EXPECT_EQ(folder.Read("vlmr3.exe.before-restore.2"), UpdatedGrown(FixtureImage()));
+    EXPECT_EQ(folder.Read("vlmr3.exe.before-restore.3"), UpdatedGrown(UpdatedGrown(FixtureImage())));
+}
+
+// Forced, the game is kept first even when a copy fits: --force promises it whatever the
+// copies are.
+TEST(CliRestore, ForceOnAGameThatFitsKeepsItFirst) {
+    GameFolder folder;
+    folder.Write("vlmr3.exe", FullyPatched(FixtureImage()));
+    folder.Write("vlmr3.exe.orig", FixtureImage());
+    const CliRun run = folder.Run({"--restore", "--force", "--json"});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    const JsonValue json = Json(run);
+    EXPECT_EQ(json["copy"].text, "vlmr3.exe.orig");
+    EXPECT_EQ(json["before_restore"].text, "vlmr3.exe.before-restore");
+    EXPECT_EQ(folder.Read("vlmr3.exe"), FixtureImage());
+    EXPECT_EQ(folder.Read("vlmr3.exe.before-restore"), FullyPatched(FixtureImage()));
 }
 
 // Patched, then updated by the store, then patched again: that run keeps the new version,
@@ -262,30 +289,34 @@ TEST(CliRestore, ASameSizeUpdateIsNotRestoredOver) {
 }
 
 // Names that are not a copy of the game count as absent: a folder, or the game itself
-// through a link.
+// through a link, under either copy's name.
 struct SkippedCopyKind {
     const char* label;
-    bool (*make)(const GameFolder& folder);
+    const char* copy;   // the name that is no copy
+    const char* other;  // the copy that is then restored from
+    bool (*make)(const fs::path& game, const fs::path& copy);
     const char* line;
 };
 
+bool MakeFolder(const fs::path&, const fs::path& copy) { return fs::create_directory(copy); }
+bool MakeHardLink(const fs::path& game, const fs::path& copy) {
+    std::error_code error;
+    fs::create_hard_link(game, copy, error);
+    return !error;
+}
+bool MakeSymlink(const fs::path& game, const fs::path& copy) {
+    std::error_code error;
+    fs::create_symlink(game.filename(), copy, error);
+    return !error;
+}
+
 const SkippedCopyKind SKIPPED_COPY_KINDS[] = {
-    {"folder", [](const GameFolder& folder) { return fs::create_directory(folder.path() / "vlmr3.exe.orig"); },
-     "vlmr3.exe.orig is not a file."},
-    {"hard_link",
-     [](const GameFolder& folder) {
-         std::error_code error;
-         fs::create_hard_link(folder.path() / "vlmr3.exe", folder.path() / "vlmr3.exe.orig", error);
-         return !error;
-     },
-     "vlmr3.exe.orig is the same file as vlmr3.exe."},
-    {"symbolic_link",
-     [](const GameFolder& folder) {
-         std::error_code error;
-         fs::create_symlink("vlmr3.exe", folder.path() / "vlmr3.exe.orig", error);
-         return !error;
-     },
-     "vlmr3.exe.orig is the same file as vlmr3.exe."},
+    {"folder", "vlmr3.exe.orig", "vlmr3.exe.bak", MakeFolder, "vlmr3.exe.orig is not a file."},
+    {"hard_link", "vlmr3.exe.orig", "vlmr3.exe.bak", MakeHardLink, "vlmr3.exe.orig is the same file as vlmr3.exe."},
+    {"symbolic_link", "vlmr3.exe.orig", "vlmr3.exe.bak", MakeSymlink, "vlmr3.exe.orig is the same file as vlmr3.exe."},
+    {"backup_hard_link", "vlmr3.exe.bak", "vlmr3.exe.orig", MakeHardLink, "vlmr3.exe.bak is the same file as vlmr3.exe."},
+    {"backup_symbolic_link", "vlmr3.exe.bak", "vlmr3.exe.orig", MakeSymlink,
+     "vlmr3.exe.bak is the same file as vlmr3.exe."},
 };
 
 class SkippedCopy : public testing::TestWithParam<SkippedCopyKind> {};
@@ -297,7 +328,9 @@ TEST_P(SkippedCopy, IsNoCopy) {
     {
         GameFolder folder;
         folder.Write("vlmr3.exe", patched);
-        if (!k.make(folder)) GTEST_SKIP() << "this file system makes no " << k.label << " here";
+        if (!k.make(folder.path() / "vlmr3.exe", folder.path() / k.copy)) {
+            GTEST_SKIP() << "this file system makes no " << k.label << " here";
+        }
         const FolderState before = Snapshot(folder.path());
         const CliRun run = folder.Run({"--restore"});
         EXPECT_EQ(run.exitCode, 4) << run.out;
@@ -308,15 +341,15 @@ TEST_P(SkippedCopy, IsNoCopy) {
     }
     GameFolder folder;
     folder.Write("vlmr3.exe", patched);
-    folder.Write("vlmr3.exe.bak", original);
-    ASSERT_TRUE(k.make(folder));
+    folder.Write(k.other, original);
+    ASSERT_TRUE(k.make(folder.path() / "vlmr3.exe", folder.path() / k.copy));
     const CliRun run = folder.Run({"--restore", "--json"});
     EXPECT_EQ(run.exitCode, 0) << run.out;
     const JsonValue json = Json(run);
-    EXPECT_EQ(json["copy"].text, "vlmr3.exe.bak");
+    EXPECT_EQ(json["copy"].text, k.other);
     EXPECT_EQ(folder.Read("vlmr3.exe"), original);
     ASSERT_EQ(json["copies_checked"].items.size(), 1u);
-    EXPECT_EQ(json["copies_checked"].items[0]["name"].text, "vlmr3.exe.bak");
+    EXPECT_EQ(json["copies_checked"].items[0]["name"].text, k.other);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, SkippedCopy, testing::ValuesIn(SKIPPED_COPY_KINDS),

@@ -6,6 +6,7 @@
 // a DLL that is no Known DLL. No marker may appear. The names beyond the imports are kept
 // in planted_names.txt, from which CTest also sets the overrides.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cctype>
@@ -21,10 +22,11 @@
 #include <gtest/gtest.h>
 
 #include "pe_imports.h"
+#include "system_dlls.h"
 
 namespace {
 
-std::string g_marker, g_windowProgram, g_consoleProgram, g_knownDllList, g_plantedNameList;
+std::string g_marker, g_windowProgram, g_consoleProgram, g_knownDllList, g_plantedNameList, g_sourceFolder;
 
 std::string Lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -174,10 +176,31 @@ BOOL CALLBACK CloseWindowOf(HWND window, LPARAM processId) {
     return TRUE;
 }
 
+// The path each module of a running process was loaded from, by its lower-case file name.
+std::vector<std::pair<std::string, std::string>> ModulesOf(DWORD processId) {
+    std::vector<std::pair<std::string, std::string>> modules;
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, processId);
+    if (snapshot == INVALID_HANDLE_VALUE) return modules;
+    MODULEENTRY32 module = {};
+    module.dwSize = sizeof module;
+    for (BOOL more = Module32First(snapshot, &module); more; more = Module32Next(snapshot, &module)) {
+        modules.push_back({Lower(module.szModule), Lower(module.szExePath)});
+    }
+    CloseHandle(snapshot);
+    return modules;
+}
+
+std::string SystemFolder() {
+    char folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? Lower(folder) : "";
+}
+
 // Runs the program from `folder` in `currentFolder` with `arguments`; a window program is
-// given time to open and paint its window, then closed.
+// given time to open and paint its window, then closed. Where `modules` is given, it gets
+// the window program's modules while its window is open.
 void RunProgram(const std::string& program, const std::string& currentFolder, const std::string& arguments,
-                bool window) {
+                bool window, std::vector<std::pair<std::string, std::string>>* modules = nullptr) {
     std::string commandLine = "\"" + program + "\" " + arguments;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
@@ -189,6 +212,7 @@ void RunProgram(const std::string& program, const std::string& currentFolder, co
         WaitForInputIdle(process.hProcess, 60000);
         // Time for what the first paint and the first messages load.
         if (WaitForSingleObject(process.hProcess, 3000) == WAIT_TIMEOUT) {
+            if (modules != nullptr) *modules = ModulesOf(process.dwProcessId);
             EnumWindows(CloseWindowOf, static_cast<LPARAM>(process.dwProcessId));
         }
     }
@@ -198,9 +222,16 @@ void RunProgram(const std::string& program, const std::string& currentFolder, co
     CloseHandle(process.hProcess);
 }
 
-class DllSearch : public ::testing::Test {
+// The name of the test switch that makes the programs' lookup of SetDefaultDllDirectories
+// fail, as on Windows XP, and on Vista and 7 without their update.
+const char NO_DEFAULT_DIRECTORIES[] = "VELMORA_TEST_NO_DEFAULT_DLL_DIRECTORIES";
+
+// Each case runs twice: as the system is, and with the fallback for the systems that lack
+// SetDefaultDllDirectories forced.
+class DllSearch : public ::testing::TestWithParam<bool> {
 protected:
     void SetUp() override {
+        SetEnvironmentVariableA(NO_DEFAULT_DIRECTORIES, GetParam() ? "1" : nullptr);
         plan_ = MakePlan();
         root_ = TempRoot();
         programFolder_ = NewFolder(root_, "program");
@@ -217,7 +248,10 @@ protected:
             }
         }
     }
-    void TearDown() override { RemoveTree(root_.substr(0, root_.size() - 1)); }
+    void TearDown() override {
+        SetEnvironmentVariableA(NO_DEFAULT_DIRECTORIES, nullptr);
+        RemoveTree(root_.substr(0, root_.size() - 1));
+    }
 
     // The copy of `program` beside the planted DLLs.
     std::string PlaceProgram(const std::string& program) {
@@ -250,25 +284,54 @@ protected:
     std::string root_, programFolder_, currentFolder_;
 };
 
-TEST_F(DllSearch, WindowProgramLoadsNoPlantedDll) {
+TEST_P(DllSearch, WindowProgramLoadsNoPlantedDll) {
     ASSERT_FALSE(plan_.planted.empty());
     const std::string program = PlaceProgram(g_windowProgram);
-    RunProgram(program, currentFolder_, "", true);
+    std::vector<std::pair<std::string, std::string>> modules;
+    RunProgram(program, currentFolder_, "", true, &modules);
     ExpectNoMarker(program);
+    // The common controls are the system folder's, whichever way the search was restricted.
+    const auto comctl32 = std::find_if(modules.begin(), modules.end(),
+                                       [](const std::pair<std::string, std::string>& m) { return m.first == "comctl32.dll"; });
+    ASSERT_NE(comctl32, modules.end()) << "comctl32.dll is not among the window program's " << modules.size()
+                                       << " modules";
+    EXPECT_EQ(comctl32->second, SystemFolder() + "\\comctl32.dll");
 }
 
-TEST_F(DllSearch, ConsoleProgramLoadsNoPlantedDll) {
+// A small game, so that the runs open, read, copy and write as they do for a player.
+void PutGame(const std::string& folder) {
+    std::vector<unsigned char> image(4096, 0x90);
+    image[0] = 'M';
+    image[1] = 'Z';
+    const unsigned char fourThirds[] = {0xAB, 0xAA, 0xAA, 0x3F};
+    std::copy(std::begin(fourThirds), std::end(fourThirds), image.begin() + 0x100);
+    std::ofstream out(folder + "\\vlmr3.exe", std::ios::binary);
+    out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+}
+
+TEST_P(DllSearch, ConsoleProgramLoadsNoPlantedDll) {
     ASSERT_FALSE(plan_.planted.empty());
     const std::string program = PlaceProgram(g_consoleProgram);
     // No game in the current folder: it looks for one, reports the reasons and ends.
     RunProgram(program, currentFolder_, "--dry-run", false);
     RunProgram(program, currentFolder_, "--restore", false);
+    // Then real runs on a game: a patch, the state, the search and a restore.
+    PutGame(currentFolder_);
+    for (const char* arguments : {"", "--status", "--find .", "--restore", "--find"}) {
+        RunProgram(program, currentFolder_, arguments, false);
+    }
+    std::ifstream original(currentFolder_ + "\\vlmr3.exe.orig", std::ios::binary);
+    EXPECT_TRUE(original.good()) << "the patch run wrote no vlmr3.exe.orig: it did not run as a player's would";
     ExpectNoMarker(program);
 }
 
+INSTANTIATE_TEST_SUITE_P(Systems, DllSearch, ::testing::Bool(), [](const ::testing::TestParamInfo<bool>& info) {
+    return std::string(info.param ? "WithoutSetDefaultDllDirectories" : "AsTheSystemIs");
+});
+
 // The marker itself is loaded where Wine is told to prefer it: without that, the tests above
 // would pass for any program.
-TEST_F(DllSearch, PlantedMarkerIsLoadedWhereTheSearchReachesIt) {
+TEST_P(DllSearch, PlantedMarkerIsLoadedWhereTheSearchReachesIt) {
     const std::string name = "velmoraprobe.dll";
     const std::string planted = currentFolder_ + "\\" + name;
     ASSERT_TRUE(CopyFileA(g_marker.c_str(), planted.c_str(), FALSE));
@@ -276,6 +339,145 @@ TEST_F(DllSearch, PlantedMarkerIsLoadedWhereTheSearchReachesIt) {
     ASSERT_NE(module, nullptr) << "error " << GetLastError();
     FreeLibrary(module);
     EXPECT_NE(GetFileAttributesA((planted + ".loaded").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The C++ files below `folder`, as paths relative to the source folder.
+void SourcesBelow(const std::string& folder, std::vector<std::string>* files) {
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA((g_sourceFolder + "/" + folder + "/*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::string name = found.cFileName;
+        if (name == "." || name == "..") continue;
+        const std::string path = folder + "/" + name;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            SourcesBelow(path, files);
+        } else if (EndsWith(name, ".cpp") || EndsWith(name, ".h")) {
+            files->push_back(path);
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+// The first statement of the body of the function whose definition starts with `head`,
+// preprocessor lines left out.
+std::string FirstStatementOf(const std::string& text, const std::string& head) {
+    const size_t at = text.find(head);
+    if (at == std::string::npos) return "";
+    size_t pos = text.find('{', at);
+    if (pos == std::string::npos) return "";
+    std::string statement;
+    for (++pos; pos < text.size(); ++pos) {
+        const char c = text[pos];
+        if (c == '#' && statement.empty()) {
+            pos = text.find('\n', pos);
+            if (pos == std::string::npos) return "";
+            continue;
+        }
+        if (c == ';') return statement;
+        if (!std::isspace(static_cast<unsigned char>(c))) statement += c;
+    }
+    return "";
+}
+
+// Every DLL the programs' own code loads goes through LoadSystemDll, which builds the path
+// in the system folder, and each program restricts the search before anything else.
+TEST(DllLoads, OnlyThroughTheOneFunctionThatBuildsTheSystemPath) {
+    std::vector<std::string> files;
+    for (const char* folder : {"ui", "cli", "engine"}) SourcesBelow(folder, &files);
+    ASSERT_GT(files.size(), 10u) << "no sources found below " << g_sourceFolder;
+    const std::string loader = "engine/system_dlls.cpp";
+    bool loaderSeen = false;
+    for (const std::string& file : files) {
+        const std::string text = ReadText(g_sourceFolder + "/" + file);
+        for (size_t at = text.find("LoadLibrary"); at != std::string::npos; at = text.find("LoadLibrary", at + 1)) {
+            const std::string call = text.substr(at, text.find('(', at) - at);
+            if (file == loader && call == "LoadLibraryExA") {
+                loaderSeen = true;
+                continue;
+            }
+            ADD_FAILURE() << file << " loads a DLL with " << call << " past LoadSystemDll";
+        }
+    }
+    EXPECT_TRUE(loaderSeen) << loader << " loads no DLL by its full path";
+    // Each program's entry restricts the search first of all.
+    const struct {
+        const char* file;
+        const char* function;
+        const char* first;
+    } entries[] = {
+        {"ui/main.cpp", "WinMain(", "RestrictDllSearch()"},
+        {"cli/main.cpp", "int main(", "console::StartProcess()"},
+        {"cli/console_windows.cpp", "void StartProcess()", "RestrictDllSearch()"},
+    };
+    for (const auto& entry : entries) {
+        EXPECT_EQ(FirstStatementOf(ReadText(g_sourceFolder + "/" + entry.file), entry.function), entry.first)
+            << entry.file;
+    }
+
+    // In the program files: LoadLibraryExA is LoadSystemDll's. The one LoadLibraryA is
+    // libgcc's frame registration, which loads nothing: it runs only after
+    // GetModuleHandleA("libgcc_s_dw2-1.dll") found that module loaded already.
+    for (const std::string& program : {g_windowProgram, g_consoleProgram}) {
+        const std::string bytes = ReadText(program);
+        const std::vector<unsigned char> file(bytes.begin(), bytes.end());
+        std::vector<ImportedFunction> functions;
+        std::string error;
+        ASSERT_TRUE(ReadImportedFunctions(file, &functions, &error)) << program << ": " << error;
+        for (const ImportedFunction& f : functions) {
+            if (f.function.compare(0, 11, "LoadLibrary") != 0) continue;
+            if (f.function == "LoadLibraryExA") continue;
+            if (f.function == "LoadLibraryA" && bytes.find("libgcc_s_dw2-1.dll") != std::string::npos) continue;
+            ADD_FAILURE() << program << " imports " << f.function << ", which no code of its own may call";
+        }
+    }
+}
+
+// The restriction itself, in this process, the fallback forced: a DLL that is only in the
+// current folder is not found by name any more (Windows XP looks there after the system
+// folder, for a DLL the system folder lacks). It restricts this process for good, which the
+// other cases do not mind: they load by full path, and their programs are processes of their own.
+TEST(RestrictedSearch, NoLoadByNameFromTheCurrentFolder) {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    const std::string folder = NewFolder(temp, "velmora-current-folder-" + std::to_string(GetCurrentProcessId()));
+    for (const char* name : {"velmoraprobe1.dll", "velmoraprobe2.dll"}) {
+        ASSERT_TRUE(CopyFileA(g_marker.c_str(), (folder + "\\" + name).c_str(), FALSE));
+    }
+    char previous[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryA(folder.c_str()));
+    // Unrestricted, the current folder is searched: else this case could not fail.
+    const HMODULE before = LoadLibraryA("velmoraprobe1.dll");
+    EXPECT_NE(before, nullptr) << "the current folder is not searched even without the restriction";
+    if (before != nullptr) FreeLibrary(before);
+    // A DLL folder set before is replaced by none at all, which also takes the current folder
+    // out of the search.
+    ASSERT_TRUE(SetDllDirectoryA(temp));
+    SetEnvironmentVariableA(NO_DEFAULT_DIRECTORIES, "1");
+    RestrictDllSearch();
+    SetEnvironmentVariableA(NO_DEFAULT_DIRECTORIES, nullptr);
+    char dllFolder[MAX_PATH] = "unread";
+    EXPECT_EQ(GetDllDirectoryA(MAX_PATH, dllFolder), 0u) << "the DLL folder is still " << dllFolder;
+    const HMODULE after = LoadLibraryA("velmoraprobe2.dll");
+    if (after != nullptr) FreeLibrary(after);
+    SetCurrentDirectoryA(previous);
+    RemoveTree(folder);
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    if (after != nullptr && ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr) {
+        GTEST_SKIP() << "Wine 8 keeps the current folder in the search after SetDllDirectoryA(\"\"): its loader takes "
+                        "an empty DLL folder for none; the DLL folder checked above shows the call was made";
+    }
+    EXPECT_EQ(after, nullptr) << "a DLL of the current folder is loaded by name after RestrictDllSearch";
 }
 
 // Each name that is not planted is a skipped case of its own, named with the reason.
@@ -292,8 +494,9 @@ private:
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
-    if (argc != 6) {
-        std::fprintf(stderr, "usage: %s [gtest options] MARKER.dll PROGRAM.exe PATCH.exe KNOWN_DLLS.txt NAMES.txt\n",
+    if (argc != 7) {
+        std::fprintf(stderr,
+                     "usage: %s [gtest options] MARKER.dll PROGRAM.exe PATCH.exe KNOWN_DLLS.txt NAMES.txt SOURCE_DIR\n",
                      argv[0]);
         return 2;
     }
@@ -302,6 +505,7 @@ int main(int argc, char** argv) {
     g_consoleProgram = argv[3];
     g_knownDllList = argv[4];
     g_plantedNameList = argv[5];
+    g_sourceFolder = argv[6];
     for (const auto& skipped : MakePlan().skipped) {
         std::string testName = skipped.first;
         for (char& c : testName) {

@@ -181,8 +181,13 @@ TEST(CutOffRestore, LeavesTheGameWholeAtAnyStep) {
             EXPECT_TRUE(next.outcome == RESTORE_DONE || next.outcome == RESTORE_ALREADY)
                 << "step " << cutAt << ": " << next.text;
             EXPECT_EQ(ReadFile("vlmr3.exe"), GAME) << "step " << cutAt;
+            // A game kept by the cut-off run is kept; the next one keeps its own beside it.
+            if (FileExists("vlmr3.exe.before-restore.1")) {
+                EXPECT_EQ(ReadFile("vlmr3.exe.before-restore.1"), m.game) << "step " << cutAt;
+            }
             extra = Names();
-            for (const char* known : {"vlmr3.exe", "vlmr3.exe.orig", "vlmr3.exe.bak", "vlmr3.exe.before-restore"}) {
+            for (const char* known : {"vlmr3.exe", "vlmr3.exe.orig", "vlmr3.exe.bak", "vlmr3.exe.before-restore",
+                                      "vlmr3.exe.before-restore.1"}) {
                 extra.erase(known);
             }
             EXPECT_TRUE(extra.empty()) << "step " << cutAt << ": " << *extra.begin();

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -241,6 +242,8 @@ const ModelCase MODEL_CASES[] = {
      RESTORE_DONE, "vlmr3.exe.bak", true, [] { return Put(Put(Multi(), FOV, {0xB8, 0xA0, 0x05, 0x00}), FPS + 4, {0x00}); },
      false, ORIGINAL_FROM_NONE, false},
 };
+
+void PrintTo(const ModelCase& c, std::ostream* out) { *out << c.name; }
 
 class ModelTable : public testing::TestWithParam<ModelCase> {};
 

@@ -5,12 +5,18 @@
 // last possible position and across the sweep's block boundaries, and with values whose
 // written bytes make new hits for the same rule or for later ones.
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#if defined(__i386__) || defined(__x86_64__)
+#include <cpuid.h>
+#endif
 
 #include "byte_scan.h"
 #include "candidate_names.h"
@@ -358,9 +364,14 @@ TEST(ScanDifferential, CandidateSearchFindsTheFirstCandidate) {
                 for (uint32_t from = 0; from <= end; from += from < 10 || from + 140 > end ? 1 : 37) {
                     for (uint32_t stop = from; stop <= end; stop += stop < from + 70 || stop + 140 > end ? 1 : 61) {
                         const uint32_t expected = nextCandidate[from] < stop ? nextCandidate[from] : stop;
-                        ASSERT_EQ(FindCandidate(image.data(), image.size(), from, stop, filter), expected)
+                        ForgetLastSearchIsa();
+                        ASSERT_EQ(FindCandidate(CurrentScanIsa(), image.data(), image.size(), from, stop, filter),
+                                  expected)
                             << "size " << size << " filter " << filter.offsetA << "," << filter.offsetB << " from "
                             << from << " stop " << stop;
+                        if (from < stop) {
+                            ASSERT_EQ(LastSearchIsa(), CurrentScanIsa()) << "the search given is the one run";
+                        }
                     }
                 }
             }
@@ -564,6 +575,7 @@ TEST(ScanDifferential, AllRulesThroughApplyPatchRules) {
 TEST(ScanDifferential, PlainPathAloneGivesTheLiteralResult) {
     UseScanIsa(SCAN_ISA_PLAIN);
     ASSERT_EQ(CurrentScanIsa(), SCAN_ISA_PLAIN);
+    ForgetLastSearchIsa();
     for (size_t size : {150, 4099, 2 * SWEEP_BLOCK + 333}) {
         Bytes bytes = CrowdedBytes(size, static_cast<uint32_t>(size) * 7 + 3);
         for (size_t at = size / 5; at + 80 < size; at += size / 5 + 1) PlantChains(bytes, at);
@@ -578,6 +590,47 @@ TEST(ScanDifferential, PlainPathAloneGivesTheLiteralResult) {
         }
     }
     EXPECT_EQ(CurrentScanIsa(), SCAN_ISA_PLAIN);
+    EXPECT_EQ(LastSearchIsa(), SCAN_ISA_PLAIN) << "the plain search did not run";
+    UseScanIsa(BestScanIsa());
+}
+
+// What CPUID itself reports, read here without the engine: the engine may choose less (the
+// system may not save the registers), never more. Under qemu's pentium3 model this is the
+// Pentium III's view, where the plain search must be chosen (qemu runs SSE2 there all the
+// same, so only the choice can show the fault).
+ScanIsa MostThatCpuidReports() {
+#if defined(__i386__) || defined(__x86_64__)
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return SCAN_ISA_PLAIN;
+    if ((edx & bit_SSE2) == 0) return SCAN_ISA_PLAIN;
+    if (__get_cpuid_max(0, nullptr) < 7) return SCAN_ISA_SSE2;
+    __cpuid_count(7, 0, eax, ebx, ecx, edx);
+    if ((ebx & bit_AVX2) == 0) return SCAN_ISA_SSE2;
+    if ((ebx & bit_AVX512F) == 0 || (ebx & bit_AVX512BW) == 0) return SCAN_ISA_AVX2;
+    return SCAN_ISA_AVX512;
+#else
+    return SCAN_ISA_PLAIN;
+#endif
+}
+
+TEST(ScanIsaChoice, NeverExceedsWhatCpuidReports) {
+    const ScanIsa most = MostThatCpuidReports();
+    // Set where the run emulates a processor without SSE2, so that a model that did not take
+    // effect is seen instead of passing on the host's processor.
+    if (std::getenv("VELMORA_EXPECT_NO_SSE2") != nullptr) {
+        ASSERT_EQ(most, SCAN_ISA_PLAIN) << "CPUID reports SSE2: the emulated processor is not a Pentium III";
+    }
+    std::printf("CPUID reports up to %s; the scan chose %s\n", ScanIsaName(most), ScanIsaName(BestScanIsa()));
+    EXPECT_LE(BestScanIsa(), most) << ScanIsaName(BestScanIsa()) << " chosen, CPUID reports " << ScanIsaName(most);
+    // Asking for more than there is gives at most what there is, and the searches use it.
+    UseScanIsa(SCAN_ISA_AVX512);
+    EXPECT_LE(CurrentScanIsa(), most);
+    Bytes bytes = CrowdedBytes(4099, 11);
+    PlantChains(bytes, 1000);
+    ToggleScope scope(true, true, true, true);
+    ForgetLastSearchIsa();
+    Apply(bytes, VALUE_CASES[0], "vlmr3.exe", SCAN_FAST);
+    EXPECT_LE(LastSearchIsa(), most) << ScanIsaName(LastSearchIsa());
     UseScanIsa(BestScanIsa());
 }
 

@@ -6,10 +6,13 @@
 #ifdef _WIN32
 
 #include <windows.h>
+#include <io.h>
 #include <process.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <map>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -20,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include "patch_worker.h"
+#include "restore.h"
 #include "result_text.h"
 #include "target_file.h"
 #include "test_folder.h"
@@ -537,6 +541,109 @@ TEST_F(WindowsFiles, TargetIsSharedWithNobodyWhileTheJobReadsIt) {
     EXPECT_EQ(afterwards.unmet, "");
 }
 
+// --- the moves, seen at the system call ------------------------------------------------------
+
+// Points this program's import of `function` from `dll` at `replacement`; the engine is
+// linked into it, so its calls go there. Returns what the import pointed at, or null.
+void* HookImport(const char* dll, const char* function, void* replacement) {
+    auto* base = reinterpret_cast<unsigned char*>(GetModuleHandleA(nullptr));
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); d->Name != 0; ++d) {
+        if (lstrcmpiA(reinterpret_cast<const char*>(base + d->Name), dll) != 0) continue;
+        auto* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+            const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) != 0) continue;
+            DWORD protection = 0;
+            if (!VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &protection)) return nullptr;
+            void* original = reinterpret_cast<void*>(slots->u1.Function);
+            slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protection, &protection);
+            return original;
+        }
+    }
+    return nullptr;
+}
+
+// What a job asked of the system, in order: each file's commit (the FileOps entry that
+// flushes it to the disk) and each MoveFileExA with its flags.
+struct MoveRecord {
+    std::string from, to;
+    DWORD flags;
+    bool fromCommitted;
+};
+std::map<HANDLE, std::string> g_openedAs;
+std::map<std::string, bool> g_committed;
+std::vector<MoveRecord> g_moves;
+using MoveFileExAProc = BOOL(WINAPI*)(LPCSTR, LPCSTR, DWORD);
+MoveFileExAProc g_realMoveFileExA;
+
+NativeFile RecordingOpen(const char* name, OpenDisposition disposition, unsigned long* error) {
+    const NativeFile file = DEFAULT_FILE_OPS.openNative(name, disposition, error);
+    if (file != NO_NATIVE_FILE) {
+        g_openedAs[reinterpret_cast<HANDLE>(file)] = name;
+        g_committed[name] = false;
+    }
+    return file;
+}
+int RecordingCommit(FILE* file) {
+    const int result = DEFAULT_FILE_OPS.commit(file);
+    const auto name = g_openedAs.find(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))));
+    if (result == 0 && name != g_openedAs.end()) g_committed[name->second] = true;
+    return result;
+}
+BOOL WINAPI RecordingMoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
+    g_moves.push_back({from, to, flags, g_committed[from]});
+    return g_realMoveFileExA(from, to, flags);
+}
+
+void RunRestoreJob(bool force) {
+    RestoreResult result;
+    RunRestore(force, &result);
+}
+
+// Each copy that the worker (the window's and velmora-patch's alike) and the restore write
+// is on the disk before it is moved over its name, and every move writes through: without
+// MOVEFILE_WRITE_THROUGH, MoveFileExA may return before the move itself is on the disk.
+TEST_F(WindowsFiles, EachCopyIsOnTheDiskBeforeItsMoveAndEveryMoveWritesThrough) {
+    g_realMoveFileExA = reinterpret_cast<MoveFileExAProc>(
+        HookImport("kernel32.dll", "MoveFileExA", reinterpret_cast<void*>(RecordingMoveFileExA)));
+    ASSERT_NE(g_realMoveFileExA, nullptr) << "this program imports no MoveFileExA";
+    const struct {
+        const char* label;
+        void (*run)();
+        Bytes gameBefore;                // the game as the step finds it
+        std::vector<std::string> moved;  // the names moved into place, in order
+    } rows[] = {
+        {"patch", [] { RunJob(); }, GAME, {"Vlmr2.exe.orig", "Vlmr2.exe.bak"}},
+        {"restore", [] { RunRestoreJob(false); }, GAME_PATCHED, {"Vlmr2.exe"}},
+        {"forced restore", [] { RunRestoreJob(true); }, GAME_PATCHED, {"Vlmr2.exe.before-restore", "Vlmr2.exe"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        WriteFile("Vlmr2.exe", row.gameBefore);
+        g_openedAs.clear();
+        g_committed.clear();
+        g_moves.clear();
+        g_fileOps.openNative = RecordingOpen;
+        g_fileOps.commit = RecordingCommit;
+        row.run();
+        g_fileOps = DEFAULT_FILE_OPS;
+        std::vector<std::string> moved;
+        for (const MoveRecord& move : g_moves) {
+            moved.push_back(move.to);
+            EXPECT_NE(move.flags & MOVEFILE_WRITE_THROUGH, 0u) << move.from << " -> " << move.to << " does not write through";
+            EXPECT_TRUE(move.fromCommitted) << move.from << " is not on the disk before its move";
+        }
+        EXPECT_EQ(moved, row.moved);
+    }
+    HookImport("kernel32.dll", "MoveFileExA", reinterpret_cast<void*>(g_realMoveFileExA));
+}
+
 DWORD g_workerThread;
 
 TEST_F(WindowsFiles, WorkerRunsOnItsOwnThread) {
@@ -562,6 +669,21 @@ TEST_F(WindowsFiles, WorkerRunsOnItsOwnThread) {
     EXPECT_STREQ(job.target_name, "v2plus.exe");
     EXPECT_STREQ(job.status[RULE_WIDESCREEN], "Widescreen correction OK");
     EXPECT_EQ(ReadFile("v2plus.exe"), GAME_PATCHED);
+}
+
+// The restored game is a new file: it keeps the game's attributes (hidden, archive, ...)
+// and the access list that the game had, not the ones the folder would give a new file.
+TEST_F(WindowsFiles, ARestoredGameKeepsItsAttributesAndAccessList) {
+    WriteFile("vlmr3.exe", GAME);
+    ASSERT_STREQ(RunJob().failure_text, "");
+    ASSERT_TRUE(SetFileAttributesA("vlmr3.exe", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+    const DWORD before = GetFileAttributesA("vlmr3.exe");
+    RestoreResult result;
+    RunRestore(false, &result);
+    ASSERT_EQ(result.outcome, RESTORE_DONE) << result.text;
+    EXPECT_EQ(ReadFile("vlmr3.exe"), GAME);
+    EXPECT_EQ(GetFileAttributesA("vlmr3.exe") & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE), before & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_STREQ(result.notKept, "") << "the access list or the attributes were not kept";
 }
 
 }  // namespace

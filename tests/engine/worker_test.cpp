@@ -209,13 +209,15 @@ struct Fault {
     const char* file;
     int nth;
     unsigned long error = 0;  // what a failed open says; 0: another program has the file
+    FaultOp then = FAULT_OP_COUNT;  // a later step on the same file that fails too, with EIO
 };
 
 #ifdef _WIN32
-const unsigned long IN_USE_ERROR = ERROR_SHARING_VIOLATION, GONE_ERROR = ERROR_FILE_NOT_FOUND, DISK_FULL = ERROR_DISK_FULL;
+const unsigned long IN_USE_ERROR = ERROR_SHARING_VIOLATION, GONE_ERROR = ERROR_FILE_NOT_FOUND, DISK_FULL = ERROR_DISK_FULL,
+                    IO_ERROR = ERROR_IO_DEVICE;
 void SetSystemError(unsigned long error) { SetLastError(error); }
 #else
-const unsigned long IN_USE_ERROR = EWOULDBLOCK, GONE_ERROR = ENOENT, DISK_FULL = ENOSPC;
+const unsigned long IN_USE_ERROR = EWOULDBLOCK, GONE_ERROR = ENOENT, DISK_FULL = ENOSPC, IO_ERROR = EIO;
 void SetSystemError(unsigned long error) { errno = static_cast<int>(error); }
 #endif
 
@@ -265,6 +267,13 @@ private:
         SetSystemError(DISK_FULL);  // as a full disk would say it
         return true;
     }
+    // The second fault of a run: once the first has struck, a later step on its file fails
+    // too, with a reason of its own.
+    static bool StrikesAgain(FaultOp op, const std::string& file) {
+        if (op != fault.then || file != fault.file || !Reached()) return false;
+        SetSystemError(IO_ERROR);
+        return true;
+    }
     static NativeFile OpenNative(const char* name, OpenDisposition disposition, unsigned long* error) {
         if (Strikes(FAIL_OPEN, name)) {
             *error = fault.error != 0 ? fault.error : IN_USE_ERROR;
@@ -307,7 +316,7 @@ private:
     static int Close(FILE* file) {
         const std::string name = streams[file];
         const int result = DEFAULT_FILE_OPS.close(file);
-        return Strikes(FAIL_CLOSE, name) ? EOF : result;
+        return Strikes(FAIL_CLOSE, name) || StrikesAgain(FAIL_CLOSE, name) ? EOF : result;
     }
     static bool Move(const char* from, const char* to, bool replace) {
         return !Strikes(FAIL_MOVE, to) && DEFAULT_FILE_OPS.move(from, to, replace);
@@ -365,6 +374,7 @@ struct FailureCase {
     CopyAfter backup;
     CopyAfter original;
     FailedStep step = STEP_NONE;  // the step the report names, with the system's reason
+    unsigned long reason = 0;     // that reason, where a case says which it must be
     GameOnDisk onDisk = GAME_ON_DISK_NOT_READ;  // after a failed write-back, read back
 };
 
@@ -406,6 +416,9 @@ const FailureCase FAILURE_CASES[] = {
     {"backup_flush_fails", {FAIL_FLUSH, BACKUP_TEMP, 1}, BACKUP_TEXT, false, COPY_OLD, COPY_OF_GAME, STEP_BACKUP},
     {"backup_commit_fails", {FAIL_COMMIT, BACKUP_TEMP, 1}, BACKUP_TEXT, false, COPY_OLD, COPY_OF_GAME, STEP_BACKUP},
     {"backup_close_fails", {FAIL_CLOSE, BACKUP_TEMP, 1}, BACKUP_TEXT, false, COPY_OLD, COPY_OF_GAME, STEP_BACKUP},
+    // Two faults in one run: the reason is the first one's, not the close's after it.
+    {"backup_short_write_then_close_fails", {SHORT_WRITE, BACKUP_TEMP, 1, 0, FAIL_CLOSE}, BACKUP_TEXT, false, COPY_OLD,
+     COPY_OF_GAME, STEP_BACKUP, DISK_FULL},
     {"backup_move_fails", {FAIL_MOVE, BACKUP, 1}, BACKUP_TEXT, false, COPY_OLD, COPY_OF_GAME, STEP_BACKUP},
     {"original_open_fails", {FAIL_OPEN, ORIGINAL_TEMP, 1}, ORIGINAL_TEXT, false, COPY_OLD, COPY_ABSENT, STEP_ORIGINAL},
     {"original_short_write", {SHORT_WRITE, ORIGINAL_TEMP, 1}, ORIGINAL_TEXT, false, COPY_OLD, COPY_ABSENT, STEP_ORIGINAL},
@@ -415,16 +428,16 @@ const FailureCase FAILURE_CASES[] = {
     // Only the changed stretches are written, in place (here two: the rules' hits touch in
     // pairs): what the disk holds after a failure is read back and named.
     {"write_back_first_stretch_fails", {FAIL_WRITE_AT, TARGET, 1}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME,
-     STEP_WRITE_BACK, GAME_AS_IT_WAS},
+     STEP_WRITE_BACK, 0, GAME_AS_IT_WAS},
     {"write_back_second_stretch_fails", {FAIL_WRITE_AT, TARGET, 2}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME,
-     STEP_WRITE_BACK, GAME_PARTLY_PATCHED},
-    {"write_back_short", {SHORT_WRITE_AT, TARGET, 1}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME, STEP_WRITE_BACK,
+     STEP_WRITE_BACK, 0, GAME_PARTLY_PATCHED},
+    {"write_back_short", {SHORT_WRITE_AT, TARGET, 1}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME, STEP_WRITE_BACK, 0,
      GAME_PARTLY_PATCHED},
-    {"write_back_flush_fails", {FAIL_FLUSH, TARGET, 1}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME, STEP_WRITE_BACK,
+    {"write_back_flush_fails", {FAIL_FLUSH, TARGET, 1}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME, STEP_WRITE_BACK, 0,
      GAME_FULLY_PATCHED},
-    {"write_back_commit_fails", {FAIL_COMMIT, TARGET, 1}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME, STEP_WRITE_BACK,
+    {"write_back_commit_fails", {FAIL_COMMIT, TARGET, 1}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME, STEP_WRITE_BACK, 0,
      GAME_FULLY_PATCHED},
-    {"write_back_close_fails", {FAIL_CLOSE, TARGET, 2}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME, STEP_WRITE_BACK,
+    {"write_back_close_fails", {FAIL_CLOSE, TARGET, 2}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME, STEP_WRITE_BACK, 0,
      GAME_FULLY_PATCHED},
     // A kernel copy that stops part-way is finished from memory; a real full disk then fails
     // the memory write too and is reported as any other.
@@ -465,6 +478,9 @@ TEST_P(WorkerFailure, IsReportedAndNeverLeavesAnUnsafeFile) {
     EXPECT_EQ(report.failedStep, c.step);
     if (c.step != STEP_NONE) {
         EXPECT_NE(report.systemError, 0u);
+    }
+    if (c.reason != 0) {
+        EXPECT_EQ(report.systemError, c.reason);
     }
     EXPECT_STREQ(job.target_name, "Vlmr2.exe");
     EXPECT_STREQ(job.failure_text, c.text);
