@@ -75,6 +75,41 @@ std::string SystemReasonLine(const PatchJob& job, const JobReport& report) {
     return "";
 }
 
+// After a failed write-back: what the game on the disk holds, read back, stretch by stretch.
+std::string GameOnDiskText(const PatchJob& job, const JobReport& report) {
+    if (report.gameOnDisk == GAME_ON_DISK_NOT_READ) return "";
+    std::string text = std::string(job.target_name) + " on the disk: ";
+    switch (report.gameOnDisk) {
+    case GAME_AS_IT_WAS: return text + "as it was before this run\n";
+    case GAME_FULLY_PATCHED: return text + "fully patched, but perhaps not yet safe on the disk\n";
+    case GAME_PARTLY_PATCHED: text += "partly patched\n"; break;
+    case GAME_NOT_READ_BACK: text += "could not be read back\n"; break;
+    case GAME_ON_DISK_NOT_READ: break;
+    }
+    for (const WrittenSpan& span : report.spans) {
+        char line[96];
+        const char* words = span.onDisk == SPAN_AS_BEFORE ? "as before"
+                            : span.onDisk == SPAN_PATCHED ? "patched"
+                            : span.onDisk == SPAN_PARTLY  ? "partly written"
+                                                          : "could not be read back";
+        sprintf_s(line, "  0x%08lX, %lu bytes: %s\n", static_cast<unsigned long>(span.offset),
+                  static_cast<unsigned long>(span.length), words);
+        text += line;
+    }
+    return text;
+}
+
+std::string JsonGameOnDisk(const JobReport& report) {
+    if (report.gameOnDisk == GAME_ON_DISK_NOT_READ) return "null";
+    std::string json = "{\"state\": " + JsonString(GameOnDiskCode(report.gameOnDisk)) + ", \"spans\": [";
+    for (size_t i = 0; i < report.spans.size(); ++i) {
+        const WrittenSpan& span = report.spans[i];
+        json += std::string(i == 0 ? "" : ", ") + "{\"offset\": " + std::to_string(span.offset) +
+                ", \"length\": " + std::to_string(span.length) + ", \"state\": " + JsonString(SpanOnDiskCode(span.onDisk)) + "}";
+    }
+    return json + "]}";
+}
+
 // What the look at the other processes could not see. Other users' processes matter only
 // where one of them could have the game open at all.
 std::string UncheckedProcessesLines(const JobReport& report) {
@@ -219,6 +254,7 @@ std::string PatchReportText(const PatchOutcome& outcome) {
             "\n";
     const std::string reasonLine = SystemReasonLine(job, report);
     if (!reasonLine.empty()) text += reasonLine + "\n";
+    text += GameOnDiskText(job, report);
     text += RefusalLines(report.refusal, report.refusalHint);
     text += UncheckedProcessesLines(report);
     if (report.folderBusy) return text;
@@ -315,6 +351,7 @@ std::string PatchReportJson(const PatchOutcome& outcome) {
         }
     }
     json += "  \"copies\": " + CopiesJson(copies) + ",\n";
+    json += "  \"game_on_disk\": " + JsonGameOnDisk(report) + ",\n";
     json += "  \"unchecked_processes\": " + std::to_string(report.uncheckedProcesses) + ",\n";
     json += std::string("  \"dry_run\": ") + JsonBool(report.dryRun) + ",\n";
     return json + JsonObjectTail(console::CurrentFolder(), job.target_name, PatchErrorJson(outcome), outcome.exitCode);

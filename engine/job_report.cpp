@@ -23,3 +23,25 @@ const char* RuleReasonCode(RuleReason reason) {
     }
     return "";
 }
+
+const char* SpanOnDiskCode(SpanOnDisk state) {
+    switch (state) {
+    case SPAN_AS_BEFORE: return "as_before";
+    case SPAN_PATCHED: return "patched";
+    case SPAN_PARTLY: return "partly";
+    case SPAN_UNREADABLE: return "unreadable";
+    case SPAN_NOT_READ: break;
+    }
+    return "";
+}
+
+const char* GameOnDiskCode(GameOnDisk state) {
+    switch (state) {
+    case GAME_AS_IT_WAS: return "as_it_was";
+    case GAME_FULLY_PATCHED: return "patched";
+    case GAME_PARTLY_PATCHED: return "partly";
+    case GAME_NOT_READ_BACK: return "unreadable";
+    case GAME_ON_DISK_NOT_READ: break;
+    }
+    return "";
+}

@@ -54,6 +54,32 @@ enum FailedStep {
     STEP_WRITE_BACK,  // writing the patched bytes over the target
 };
 
+// What a stretch of the game rewritten by the run holds, read back after a failed write-back.
+enum SpanOnDisk {
+    SPAN_NOT_READ,    // the write-back went, or never began
+    SPAN_AS_BEFORE,   // the bytes the game had before the run
+    SPAN_PATCHED,     // the bytes the run wrote
+    SPAN_PARTLY,      // some of each, or neither
+    SPAN_UNREADABLE,  // could not be read back
+};
+const char* SpanOnDiskCode(SpanOnDisk state);  // "as_before", "patched", "partly", "unreadable"; "" when not read
+
+struct WrittenSpan {
+    uint32_t offset;
+    uint32_t length;
+    SpanOnDisk onDisk;
+};
+
+// The whole game after a failed write-back, from its spans read back.
+enum GameOnDisk {
+    GAME_ON_DISK_NOT_READ,  // the write-back went, or never began
+    GAME_AS_IT_WAS,
+    GAME_FULLY_PATCHED,
+    GAME_PARTLY_PATCHED,  // the spans say which
+    GAME_NOT_READ_BACK,   // some span could not be read
+};
+const char* GameOnDiskCode(GameOnDisk state);  // "as_it_was", "patched", "partly", "unreadable"; "" when not read
+
 struct JobReport {
     // Input: read the target and work out everything a real run would do, but write
     // nothing at all: no copy, no byte of the target.
@@ -80,6 +106,13 @@ struct JobReport {
     // GetLastError; 0 when the system told none). See FormatSystemErrorText.
     FailedStep failedStep = STEP_NONE;
     unsigned long systemError = 0;
+    // The stretches of the game the rules changed, overlapping hits joined, in offset order:
+    // only these are written back. After a failed write-back each tells what the disk holds.
+    std::vector<WrittenSpan> spans;
+    GameOnDisk gameOnDisk = GAME_ON_DISK_NOT_READ;
+    // How the copies' bytes were put on the disk.
+    CopyMethod originalMethod = COPY_NOT_MADE;
+    CopyMethod backupMethod = COPY_NOT_MADE;
     // Natively: how many other users' processes could not be looked at for whether they
     // hold the game; -1 when the processes could not be listed at all.
     int uncheckedProcesses = 0;

@@ -1,5 +1,7 @@
 #include "patch_worker.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -71,14 +73,73 @@ void RemoveLeftovers(const char* const (&names)[2]) {
     }
 }
 
-bool WriteBack(FILE* target, const uint8_t* image, uint32_t size, unsigned long* systemError) {
+// The stretches the rules changed: every hit, the ones that overlap or touch joined, in
+// offset order. Nothing else of the image differs from the game on the disk.
+void ChangedSpans(const RuleReport (&rules)[RULE_COUNT], std::vector<WrittenSpan>* spans) {
+    std::vector<WrittenSpan> hits;
+    for (const RuleReport& rule : rules) {
+        for (const RuleHit& hit : rule.hits) hits.push_back({hit.offset, hit.length, SPAN_NOT_READ});
+    }
+    std::sort(hits.begin(), hits.end(), [](const WrittenSpan& a, const WrittenSpan& b) { return a.offset < b.offset; });
+    spans->clear();
+    for (const WrittenSpan& hit : hits) {
+        if (!spans->empty() && hit.offset <= spans->back().offset + spans->back().length) {
+            WrittenSpan& last = spans->back();
+            last.length = std::max(last.length, hit.offset + hit.length - last.offset);
+        } else {
+            spans->push_back(hit);
+        }
+    }
+}
+
+// Writes the changed stretches into the game in place, in offset order, and commits the
+// file once. The copies are on the disk already, so a cut anywhere in here leaves a game
+// that is the copy with some of the rules' writes: one the restore and --status explain.
+bool WriteBack(FILE* target, const uint8_t* image, const std::vector<WrittenSpan>& spans, unsigned long* systemError) {
     ClearSystemError();
-    bool written = g_fileOps.rewind(target) && WriteWhole(target, image, size) && CommitFile(target);
+    bool written = true;
+    for (const WrittenSpan& span : spans) {
+        written = g_fileOps.writeAt(target, span.offset, image + span.offset, span.length);
+        if (!written) break;
+    }
+    written = written && CommitFile(target);
     if (!written) *systemError = LastSystemError();
     ClearSystemError();
     const bool closed = g_fileOps.close(target) == 0;
     if (!closed && *systemError == 0) *systemError = LastSystemError();
     return closed && written;
+}
+
+// After a failed write-back: what the game on the disk holds at each changed stretch, against
+// the image (patched) and the backup just written (the game before the run).
+GameOnDisk ReadBack(const char* name, const char* backupName, const uint8_t* image, std::vector<WrittenSpan>* spans) {
+    FILE* game = std::fopen(name, "rb");
+    FILE* backup = std::fopen(backupName, "rb");
+    bool anyPatched = false, anyBefore = false, anyPartly = false, anyUnreadable = false;
+    std::vector<uint8_t> onDisk, before;
+    for (WrittenSpan& span : *spans) {
+        onDisk.resize(span.length);
+        before.resize(span.length);
+        if (game == nullptr || backup == nullptr || !g_fileOps.readAt(game, span.offset, onDisk.data(), span.length) ||
+            !g_fileOps.readAt(backup, span.offset, before.data(), span.length)) {
+            span.onDisk = SPAN_UNREADABLE;
+        } else if (std::memcmp(onDisk.data(), image + span.offset, span.length) == 0) {
+            span.onDisk = SPAN_PATCHED;
+        } else if (std::memcmp(onDisk.data(), before.data(), span.length) == 0) {
+            span.onDisk = SPAN_AS_BEFORE;
+        } else {
+            span.onDisk = SPAN_PARTLY;
+        }
+        anyPatched = anyPatched || span.onDisk == SPAN_PATCHED;
+        anyBefore = anyBefore || span.onDisk == SPAN_AS_BEFORE;
+        anyPartly = anyPartly || span.onDisk == SPAN_PARTLY;
+        anyUnreadable = anyUnreadable || span.onDisk == SPAN_UNREADABLE;
+    }
+    if (game != nullptr) std::fclose(game);
+    if (backup != nullptr) std::fclose(backup);
+    if (anyUnreadable) return GAME_NOT_READ_BACK;
+    if (anyPartly || (anyPatched && anyBefore)) return GAME_PARTLY_PATCHED;
+    return anyBefore ? GAME_AS_IT_WAS : GAME_FULLY_PATCHED;
 }
 
 // Stops a run before anything is written.
@@ -411,8 +472,11 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
         if (!dryRun) {
             AtomicWrite how;
             how.replace = !moved && originalCopy.empty;
+            // Made from the game's own file where the file system can share or copy it.
+            how.source = originalBytes == image ? target : nullptr;
             const WriteOutcome outcome = WriteFileAtomically(originalName, originalBytes, originalSize, &how);
             r.systemError = how.systemError;
+            r.originalMethod = how.method;
             if (!CopyWritten(outcome, originalName, false, job, &r, &r.originalWritten)) {
                 // Not in place: the previous original goes back under its name, and nothing
                 // else has changed.
@@ -432,8 +496,10 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
     if (!dryRun && StopBeforeNextStep(r.originalWritten, job, &r)) return Stop(target, image);
     if (!dryRun) {
         AtomicWrite how;
+        how.source = target;
         const WriteOutcome outcome = WriteFileAtomically(backupName, image, size, &how);
         r.systemError = how.systemError;
+        r.backupMethod = how.method;
         if (!CopyWritten(outcome, backupName, true, job, &r, &r.backupWritten)) {
             if (outcome == WRITE_FAILED) ReportBackupFailure(backupName, r.originalWritten && originalCopy.empty, job);
             if (outcome != WRITE_STOPPED) r.failedStep = STEP_BACKUP;
@@ -445,6 +511,7 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
 
     ApplyPatchRules(image, size, job, applied, SCAN_FAST, r.rules);
     if (report != nullptr) WriteNewValues(image, size, kept, job, applied, r.rules);
+    ChangedSpans(r.rules, &r.spans);
 
     // The last moment to stop: the write-back, once begun, is finished whatever comes.
     if (!dryRun && StopBeforeNextStep(true, job, &r)) return Stop(target, image);
@@ -452,9 +519,10 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
     if (dryRun) {
         g_fileOps.close(target);
     } else {
-        writtenBack = WriteBack(target, image, size, &r.systemError);
+        writtenBack = WriteBack(target, image, r.spans, &r.systemError);
         r.gameWritten = writtenBack;
     }
+    if (!writtenBack) r.gameOnDisk = ReadBack(name, backupName, image, &r.spans);
     g_fileOps.release(image);
     if (!writtenBack) {
         r.failedStep = STEP_WRITE_BACK;

@@ -22,6 +22,10 @@ int Commit(FILE* file);
 bool Move(const char* from, const char* to, bool replace);
 FileIdentity Identify(const char* name);
 EntryKind EntryKindOf(const char* name);
+bool WriteAt(FILE* file, uint64_t offset, const void* data, size_t size);
+bool ReadAt(FILE* file, uint64_t offset, void* data, size_t size);
+bool Clone(FILE* destination, FILE* source, unsigned long* error);
+bool CopyRange(FILE* destination, FILE* source, uint64_t size, uint64_t* copied, unsigned long* error);
 // The FileOps table's listFolder: on Windows no junction or folder link is a folder, as they
 // can lead back up.
 bool ListFolder(const char* folder, ListedEntryFn each, void* context);

@@ -386,6 +386,72 @@ bool ListFolder(const char* folder, ListedEntryFn each, void* context) {
 
 const char READ_ONLY_HINT[] = "Make it writable: chmod u+w <path>";
 
+// A signal that interrupts the call leaves the rest to the next one: a write-back, once
+// begun, is finished.
+bool WriteAt(FILE* file, uint64_t offset, const void* data, size_t size) {
+    const uint8_t* bytes = static_cast<const uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t written = pwrite(fileno(file), bytes, size, static_cast<off_t>(offset));
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            if (written == 0) errno = EIO;
+            return false;
+        }
+        bytes += written;
+        offset += static_cast<uint64_t>(written);
+        size -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+bool ReadAt(FILE* file, uint64_t offset, void* data, size_t size) {
+    uint8_t* bytes = static_cast<uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t read = pread(fileno(file), bytes, size, static_cast<off_t>(offset));
+        if (read < 0 && errno == EINTR) continue;
+        if (read <= 0) return false;  // the file ends before: its bytes are not there
+        bytes += read;
+        offset += static_cast<uint64_t>(read);
+        size -= static_cast<size_t>(read);
+    }
+    return true;
+}
+
+bool Clone(FILE* destination, FILE* source, unsigned long* error) {
+#if defined(__linux__) && defined(FICLONE)
+    if (ioctl(fileno(destination), FICLONE, fileno(source)) == 0) return true;
+    *error = static_cast<unsigned long>(errno);
+#else
+    (void)destination, (void)source;
+    *error = static_cast<unsigned long>(EOPNOTSUPP);
+#endif
+    return false;
+}
+
+bool CopyRange(FILE* destination, FILE* source, uint64_t size, uint64_t* copied, unsigned long* error) {
+#ifdef __linux__
+    // From the source's start, whatever its position: the image was read from there.
+    loff_t from = static_cast<loff_t>(*copied);
+    loff_t to = from;
+    while (*copied < size) {
+        const uint64_t left = size - *copied;
+        const size_t chunk = left > (1u << 30) ? (1u << 30) : static_cast<size_t>(left);
+        const ssize_t done = copy_file_range(fileno(source), &from, fileno(destination), &to, chunk, 0);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) {
+            *error = done == 0 ? static_cast<unsigned long>(EIO) : static_cast<unsigned long>(errno);
+            return false;
+        }
+        *copied += static_cast<uint64_t>(done);
+    }
+    return true;
+#else
+    (void)destination, (void)source, (void)size, (void)copied;
+    *error = static_cast<unsigned long>(EOPNOTSUPP);
+    return false;
+#endif
+}
+
 }  // namespace platform
 
 // The owner, the group, the mode and every extended attribute, read through the old file's

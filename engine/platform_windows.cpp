@@ -109,6 +109,48 @@ FileIdentity Identify(const char* name) {
     return identity;
 }
 
+namespace {
+
+// The system's handle under the stream, moved to `offset`; the stream itself is not read
+// or written through any more once this is used.
+HANDLE HandleAt(FILE* file, uint64_t offset) {
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    if (handle == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
+    LONG high = static_cast<LONG>(offset >> 32);
+    SetLastError(NO_ERROR);
+    const DWORD low = SetFilePointer(handle, static_cast<LONG>(offset & 0xFFFFFFFFu), &high, FILE_BEGIN);
+    if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return INVALID_HANDLE_VALUE;
+    return handle;
+}
+
+}  // namespace
+
+bool WriteAt(FILE* file, uint64_t offset, const void* data, size_t size) {
+    const HANDLE handle = HandleAt(file, offset);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    return WriteFile(handle, data, static_cast<DWORD>(size), &written, nullptr) && written == size;
+}
+
+bool ReadAt(FILE* file, uint64_t offset, void* data, size_t size) {
+    const HANDLE handle = HandleAt(file, offset);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    DWORD read = 0;
+    return ReadFile(handle, data, static_cast<DWORD>(size), &read, nullptr) && read == size;
+}
+
+// CopyFileA follows the file's links and makes temporaries that are not the program's own:
+// the copy is written from memory.
+bool Clone(FILE*, FILE*, unsigned long* error) {
+    *error = ERROR_NOT_SUPPORTED;
+    return false;
+}
+
+bool CopyRange(FILE*, FILE*, uint64_t, uint64_t*, unsigned long* error) {
+    *error = ERROR_NOT_SUPPORTED;
+    return false;
+}
+
 bool TellSize(FILE* file, uint64_t* size) {
     // 64-bit positions: a plain ftell fails past 2 GiB in the 32-bit program.
     if (_fseeki64(file, 0, SEEK_END) != 0) return false;

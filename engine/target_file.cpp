@@ -65,7 +65,8 @@ using namespace platform;
 const FileOps DEFAULT_FILE_OPS = {Inspect, OpenNative, CloseNative, DescriptorOf, CloseDescriptor, StreamOf,
                                   TellSize, Rewind,     Read,        Write,        Flush,           Commit,
                                   Close,    Remove,     Move,        Allocate,     Release,
-                                  Identify, EntryKindOf, ListFolder, IdentifyOpen, OpenFolderOf, CommitFolder,
+                                  Identify, EntryKindOf, WriteAt, ReadAt, Clone, CopyRange,
+                                  ListFolder, IdentifyOpen, OpenFolderOf, CommitFolder,
                                   HoldFolder, ReleaseFolder, Pause, ReadAttributes, GiveAttributes,
                                   FreeAttributes, RealName};
 FileOps g_fileOps = DEFAULT_FILE_OPS;
@@ -132,6 +133,41 @@ bool Failed(unsigned long* systemError) {
 
 }  // namespace
 
+const char* CopyMethodCode(CopyMethod method) {
+    switch (method) {
+    case COPY_SHARED: return "shared";
+    case COPY_IN_KERNEL: return "in_kernel";
+    case COPY_FROM_MEMORY: return "from_memory";
+    case COPY_NOT_MADE: break;
+    }
+    return "";
+}
+
+bool CopyInto(FILE* destination, FILE* source, const void* data, size_t size, CopyMethod* method) {
+    CopyMethod ownMethod = COPY_NOT_MADE;
+    CopyMethod& how = method != nullptr ? *method : ownMethod;
+    how = COPY_NOT_MADE;
+    uint64_t copied = 0;
+    unsigned long error = 0;
+    if (source != nullptr && size > 0) {
+        if (g_fileOps.clone(destination, source, &error)) {
+            how = COPY_SHARED;
+            return true;
+        }
+        if (g_fileOps.copyRange(destination, source, size, &copied, &error) && copied == size) {
+            how = COPY_IN_KERNEL;
+            return true;
+        }
+    }
+    // The bytes the kernel copied are the same as these: the rest comes from memory. A full
+    // disk shows again here, with its own error code.
+    const uint8_t* rest = static_cast<const uint8_t*>(data) + copied;
+    ClearSystemError();
+    if (copied > 0 && std::fseek(destination, static_cast<long>(copied), SEEK_SET) != 0) return false;
+    how = copied > 0 ? COPY_IN_KERNEL : COPY_FROM_MEMORY;
+    return WriteWhole(destination, rest, size - static_cast<size_t>(copied));
+}
+
 WriteOutcome WriteFileAtomically(const char* name, const void* data, size_t size, AtomicWrite* how) {
     unsigned long& error = how->systemError;
     error = 0;
@@ -148,7 +184,7 @@ WriteOutcome WriteFileAtomically(const char* name, const void* data, size_t size
         return WRITE_FAILED;
     }
     ClearSystemError();
-    bool written = WriteWhole(file, data, size) || Failed(&error);
+    bool written = CopyInto(file, how->source, data, size, &how->method) || Failed(&error);
     if (written && how->attributes != nullptr) g_fileOps.giveAttributes(how->attributes, file, temporary, how->notKept);
     ClearSystemError();
     written = written && (CommitFile(file) || Failed(&error));

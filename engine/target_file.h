@@ -107,6 +107,18 @@ struct FileOps {
     void (*release)(void* buffer);
     FileIdentity (*identify)(const char* name);
     EntryKind (*entryKind)(const char* name);
+    // Writes or reads `size` bytes at `offset` of the file, past the stream's buffer and
+    // without moving its position (pwrite and pread, or SetFilePointer with WriteFile and
+    // ReadFile); false unless all of them went.
+    bool (*writeAt)(FILE* file, uint64_t offset, const void* data, size_t size);
+    bool (*readAt)(FILE* file, uint64_t offset, void* data, size_t size);
+    // The copy the file system makes itself, from `source` into the empty `destination`:
+    // `clone` shares the source's extents (FICLONE) and writes nothing or all of it;
+    // `copyRange` copies from `*copied` on in the kernel (copy_file_range), moving *copied,
+    // and may stop part-way. Both false where the file system or the system cannot (always
+    // on Windows), with the error code in *error.
+    bool (*clone)(FILE* destination, FILE* source, unsigned long* error);
+    bool (*copyRange)(FILE* destination, FILE* source, uint64_t size, uint64_t* copied, unsigned long* error);
     // Calls `each` for every entry of `folder` but "." and ".."; false when it cannot be listed.
     bool (*listFolder)(const char* folder, ListedEntryFn each, void* context);
     // The file that an open stream has, whatever name it has now.
@@ -180,6 +192,22 @@ bool WriteWhole(FILE* file, const void* buffer, size_t size);
 // Flushes the stream and forces the file onto the disk.
 bool CommitFile(FILE* file);
 
+// How a copy's bytes were put into its file.
+enum CopyMethod {
+    COPY_NOT_MADE,
+    COPY_SHARED,     // the file system shares the source's extents (a reflink)
+    COPY_IN_KERNEL,  // copied by the kernel from the source (copy_file_range)
+    COPY_FROM_MEMORY,
+};
+const char* CopyMethodCode(CopyMethod method);  // "shared", "in_kernel", "from_memory"; "" for none
+
+// Puts the `size` bytes of `data` into the empty, just made `destination`. Where `source`
+// (may be null) is an open file that holds the same bytes, the file system is asked to make
+// the copy from it: shared extents first, then a copy in the kernel, and where neither is
+// to be had (or the kernel's copy stopped part-way), the rest from `data`. The caller
+// commits the file. `method` (may be null) tells which way went.
+bool CopyInto(FILE* destination, FILE* source, const void* data, size_t size, CopyMethod* method);
+
 // How a copy or a replacement went. A move that happened is done, whether or not its
 // folder then reached the disk: the file under the name is the new one.
 enum WriteOutcome {
@@ -194,6 +222,11 @@ struct AtomicWrite {
     bool replace = true;
     // In: given to the new file before the move, when not null.
     const KeptAttributes* attributes = nullptr;
+    // In: an open file holding the same bytes, that the copy is made from where the file
+    // system can (see CopyInto); may be null.
+    FILE* source = nullptr;
+    // Out: how the bytes were put into the new file.
+    CopyMethod method = COPY_NOT_MADE;
     // Out: the system's error code of the step that failed (or of the folder's commit, on
     // WRITE_NOT_SAFE), or 0 when it set none; and what of the attributes was not kept.
     unsigned long systemError = 0;

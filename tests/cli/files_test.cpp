@@ -393,7 +393,8 @@ INSTANTIATE_TEST_SUITE_P(Kinds, NoFile, testing::ValuesIn(NO_FILE_CASES),
 
 // --- Stop signals ---
 
-// SIGINT at the entry of each write of a run: the copies, the write-back, the report.
+// SIGINT at the entry of each write of a run: the copies (in the kernel or from memory),
+// the write-back of the changed stretches, the report.
 TEST(CliStopSignal, AtEachWriteTheStepIsFinishedOrUndoneAndEachFileIsNamed) {
     if (!Available("strace")) GTEST_SKIP() << "strace is not installed";
     const Bytes oldBackup = {0xEE};
@@ -405,7 +406,8 @@ TEST(CliStopSignal, AtEachWriteTheStepIsFinishedOrUndoneAndEachFileIsNamed) {
         folder.Write("vlmr3.exe", FixtureImage());
         folder.Write("vlmr3.exe.bak", oldBackup);
         const CliRun run = RunWrapped(
-            folder, Strace("-e trace=write -e inject=write:signal=SIGINT:when=" + std::to_string(write)), PATCH,
+            folder, Strace("-e trace=write,pwrite64,copy_file_range -e inject=write,pwrite64,copy_file_range:signal=SIGINT:when=" +
+                                     std::to_string(write)), PATCH,
             scratch.path());
         if (run.exitCode == 0 && !Contains(run.out, "stopped by")) break;  // no write was left to stop at
         EXPECT_EQ(run.exitCode, 130) << run.out << run.err;

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "cut_off.h"
+#include "patch_state.h"
 #include "patch_worker.h"
 #include "restore.h"
 #include "target_file.h"
@@ -93,7 +94,12 @@ TEST(CutOffJob, LosesNothingAtAnyStep) {
         ASSERT_TRUE(exitCode == CUT_OFF_EXIT_CODE || exitCode == CUT_OFF_FINISHED)
             << "step " << cutAt << ": exit " << exitCode;
         const Bytes target = ReadFile("vlmr3.exe");
-        EXPECT_TRUE(target == GAME || target == GAME_ALL_RULES) << "step " << cutAt << ": game half patched";
+        // Only the changed stretches are written, one at a time: a cut between two leaves some
+        // rules written and the others not, which is a patched game --status tells as such.
+        const bool somePatched = target != GAME && target.size() == GAME.size() &&
+                                 StateOfGame(".", "vlmr3.exe") == GAME_PATCHED;
+        EXPECT_TRUE(target == GAME || target == GAME_ALL_RULES || somePatched)
+            << "step " << cutAt << ": game neither as it was nor patched";
         const Bytes backup = ReadFile("vlmr3.exe.bak");
         EXPECT_TRUE(backup == OLD_BACKUP || backup == GAME) << "step " << cutAt << ": backup neither old nor new";
         if (FileExists("vlmr3.exe.orig")) {
@@ -103,7 +109,7 @@ TEST(CutOffJob, LosesNothingAtAnyStep) {
         if (backup == GAME) {
             EXPECT_TRUE(FileExists("vlmr3.exe.orig")) << "step " << cutAt << ": backup replaced before the original";
         }
-        if (target == GAME_ALL_RULES) {
+        if (target != GAME) {
             EXPECT_EQ(backup, GAME) << "step " << cutAt;
             EXPECT_TRUE(FileExists("vlmr3.exe.orig")) << "step " << cutAt << ": patched without an original";
         }

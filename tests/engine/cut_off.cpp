@@ -33,6 +33,22 @@ size_t Write(const void* buffer, size_t size, FILE* file) {
     Step();
     return written;
 }
+// The write-back writes each changed stretch in place: a cut between two of them, or half-way
+// through one, is a cut like any other.
+bool WriteAt(FILE* file, uint64_t offset, const void* data, size_t size) {
+    if (g_tornWrite && g_steps + 1 == g_cutAt) {
+        DEFAULT_FILE_OPS.writeAt(file, offset, data, size / 2);
+        std::_Exit(CUT_OFF_EXIT_CODE);
+    }
+    const bool written = DEFAULT_FILE_OPS.writeAt(file, offset, data, size);
+    Step();
+    return written;
+}
+bool CopyRange(FILE* destination, FILE* source, uint64_t size, uint64_t* copied, unsigned long* error) {
+    const bool done = DEFAULT_FILE_OPS.copyRange(destination, source, size, copied, error);
+    Step();
+    return done;
+}
 int Commit(FILE* file) {
     const int result = DEFAULT_FILE_OPS.commit(file);
     Step();
@@ -67,6 +83,8 @@ void CutOffAfterStep(int step) {
     g_fileOps = DEFAULT_FILE_OPS;
     g_fileOps.openNative = Open;
     g_fileOps.write = Write;
+    g_fileOps.writeAt = WriteAt;
+    g_fileOps.copyRange = CopyRange;
     g_fileOps.commit = Commit;
     g_fileOps.close = Close;
     g_fileOps.move = Move;

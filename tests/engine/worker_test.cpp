@@ -198,7 +198,11 @@ TEST(PatchWorkerEntry, RunsTheJobAndReturnsZero) {
 
 // Which file operation fails, on which file, and at which of its calls on that file.
 enum FaultOp { FAIL_OPEN, FAIL_DESCRIPTOR, FAIL_STREAM, FAIL_TELL, HUGE_SIZE, FAIL_ALLOCATE, SHORT_READ,
-               FAIL_REWIND, SHORT_WRITE, FAIL_FLUSH, FAIL_COMMIT, FAIL_CLOSE, FAIL_MOVE, FAULT_OP_COUNT };
+               FAIL_REWIND, SHORT_WRITE, FAIL_FLUSH, FAIL_COMMIT, FAIL_CLOSE, FAIL_MOVE,
+               FAIL_WRITE_AT,   // one stretch of the write-back not written at all
+               SHORT_WRITE_AT,  // half of one stretch written, then the disk is full
+               COPY_STOPS,      // the kernel's copy stops half-way (the rest must come from memory)
+               FAULT_OP_COUNT };
 
 struct Fault {
     FaultOp op;
@@ -246,6 +250,11 @@ public:
         g_fileOps.commit = Commit;
         g_fileOps.close = Close;
         g_fileOps.move = Move;
+        g_fileOps.writeAt = WriteAt;
+        // The copies are written from memory, where the faults above can reach them, unless
+        // the case is about the kernel's copy.
+        g_fileOps.clone = NoClone;
+        g_fileOps.copyRange = f.op == COPY_STOPS ? CopyHalf : NoCopyRange;
     }
     static bool Reached() {
         return calls[std::to_string(fault.op) + fault.file] >= fault.nth;
@@ -312,6 +321,41 @@ private:
     static bool Move(const char* from, const char* to, bool replace) {
         return !Strikes(FAIL_MOVE, to) && DEFAULT_FILE_OPS.move(from, to, replace);
     }
+    static bool WriteAt(FILE* file, uint64_t offset, const void* data, size_t size) {
+        const std::string name = streams[file];
+        if (Strikes(FAIL_WRITE_AT, name)) return false;
+        if (Strikes(SHORT_WRITE_AT, name)) {
+            DEFAULT_FILE_OPS.writeAt(file, offset, data, size / 2);
+            SetSystemError(DISK_FULL);
+            return false;
+        }
+        return DEFAULT_FILE_OPS.writeAt(file, offset, data, size);
+    }
+    static bool NoClone(FILE*, FILE*, unsigned long* error) {
+        *error = 1;
+        return false;
+    }
+    static bool NoCopyRange(FILE*, FILE*, uint64_t, uint64_t*, unsigned long* error) {
+        *error = 1;
+        return false;
+    }
+    // Copies the first half in the kernel where it can, else says it copied it (the bytes
+    // come from the game either way), then stops as a full disk would.
+    static bool CopyHalf(FILE* destination, FILE* source, uint64_t size, uint64_t* copied, unsigned long* error) {
+        if (!Strikes(COPY_STOPS, streams[destination])) return NoCopyRange(destination, source, size, copied, error);
+        const uint64_t half = size / 2;
+        if (!DEFAULT_FILE_OPS.copyRange(destination, source, half, copied, error)) {
+            *copied = 0;
+            std::vector<uint8_t> bytes(static_cast<size_t>(half));
+            if (!DEFAULT_FILE_OPS.readAt(source, 0, bytes.data(), bytes.size()) ||
+                !DEFAULT_FILE_OPS.writeAt(destination, 0, bytes.data(), bytes.size())) {
+                return false;
+            }
+            *copied = half;
+        }
+        *error = DISK_FULL;
+        return false;
+    }
 };
 
 Fault FaultyDisk::fault;
@@ -331,6 +375,7 @@ struct FailureCase {
     CopyAfter original;
     FailedStep step = STEP_NONE;  // the step the report names, with the system's reason
     unsigned long reason = 0;     // that reason, where a case says which it must be
+    GameOnDisk onDisk = GAME_ON_DISK_NOT_READ;  // after a failed write-back, read back
 };
 
 const char REOPEN_TEXT[] =
@@ -380,11 +425,24 @@ const FailureCase FAILURE_CASES[] = {
     {"original_commit_fails", {FAIL_COMMIT, ORIGINAL_TEMP, 1}, ORIGINAL_TEXT, false, COPY_OLD, COPY_ABSENT, STEP_ORIGINAL},
     {"original_close_fails", {FAIL_CLOSE, ORIGINAL_TEMP, 1}, ORIGINAL_TEXT, false, COPY_OLD, COPY_ABSENT, STEP_ORIGINAL},
     {"original_move_fails", {FAIL_MOVE, ORIGINAL, 1}, ORIGINAL_TEXT, false, COPY_OLD, COPY_ABSENT, STEP_ORIGINAL},
-    {"write_back_rewind_fails", {FAIL_REWIND, TARGET, 2}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME, STEP_WRITE_BACK},
-    {"write_back_short", {SHORT_WRITE, TARGET, 1}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME, STEP_WRITE_BACK},
-    {"write_back_flush_fails", {FAIL_FLUSH, TARGET, 1}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME, STEP_WRITE_BACK},
-    {"write_back_commit_fails", {FAIL_COMMIT, TARGET, 1}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME, STEP_WRITE_BACK},
-    {"write_back_close_fails", {FAIL_CLOSE, TARGET, 2}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME, STEP_WRITE_BACK},
+    // Only the changed stretches are written, in place (here two: the rules' hits touch in
+    // pairs): what the disk holds after a failure is read back and named.
+    {"write_back_first_stretch_fails", {FAIL_WRITE_AT, TARGET, 1}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME,
+     STEP_WRITE_BACK, 0, GAME_AS_IT_WAS},
+    {"write_back_second_stretch_fails", {FAIL_WRITE_AT, TARGET, 2}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME,
+     STEP_WRITE_BACK, 0, GAME_PARTLY_PATCHED},
+    {"write_back_short", {SHORT_WRITE_AT, TARGET, 1}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME, STEP_WRITE_BACK, 0,
+     GAME_PARTLY_PATCHED},
+    {"write_back_flush_fails", {FAIL_FLUSH, TARGET, 1}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME, STEP_WRITE_BACK, 0,
+     GAME_FULLY_PATCHED},
+    {"write_back_commit_fails", {FAIL_COMMIT, TARGET, 1}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME, STEP_WRITE_BACK, 0,
+     GAME_FULLY_PATCHED},
+    {"write_back_close_fails", {FAIL_CLOSE, TARGET, 2}, WRITE_TEXT, true, COPY_OF_GAME, COPY_OF_GAME, STEP_WRITE_BACK, 0,
+     GAME_FULLY_PATCHED},
+    // A kernel copy that stops part-way is finished from memory; a real full disk then fails
+    // the memory write too and is reported as any other.
+    {"backup_kernel_copy_stops", {COPY_STOPS, BACKUP_TEMP, 1}, "", true, COPY_OF_GAME, COPY_OF_GAME},
+    {"original_kernel_copy_stops", {COPY_STOPS, ORIGINAL_TEMP, 1}, "", true, COPY_OF_GAME, COPY_OF_GAME},
 };
 
 class WorkerFailure : public ::testing::TestWithParam<FailureCase> {
@@ -434,6 +492,22 @@ TEST_P(WorkerFailure, IsReportedAndNeverLeavesAnUnsafeFile) {
     }
     ExpectCopy(BACKUP, c.backup, oldBackup);
     ExpectCopy(ORIGINAL, c.original, {});
+    EXPECT_EQ(report.gameOnDisk, c.onDisk);
+    if (c.onDisk != GAME_ON_DISK_NOT_READ) {
+        // Each stretch named as the disk holds it: as before where the game has the backup's
+        // bytes, patched where it has the image's.
+        const Bytes onDisk = ReadFile("Vlmr2.exe");
+        ASSERT_EQ(onDisk.size(), GAME.size());
+        ASSERT_FALSE(report.spans.empty());
+        for (const WrittenSpan& span : report.spans) {
+            const Bytes there(onDisk.begin() + span.offset, onDisk.begin() + span.offset + span.length);
+            const Bytes before(GAME.begin() + span.offset, GAME.begin() + span.offset + span.length);
+            const SpanOnDisk expected = there == before ? SPAN_AS_BEFORE : SPAN_PATCHED;
+            if (span.onDisk != SPAN_PARTLY) EXPECT_EQ(span.onDisk, expected) << "at " << span.offset;
+        }
+        if (c.onDisk == GAME_AS_IT_WAS) EXPECT_EQ(onDisk, GAME);
+        if (c.onDisk == GAME_FULLY_PATCHED) EXPECT_NE(onDisk, GAME);
+    }
     EXPECT_FALSE(FileExists(BACKUP_TEMP));
     EXPECT_FALSE(FileExists(ORIGINAL_TEMP));
 }
