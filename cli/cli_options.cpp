@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "candidate_names.h"
+#include "console_platform.h"
 #include "console_text.h"
 #include "version.h"
 
@@ -147,27 +148,108 @@ std::string RefusedValue(const char* option, const std::string& value) {
     return std::string(option) + ": " + Quoted(value) + " is not " + takes;
 }
 
-bool ParseArguments(int argc, const char* const* argv, CliOptions* options, std::string* error) {
-    *options = CliOptions();
-    // --json first, so that even a refusal of what comes before it is printed as JSON.
-    for (int i = 0; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
-        if (std::strcmp(argv[i], "--json") == 0) options->json = true;
+namespace {
+
+// The edits that turn one name into the other (letters put in, left out, changed or two
+// swapped): a name one or two edits away is most likely that option mistyped.
+size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+    for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        for (size_t j = 1; j <= b.size(); ++j) {
+            size_t best = std::min(d[i - 1][j] + 1, d[i][j - 1] + 1);
+            best = std::min(best, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1));
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) best = std::min(best, d[i - 2][j - 2] + 1);
+            d[i][j] = best;
+        }
     }
+    return d[a.size()][b.size()];
+}
+
+enum { AMBIGUOUS = -2 };
+
+// The row of a name as given: the whole name, a short one, or a long one's unique
+// beginning ("--rest" for --restore). -1 for none, AMBIGUOUS for the beginning of several.
+int ResolveOption(const std::vector<OptionRow>& rows, const std::string& name, std::string* candidates) {
+    const int exact = FindOption(name);
+    if (exact >= 0) return exact;
+    if (name.size() < 3 || name.compare(0, 2, "--") != 0) return -1;
+    int found = -1;
+    for (int id = 0; id < static_cast<int>(rows.size()); ++id) {
+        if (std::strncmp(rows[id].name, name.c_str(), name.size()) != 0) continue;
+        *candidates += (candidates->empty() ? "" : ", ") + std::string(rows[id].name);
+        found = found == -1 ? id : AMBIGUOUS;
+    }
+    return found;
+}
+
+// "; did you mean --dir?" for a name one or two edits from an option's, else nothing.
+std::string NearMiss(const std::vector<OptionRow>& rows, const std::string& name) {
+    const OptionRow* nearest = nullptr;
+    size_t best = 3;
+    for (const OptionRow& row : rows) {
+        const size_t distance = EditDistance(name, row.name);
+        if (distance < best) {
+            best = distance;
+            nearest = &row;
+        }
+    }
+    return nearest != nullptr && best * 3 <= std::strlen(nearest->name) ? std::string("; did you mean ") + nearest->name + "?"
+                                                                        : "";
+}
+
+// Whether the argument after an option that needs a value is rather the next option, its
+// value forgotten: a long option, or one of the short ones. Anything else is taken as the
+// value ("--camera -5" is then refused as a number, "--dir -x" names the folder "-x").
+bool IsOptionNotValue(const std::string& argument) {
+    return argument.compare(0, 2, "--") == 0 || FindOption(argument) >= 0;
+}
+
+}  // namespace
+
+bool ParseArguments(int argc, const char* const* argv, CliOptions* options, std::string* error, const char** code) {
+    *options = CliOptions();
+    const char* ignoredCode = nullptr;
+    if (code == nullptr) code = &ignoredCode;
+    *code = nullptr;
 
     const std::vector<OptionRow> rows = Options();
     const int rowCount = static_cast<int>(rows.size());
+    const int jsonId = IdOf("--json");
+    // --json first, in any spelling, so that even a refusal of what comes before it is
+    // printed as JSON.
+    for (int i = 0; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        const std::string argument = argv[i];
+        std::string ignored;
+        if (argument.compare(0, 2, "--") == 0 &&
+            ResolveOption(rows, argument.substr(0, argument.find('=')), &ignored) == jsonId) {
+            options->json = true;
+        }
+    }
+
     std::vector<char> seen(rowCount, 0);
     std::vector<std::string> values(rowCount);
     bool optionsEnded = false;
+    // The first thing wrong on the line; the scan goes on, as --help and --version answer
+    // even a line that holds a mistake.
+    std::string firstError;
+    const char* firstCode = nullptr;
+    auto refuse = [&](const char* what, const std::string& text) {
+        if (firstCode != nullptr) return;
+        firstCode = what;
+        firstError = text;
+    };
     for (int i = 0; i < argc; ++i) {
-        const std::string argument = argv[i];
+        std::string argument = argv[i];
         if (!optionsEnded && argument == "--") {
             optionsEnded = true;
             continue;
         }
+        if (!optionsEnded && argument == console::HELP_SPELLING) argument = "--help";
         if (optionsEnded || !LooksLikeOption(argument)) {
-            *error = "unexpected argument " + Quoted(argument);
-            return false;
+            refuse("unexpected_argument", "unexpected argument " + Quoted(argument));
+            continue;
         }
         std::string name = argument;
         std::string value;
@@ -178,43 +260,36 @@ bool ParseArguments(int argc, const char* const* argv, CliOptions* options, std:
             value = argument.substr(equals + 1);
             hasInlineValue = true;
         }
-        const int id = FindOption(name);
+        std::string candidates;
+        const int id = ResolveOption(rows, name, &candidates);
+        if (id == AMBIGUOUS) {
+            refuse("ambiguous_option", "option " + Quoted(name) + " is ambiguous: it could be " + candidates);
+            continue;
+        }
         if (id < 0) {
-            *error = "unknown option " + Quoted(name);
-            return false;
+            refuse("unknown_option", "unknown option " + Quoted(name) + NearMiss(rows, name));
+            continue;
         }
         const OptionRow& row = rows[id];
-        if (seen[id]) {
-            *error = std::string(row.name) + " given twice";
-            return false;
-        }
+        // Given again, the last one counts, as in other tools; a switch twice is once.
         seen[id] = true;
         if (row.value == NO_VALUE) {
-            if (hasInlineValue) {
-                *error = std::string(row.name) + " takes no value";
-                return false;
-            }
+            if (hasInlineValue) refuse("value_not_taken", std::string(row.name) + " takes no value");
             continue;
         }
         if (!hasInlineValue) {
-            const bool nextIsValue = i + 1 < argc && (row.value == NEEDS_VALUE || !LooksLikeOption(argv[i + 1]));
+            const bool nextIsValue = i + 1 < argc && !(row.value == OPTIONAL_VALUE ? LooksLikeOption(argv[i + 1])
+                                                                                    : IsOptionNotValue(argv[i + 1]));
             if (nextIsValue) {
                 value = argv[++i];
             } else if (row.value == NEEDS_VALUE) {
-                *error = std::string(row.name) + " needs a value: " + row.takes;
-                return false;
+                refuse("missing_value", std::string(row.name) + " needs a value: " + row.takes);
+                continue;
             }
         }
-        // A value that starts with "--" is most likely the next option with this one's value
-        // forgotten: taking it would run with a value nobody meant. Written as --dir=--x, it is
-        // meant. The numbers would refuse it anyway; this names the option that lacks a value.
-        if (!hasInlineValue && row.value == NEEDS_VALUE && value.compare(0, 2, "--") == 0) {
-            *error = RefusedValue(row.name, value);
-            return false;
-        }
         if ((row.value == NEEDS_VALUE || hasInlineValue) && IsBlankText(value)) {
-            *error = RefusedValue(row.name, value);
-            return false;
+            refuse("bad_value", RefusedValue(row.name, value));
+            continue;
         }
         values[id] = value;
     }
@@ -226,12 +301,18 @@ bool ParseArguments(int argc, const char* const* argv, CliOptions* options, std:
             return true;
         }
     }
+    if (firstCode != nullptr) {
+        *code = firstCode;
+        *error = firstError;
+        return false;
+    }
 
     options->command = CLI_PATCH;
     int commandOption = -1;
     for (int id = 0; id < rowCount; ++id) {
         if (!seen[id] || rows[id].selects == CLI_PATCH) continue;
         if (commandOption >= 0) {
+            *code = "excluded_options";
             *error = std::string(rows[commandOption].name) + " and " + rows[id].name + " exclude each other";
             return false;
         }
@@ -240,6 +321,7 @@ bool ParseArguments(int argc, const char* const* argv, CliOptions* options, std:
     }
     for (int id = 0; id < rowCount; ++id) {
         if (!seen[id] || (rows[id].goesWith & (1u << options->command)) != 0) continue;
+        *code = "not_with_command";
         *error = std::string(rows[id].name) +
                  (options->command == CLI_PATCH ? " goes only with " + CommandOptionsOf(rows[id].goesWith)
                                                 : std::string(" does not go with ") + CommandOptionOf(options->command));
@@ -250,6 +332,7 @@ bool ParseArguments(int argc, const char* const* argv, CliOptions* options, std:
         if (!seen[id] || !rows[id].off) continue;
         const int onId = IdOf(RULE_TABLE[rows[id].rule].option);
         if (seen[onId]) {
+            *code = "excluded_options";
             *error = std::string(rows[onId].name) + " and " + rows[id].name + " exclude each other";
             return false;
         }
@@ -259,6 +342,7 @@ bool ParseArguments(int argc, const char* const* argv, CliOptions* options, std:
     options->dir = values[dirId];
     options->findDir = values[IdOf("--find")];
     if (seen[exeId] && CandidateIndexOf(values[exeId].c_str()) < 0) {
+        *code = "bad_value";
         *error = RefusedValue("--exe", values[exeId]);
         return false;
     }
@@ -271,12 +355,22 @@ bool ParseArguments(int argc, const char* const* argv, CliOptions* options, std:
         if (row.off || row.value == NO_VALUE) continue;
         std::string width, height;
         if (RULE_TABLE[row.rule].kind == VALUE_RATIO && !SplitRatio(values[id], &width, &height)) {
+            *code = "bad_value";
             *error = RefusedValue(row.name, values[id]);
             return false;
         }
         options->ruleValue[row.rule] = values[id];
     }
     options->dryRun = seen[IdOf("--dry-run")];
+    if (options->command == CLI_PATCH) {
+        bool anyOn = false;
+        for (int rule = 0; rule < RULE_COUNT; ++rule) anyOn = anyOn || options->ruleOn[rule];
+        if (!anyOn) {
+            *code = "nothing_to_do";
+            *error = "nothing to do: switch on at least one feature";
+            return false;
+        }
+    }
     options->force = seen[IdOf("--force")];
     return true;
 }
@@ -392,6 +486,9 @@ std::string HelpText() {
            "  1  done, but a rule that was asked for found nothing\n"
            "  2  usage error or refused value; nothing touched\n"
            "  3  no target, with the reasons\n"
-           "  4  failure: nothing changed, a refused restore, a failed write-back (then\n"
-           "     the .bak message), or the output could not be written\n";
+           "  4  failure: nothing changed, a refused restore, or a failed write-back\n"
+           "     (then the .bak message)\n"
+           "  5  done, but the report could not be written\n"
+           "When the report cannot be written, the code is the job's own, or 5 when the\n"
+           "run changed the game or its copies.\n";
 }

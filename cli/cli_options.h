@@ -37,8 +37,12 @@ struct CliOptions {
 bool SplitRatio(const std::string& text, std::string* width, std::string* height);
 
 // Fills `options` from the arguments after the program name. On a usage error returns
-// false and puts into `error` one line saying what is wrong, naming the option and its value.
-bool ParseArguments(int argc, const char* const* argv, CliOptions* options, std::string* error);
+// false and puts into `error` one line saying what is wrong, naming the option and its value,
+// and into `code` (unless null) its stable code for scripts: unknown_option, ambiguous_option,
+// unexpected_argument, missing_value, value_not_taken, bad_value, excluded_options,
+// not_with_command, nothing_to_do. --help and --version win over any mistake on the line.
+bool ParseArguments(int argc, const char* const* argv, CliOptions* options, std::string* error,
+                    const char** code = nullptr);
 
 // The line of a refused value: `--camera: "--fps" is not a whole number from 1 to 65535`.
 // `option` is the option's long name; what it takes comes from the table.

@@ -16,9 +16,9 @@ void StartProcess();
 // that the player can read it.
 void EndProcess();
 
-// Makes `dir` the current folder; false, with the system's words for why (empty where it
-// has none to give), when it cannot.
-bool EnterFolder(const std::string& dir, std::string* why);
+// Makes `dir` the current folder; false, with the system's words for why, when it cannot,
+// and `missing` set when the reason is that no such folder is there.
+bool EnterFolder(const std::string& dir, std::string* why, bool* missing);
 
 // The current folder as a full path; "." when it cannot be told.
 std::string CurrentFolder();
@@ -33,5 +33,9 @@ extern const char NAMES_IN_ANY_CASE[];
 // What --find says when none of the system's usual places is there (its own names for
 // them: no Wine prefix on Windows).
 extern const char NO_FIND_PLACE[];
+
+// The system's own way of asking a program for its help: "/?" on Windows; natively
+// "--help" itself.
+extern const char HELP_SPELLING[];
 
 }  // namespace console

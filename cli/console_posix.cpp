@@ -43,9 +43,11 @@ bool LocaleIsUtf8() {
 void StartProcess() {}
 void EndProcess() {}
 
-bool EnterFolder(const std::string& dir, std::string* why) {
+bool EnterFolder(const std::string& dir, std::string* why, bool* missing) {
     why->clear();
+    *missing = false;
     if (chdir(dir.c_str()) == 0) return true;
+    *missing = errno == ENOENT;
     *why = std::strerror(errno);
     return false;
 }
@@ -65,6 +67,7 @@ std::string HomeFolder() {
     return home;
 }
 
+const char HELP_SPELLING[] = "--help";
 const char NAMES_IN_ANY_CASE[] = "  (in capitals or small letters alike).\n";
 const char NO_FIND_PLACE[] = "There is no Steam library, no game launcher's folder and no Wine prefix here.\n";
 

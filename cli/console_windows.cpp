@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "system_dlls.h"
+#include "target_file.h"
 
 namespace {
 
@@ -42,9 +43,16 @@ void EndProcess() {
     if (OwnsItsConsole()) WaitForEnter();
 }
 
-bool EnterFolder(const std::string& dir, std::string* why) {
+bool EnterFolder(const std::string& dir, std::string* why, bool* missing) {
     why->clear();
-    return SetCurrentDirectoryA(dir.c_str()) != 0;
+    *missing = false;
+    if (SetCurrentDirectoryA(dir.c_str()) != 0) return true;
+    const DWORD error = GetLastError();
+    *missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    char text[PATCH_TEXT_SIZE];
+    FormatSystemErrorText(error, text);
+    *why = text;
+    return false;
 }
 
 std::string CurrentFolder() {
@@ -59,6 +67,7 @@ std::string HomeFolder() {
     return home != nullptr ? home : "";
 }
 
+const char HELP_SPELLING[] = "/?";
 const char NAMES_IN_ANY_CASE[] = "";
 const char NO_FIND_PLACE[] = "There is no Steam library and no GOG game folder here.\n";
 

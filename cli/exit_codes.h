@@ -7,4 +7,5 @@ enum ExitCode {
     EXIT_USAGE = 2,          // usage error or refused value; nothing touched
     EXIT_NO_TARGET = 3,      // no target, with the reasons
     EXIT_FAILED = 4,         // nothing changed, a refused restore, or a failed write-back
+    EXIT_REPORT_LOST = 5,    // done, but the report could not be written
 };

@@ -42,4 +42,20 @@ std::string JsonString(const std::string& text) {
     return quoted + "\"";
 }
 
-std::string JsonObjectHead() { return "{\n  \"schema\": " + std::to_string(JSON_SCHEMA_VERSION) + ",\n"; }
+std::string JsonObjectHead(const char* command) {
+    return "{\n  \"schema\": " + std::to_string(JSON_SCHEMA_VERSION) + ",\n  \"command\": " +
+           (command != nullptr ? JsonString(command) : std::string("null")) + ",\n";
+}
+
+std::string JsonObjectTail(const std::string& folder, const std::string& target, const std::string& error,
+                           int exitCode) {
+    return "  \"folder\": " + JsonStringOrNull(folder) + ",\n  \"target\": " + JsonStringOrNull(target) +
+           ",\n  \"error\": " + (error.empty() ? std::string("null") : error) + ",\n  \"exit_code\": " +
+           std::to_string(exitCode) + "\n}\n";
+}
+
+std::string JsonError(const std::string& code, const std::string& text) {
+    return "{\"code\": " + JsonString(code) + ", \"text\": " + JsonString(text) + "}";
+}
+
+std::string JsonStringOrNull(const std::string& text) { return text.empty() ? "null" : JsonString(text); }

@@ -2,8 +2,13 @@
 #include "no_target_report.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "console_platform.h"
+#include "game_search.h"
+#include "platform.h"
+
+#include <vector>
 
 namespace {
 
@@ -30,20 +35,56 @@ const char* TwinOf(const CandidateFiles& files, int at) {
 }  // namespace
 
 std::string QuotedPath(const std::string& text) {
-    std::string quoted = "\"";
-    for (const char c : text) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (c == '"') {
-            quoted += "\\\"";
-        } else if (u < 0x20 || u == 0x7F) {
-            char escaped[8];
-            sprintf_s(escaped, "\\x%02X", u);
-            quoted += escaped;
-        } else {
-            quoted += c;
-        }
+    // A quote or a control character takes at most 10 bytes quoted.
+    std::vector<char> quoted(text.size() * 10 + 3);
+    if (!platform::QuoteForShell(text.c_str(), quoted.data(), quoted.size())) return text;
+    return quoted.data();
+}
+
+namespace {
+
+std::string g_program = "velmora-patch";
+
+}  // namespace
+
+void SetProgramAsStarted(const std::string& argv0) {
+    // Found through PATH, the shell was given the bare name: so is the player.
+    const bool path = argv0.find_first_of(platform::PATH_SEPARATOR == '/' ? "/" : "/\\") != std::string::npos;
+    if (path) g_program = argv0;
+}
+
+const std::string& ProgramAsStarted() { return g_program; }
+
+namespace {
+
+// The program as a word of the command: quoted only where it needs it, as players type it.
+std::string ProgramWord() {
+    for (const char c : g_program) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                           std::strchr("./\\_-:+", c) != nullptr;
+        if (!plain) return QuotedPath(g_program);
     }
-    return quoted + "\"";
+    return g_program;
+}
+
+}  // namespace
+
+std::string CommandHint(const std::string& folder, const std::string& arguments) {
+    return ProgramWord() + " --dir " + QuotedPath(folder) + (arguments.empty() ? "" : " " + arguments);
+}
+
+std::string NoTargetLines(const char* windowText, const CandidateFiles& files) {
+    std::string lines;
+    for (const char* c = windowText; *c != '\0'; ++c) {
+        if (c[0] == '\r' && c[1] == '\n') continue;
+        lines += *c;
+    }
+    // The window's second line guesses at a busy file; with none of the names there, the
+    // guess would only mislead.
+    const std::string BUSY = "\nMaybe file is busy";
+    const size_t at = lines.find(BUSY);
+    if (files.count == 0 && at != std::string::npos) lines.erase(at, BUSY.size());
+    return lines;
 }
 
 std::string NoTargetReport(const CandidateFiles& files, const char* exe) {
@@ -51,6 +92,20 @@ std::string NoTargetReport(const CandidateFiles& files, const char* exe) {
     text += console::NAMES_IN_ANY_CASE;
     if (files.count == 0) {
         text += exe != nullptr && exe[0] != '\0' ? "It is not there.\n" : "None of them is there.\n";
+        // The game may be in a folder of its own below (bin/, game/bin/x86).
+        GameSearch below;
+        const std::string here = console::CurrentFolder();
+        SearchBelow(here, &below, 2);
+        std::vector<FoundGame> deeper;
+        for (const FoundGame& game : below.games) {
+            if (game.folder != here) deeper.push_back(game);
+        }
+        if (!deeper.empty()) {
+            text += "Below this folder:\n";
+            for (const FoundGame& game : deeper) text += "  " + QuotedPath(game.folder) + "  " + game.exe + "\n";
+            text += "Patch one with " + CommandHint(deeper[0].folder, "") + "\n";
+        }
+        text += "To search the usual places of games: " + ProgramWord() + " --find\n";
         return text;
     }
     text += "Found, but not opened:\n";
@@ -73,8 +128,8 @@ std::string NoTargetReport(const CandidateFiles& files, const char* exe) {
         }
     }
     if (files.caseTwins && twinExample != nullptr) {
-        text += "Names that differ only in case are not chosen between:\n  pick one with --exe, for example --exe " +
-                QuotedPath(twinExample) + "\n";
+        text += "Names that differ only in case are not chosen between:\n  pick one with --exe, for example\n  " +
+                CommandHint(console::CurrentFolder(), "--exe " + QuotedPath(twinExample)) + "\n";
     }
     return text;
 }

@@ -11,6 +11,18 @@
 // or null.
 std::string NoTargetReport(const CandidateFiles& files, const char* exe);
 
-// `text` in double quotes, with its quotes and control characters escaped, so that
-// a path in a message is seen whole and cannot move the cursor.
+// `text` quoted for the player's shell by the one quoter (platform::QuoteForShell), so
+// that a path in a message or a hint is seen whole, cannot move the cursor, and pasted
+// names the file and runs nothing.
 std::string QuotedPath(const std::string& text);
+
+// The program as the player started it ("./velmora-patch", or the bare name when the
+// shell found it on the PATH), for the hints that name it.
+void SetProgramAsStarted(const std::string& argv0);
+const std::string& ProgramAsStarted();
+// A command to paste: the program as started, --dir with `folder` quoted, `arguments`.
+std::string CommandHint(const std::string& folder, const std::string& arguments);
+
+// The window's no-target text with plain line ends, without its guess at a busy file
+// when none of the names is there.
+std::string NoTargetLines(const char* windowText, const CandidateFiles& files);

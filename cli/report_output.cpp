@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "console_platform.h"
 #include "console_text.h"
 #include "exit_codes.h"
 #include "json_text.h"
@@ -37,10 +38,18 @@ std::string Hex(const uint8_t* bytes, unsigned count, const char* separator) {
 
 namespace {
 
+std::string ValueWords(PatchRule rule, uint32_t bits);
+std::string RuleValueJson(PatchRule rule, uint32_t bits);
+
 std::string JsonNameOrNull(const char* name) { return name[0] == '\0' ? "null" : JsonString(name); }
 const char* JsonBool(bool value) { return value ? "true" : "false"; }
 
-std::string CopyName(const PatchJob& job, const char* suffix) { return std::string(job.target_name) + suffix; }
+// The copy's name as the run found or spelt it; the game's name with the suffix where the
+// run stopped before it knew.
+std::string CopyName(const PatchJob& job, const JobReport& report, KeptCopy kind) {
+    const char* name = kind == COPY_BAK ? report.backupName : report.originalName;
+    return name[0] != '\0' ? std::string(name) : std::string(job.target_name) + KeptCopySuffix(kind);
+}
 
 // The step that failed, in the system's own words: one line the window does not show.
 std::string SystemReasonLine(const PatchJob& job, const JobReport& report) {
@@ -48,8 +57,8 @@ std::string SystemReasonLine(const PatchJob& job, const JobReport& report) {
     char reason[PATCH_TEXT_SIZE];
     FormatSystemErrorText(report.systemError, reason);
     switch (report.failedStep) {
-    case STEP_ORIGINAL: return "The original copy " + CopyName(job, ".orig") + " could not be written: " + reason;
-    case STEP_BACKUP: return "The backup " + CopyName(job, ".bak") + " could not be written: " + reason;
+    case STEP_ORIGINAL: return "The original copy " + CopyName(job, report, COPY_ORIG) + " could not be written: " + reason;
+    case STEP_BACKUP: return "The backup " + CopyName(job, report, COPY_BAK) + " could not be written: " + reason;
     case STEP_WRITE_BACK: return std::string("Writing ") + job.target_name + " failed: " + reason;
     case STEP_NONE: break;
     }
@@ -67,23 +76,69 @@ bool AnyCopyWritten(const JobReport& report) { return report.backupWritten || re
 std::string CopiesText(const PatchJob& job, const JobReport& report) {
     const char* written = report.dryRun ? "would be written" : "written";
     std::string text = "\ncopies:\n";
-    text += "  " + CopyName(job, ".bak") + ": " + (report.backupWritten ? written : "not written") + "\n";
-    text += "  " + CopyName(job, ".orig") + ": ";
+    text += "  " + CopyName(job, report, COPY_BAK) + ": " + (report.backupWritten ? written : "not written") + "\n";
+    text += "  " + CopyName(job, report, COPY_ORIG) + ": ";
     if (report.originalExisted) {
         text += "already there, left alone\n";
+    } else if (report.originalWritten) {
+        text += std::string(written) +
+                (report.originalFrom == ORIGINAL_FROM_BACKUP ? " from " + CopyName(job, report, COPY_BAK) +
+                                                                    ", which holds the game unpatched"
+                                                              : std::string()) +
+                "\n";
+    } else if (report.originalNowhere) {
+        text += "not written: no file holds the game unpatched\n";
     } else {
-        text += std::string(report.originalWritten ? written : "not written") + "\n";
+        text += "not written\n";
+    }
+    if (report.previousOriginal[0] != '\0') {
+        text += std::string("  the game is a new version: the previous original ") +
+                (report.dryRun ? "would be moved to " : "is now ") + report.previousOriginal + "\n";
     }
     return text;
 }
 
-std::string JsonError(const JobReport& report) {
-    if (report.failedStep == STEP_NONE || report.systemError == 0) return "null";
+// The system's reason as the error object: its code ("ENOSPC", "WIN32_112") and words.
+std::string SystemErrorJson(unsigned long error) {
     char code[32];
     char reason[PATCH_TEXT_SIZE];
-    FormatSystemErrorCode(report.systemError, code);
-    FormatSystemErrorText(report.systemError, reason);
-    return "{\"code\": " + JsonString(code) + ", \"text\": " + JsonString(reason) + "}";
+    FormatSystemErrorCode(error, code);
+    FormatSystemErrorText(error, reason);
+    return JsonError(code, reason);
+}
+
+const char NO_TARGET_WORDS[] = "no game executable could be opened";
+
+std::string PatchErrorJson(const PatchOutcome& outcome) {
+    const JobReport& report = outcome.report;
+    if (outcome.exitCode == EXIT_NO_TARGET) return JsonError("no_target", NO_TARGET_WORDS);
+    if (report.failedStep != STEP_NONE && report.systemError != 0) return SystemErrorJson(report.systemError);
+    if (outcome.exitCode == EXIT_FAILED) {
+        const std::string text = PlainLines(outcome.job.failure_text);
+        return JsonError("failed", text.empty() ? "nothing was changed" : text);
+    }
+    return "";
+}
+
+// One kept copy, in the one shape that every command prints. What a command did not look
+// at is null.
+struct CopyJson {
+    const char* kind;  // "orig", "bak", "before_restore", "previous_orig"
+    std::string name;
+    std::string exists = "null", written = "false", from = "null", fits = "null", identical = "null",
+                firstDifference = "null", runs = "null", holdsOriginal = "null", problem = "null";
+    std::string Text() const {
+        return std::string("    {\"kind\": \"") + kind + "\", \"name\": " + JsonString(name) + ", \"exists\": " + exists +
+               ", \"written\": " + written + ", \"from\": " + from + ", \"fits\": " + fits +
+               ", \"identical\": " + identical + ", \"first_difference\": " + firstDifference + ", \"runs\": " + runs +
+               ", \"holds_original\": " + holdsOriginal + ", \"problem\": " + problem + "}";
+    }
+};
+
+std::string CopiesJson(const std::vector<CopyJson>& copies) {
+    std::string json = "[";
+    for (size_t i = 0; i < copies.size(); ++i) json += (i == 0 ? "\n" : ",\n") + copies[i].Text();
+    return json + (copies.empty() ? "]" : "\n  ]");
 }
 
 std::string JsonTextOrNull(const char* text) { return text[0] == '\0' ? "null" : JsonString(text); }
@@ -102,9 +157,8 @@ std::string JsonCandidates(const CandidateFiles& files) {
         if (HintPathOf(file.name, path)) FormatOpenReasonHint(reason, path, hint);
         json += first ? "\n" : ",\n";
         first = false;
-        json += std::string("    {\"name\": ") + JsonString(file.name) +
-                ", \"opened\": " + JsonBool(reason == OPEN_OK) + ", \"reason\": " + JsonTextOrNull(OpenReasonText(reason)) +
-                ", \"reason_code\": " + JsonTextOrNull(OpenReasonCode(reason)) +
+        json += std::string("    {\"name\": ") + JsonString(file.name) + ", \"reason\": " +
+                (reason == OPEN_OK ? std::string("null") : JsonError(OpenReasonCode(reason), OpenReasonText(reason))) +
                 ", \"hint\": " + JsonTextOrNull(hint) + "}";
     }
     return json + (first ? "]" : "\n  ]");
@@ -119,12 +173,28 @@ std::string PatchReportText(const PatchOutcome& outcome) {
     // A dry run shows the text a real run would show, "Done" included; it must not read as
     // if something had been done.
     if (report.dryRun) text += "Dry run: nothing was written. A real run would show:\n\n";
-    text += PlainLines(outcome.resultText) + "\n";
+    text += (job.target_name[0] == '\0' ? NoTargetLines(outcome.resultText, report.files)
+                                        : PlainLines(outcome.resultText)) +
+            "\n";
     const std::string reasonLine = SystemReasonLine(job, report);
     if (!reasonLine.empty()) text += reasonLine + "\n";
     const std::string uncheckedLine = UncheckedProcessesLine(report);
     if (!uncheckedLine.empty()) text += uncheckedLine + "\n";
-    if (job.target_name[0] == '\0') return text + "\n" + NoTargetReport(report.files, report.exe);
+    if (job.target_name[0] == '\0') {
+        text += "\n" + NoTargetReport(report.files, report.exe);
+        if (report.look) {
+            PatchOutcome look;
+            look.job = report.look->job;
+            look.report = report.look->report;
+            FormatResultText(look.job, look.resultText);
+            std::string lookText = PatchReportText(look);
+            const std::string header = "Dry run: nothing was written. A real run would show:\n\n";
+            if (lookText.compare(0, header.size(), header) == 0) lookText.erase(0, header.size());
+            text += std::string("\nRead as it is, without writing, ") + look.job.target_name +
+                    " would take this once it can be written:\n\n" + lookText;
+        }
+        return text;
+    }
     if (!RulesRan(job)) return AnyCopyWritten(report) ? text + CopiesText(job, report) : text;
 
     text += "\nrules:\n";
@@ -135,7 +205,9 @@ std::string PatchReportText(const PatchOutcome& outcome) {
             text += std::string(RuleReasonText(rr.reason)) + "\n";
             continue;
         }
-        text += std::to_string(rr.hits.size()) + (rr.hits.size() == 1 ? " hit\n" : " hits\n");
+        text += std::to_string(rr.hits.size()) + (rr.hits.size() == 1 ? " hit" : " hits");
+        if (rr.replaced) text += ", replaces " + ValueWords(static_cast<PatchRule>(rule), rr.replacedBits);
+        text += "\n";
         size_t listed = 0;
         for (const RuleHit& hit : rr.hits) {
             if (listed == TEXT_HITS_PER_RULE) break;
@@ -147,23 +219,15 @@ std::string PatchReportText(const PatchOutcome& outcome) {
         }
         if (rr.hits.size() > listed) text += std::string("    ") + EllipsisText() + " and " + std::to_string(rr.hits.size() - listed) + " more\n";
     }
-    for (const RuleReport& rr : report.rules) {
-        if (rr.reason == RULE_ALREADY_PATCHED) {
-            text += std::string("\n") + RESTORE_FIRST_LINE + "\n";
-            break;
-        }
-    }
-
     return text + CopiesText(job, report);
 }
 
 std::string PatchReportJson(const PatchOutcome& outcome) {
     const PatchJob& job = outcome.job;
     const JobReport& report = outcome.report;
-    std::string json = JsonObjectHead();
-    json += "  \"target\": " + JsonNameOrNull(job.target_name) + ",\n";
+    std::string json = JsonObjectHead("patch");
     json += "  \"candidates\": " + JsonCandidates(report.files) + ",\n";
-    json += "  \"result_text\": " + JsonString(PlainLines(outcome.resultText)) + ",\n";
+    json += "  \"result_text\": " + JsonString(job.target_name[0] == '\0' ? NoTargetLines(outcome.resultText, report.files) : PlainLines(outcome.resultText)) + ",\n";
     json += "  \"rules\": [";
     if (RulesRan(job)) {
         for (int rule = 0; rule < RULE_COUNT; ++rule) {
@@ -171,8 +235,10 @@ std::string PatchReportJson(const PatchOutcome& outcome) {
             json += rule == 0 ? "\n" : ",\n";
             json += std::string("    {\"rule\": \"") + RULE_TABLE[rule].name + "\", \"line\": " +
                     JsonString(job.status[rule]) + ", \"reason\": " +
-                    JsonTextOrNull(RuleReasonText(rr.reason)) + ", \"reason_code\": " +
-                    JsonTextOrNull(RuleReasonCode(rr.reason)) + ", \"hits\": [";
+                    (rr.reason == RULE_USED ? std::string("null") : JsonError(RuleReasonCode(rr.reason), RuleReasonText(rr.reason))) +
+                    ", \"replaces\": " +
+                    (rr.replaced ? RuleValueJson(static_cast<PatchRule>(rule), rr.replacedBits) : std::string("null")) +
+                    ", \"hits\": [";
             for (size_t i = 0; i < rr.hits.size(); ++i) {
                 const RuleHit& hit = rr.hits[i];
                 json += (i == 0 ? "" : ", ");
@@ -185,19 +251,32 @@ std::string PatchReportJson(const PatchOutcome& outcome) {
         json += "\n  ";
     }
     json += "],\n";
-    json += "  \"copies\": [";
-    if (report.backupWritten) json += JsonString(CopyName(job, ".bak"));
-    if (report.originalWritten) json += std::string(report.backupWritten ? ", " : "") + JsonString(CopyName(job, ".orig"));
-    json += "],\n";
-    json += std::string("  \"orig_existed\": ") + JsonBool(report.originalExisted) + ",\n";
-    json += "  \"error\": " + JsonError(report) + ",\n";
+    std::vector<CopyJson> copies;
+    if (job.target_name[0] != '\0') {
+        CopyJson backup{"bak", CopyName(job, report, COPY_BAK)};
+        backup.written = JsonBool(report.backupWritten);
+        if (report.backupWritten) backup.exists = "true";
+        copies.push_back(backup);
+        CopyJson original{"orig", CopyName(job, report, COPY_ORIG)};
+        original.exists = JsonBool(report.originalExisted || report.originalWritten);
+        original.written = JsonBool(report.originalWritten);
+        if (report.originalFrom == ORIGINAL_FROM_GAME) original.from = JsonString(job.target_name);
+        if (report.originalFrom == ORIGINAL_FROM_BACKUP) original.from = JsonString(CopyName(job, report, COPY_BAK));
+        if (report.originalNowhere) original.problem = JsonError("no_unpatched_game", "no file holds the game unpatched");
+        copies.push_back(original);
+        if (report.previousOriginal[0] != '\0') {
+            CopyJson previous{"previous_orig", report.previousOriginal};
+            previous.exists = "true";
+            previous.written = JsonBool(!report.dryRun);
+            previous.from = JsonString(CopyName(job, report, COPY_ORIG));
+            copies.push_back(previous);
+        }
+    }
+    json += "  \"copies\": " + CopiesJson(copies) + ",\n";
     json += "  \"unchecked_processes\": " + std::to_string(report.uncheckedProcesses) + ",\n";
     json += std::string("  \"dry_run\": ") + JsonBool(report.dryRun) + ",\n";
-    json += "  \"exit_code\": " + std::to_string(outcome.exitCode) + "\n}\n";
-    return json;
+    return json + JsonObjectTail(console::CurrentFolder(), job.target_name, PatchErrorJson(outcome), outcome.exitCode);
 }
-
-const char RESTORE_FIRST_LINE[] = "To patch with other values, restore first: velmora-patch --restore";
 
 int RestoreExitCode(const RestoreResult& result) {
     switch (result.outcome) {
@@ -209,49 +288,98 @@ int RestoreExitCode(const RestoreResult& result) {
 }
 
 std::string RestoreReportText(const RestoreResult& result, const char* exe) {
+    if (result.outcome == RESTORE_NO_TARGET) {
+        return NoTargetLines(result.text, result.files) + "\n\n" + NoTargetReport(result.files, exe);
+    }
     std::string text = PlainLines(result.text) + "\n";
-    if (result.outcome == RESTORE_NO_TARGET) text += "\n" + NoTargetReport(result.files, exe);
+    if (result.systemError != 0) {
+        char reason[PATCH_TEXT_SIZE];
+        FormatSystemErrorText(result.systemError, reason);
+        text += std::string("The system's reason: ") + reason + "\n";
+    }
     return text;
 }
 
-std::string RestoreReportJson(const RestoreResult& result, bool forced) {
-    std::string json = JsonObjectHead();
-    json += "  \"target\": " + JsonNameOrNull(result.target_name) + ",\n";
-    json += "  \"candidates\": " + JsonCandidates(result.files) + ",\n";
-    json += "  \"result_text\": " + JsonString(PlainLines(result.text)) + ",\n";
-    json += "  \"copy\": " + JsonNameOrNull(result.copy_name) + ",\n";
-    // Every kept copy that was read and compared with the target.
-    json += "  \"copies_checked\": [";
-    bool first = true;
-    for (const RestoreCopy& copy : result.copies) {
-        if (!copy.checked) continue;
-        json += first ? "\n" : ",\n";
-        first = false;
-        json += "    {\"name\": " + JsonString(copy.name) + ", \"fits\": " + JsonBool(copy.fits) +
-                ", \"first_difference\": " + (copy.fits ? std::string("null") : std::to_string(copy.firstDifference)) +
-                "}";
+namespace {
+
+std::string RestoreErrorJson(const RestoreResult& result) {
+    if (result.systemError != 0) return SystemErrorJson(result.systemError);
+    const std::string text = PlainLines(result.text);
+    switch (result.outcome) {
+        case RESTORE_DONE:
+        case RESTORE_ALREADY: return "";
+        case RESTORE_NO_TARGET: return JsonError("no_target", NO_TARGET_WORDS);
+        case RESTORE_NO_COPY: return JsonError("no_copy", text);
+        case RESTORE_REFUSED: return JsonError("not_a_patched_form", text);
+        case RESTORE_NOT_READ: return JsonError("not_read", text);
+        case RESTORE_WRITE_FAILED: return JsonError("not_written", text);
     }
-    json += first ? "],\n" : "\n  ],\n";
-    json += std::string("  \"restored\": ") + JsonBool(result.outcome == RESTORE_DONE) + ",\n";
-    json += std::string("  \"forced\": ") + JsonBool(forced) + ",\n";
-    json += "  \"before_restore\": " + JsonNameOrNull(result.kept_name) + ",\n";
-    json += "  \"exit_code\": " + std::to_string(RestoreExitCode(result)) + "\n}\n";
-    return json;
+    return "";
 }
 
-std::string ErrorJson(const std::string& error, int exitCode) {
-    return JsonObjectHead() + "  \"error\": " + JsonString(error) +
-           ",\n  \"exit_code\": " + std::to_string(exitCode) + "\n}\n";
+}  // namespace
+
+std::string RestoreReportJson(const RestoreResult& result, bool forced) {
+    std::string json = JsonObjectHead("restore");
+    json += "  \"candidates\": " + JsonCandidates(result.files) + ",\n";
+    json += "  \"result_text\": " +
+            JsonString(result.outcome == RESTORE_NO_TARGET ? NoTargetLines(result.text, result.files)
+                                                            : PlainLines(result.text)) +
+            ",\n";
+    json += "  \"restored_from\": " + JsonNameOrNull(result.copy_name) + ",\n";
+    std::vector<CopyJson> copies;
+    const char* const KINDS[COPY_KINDS] = {"orig", "bak"};
+    for (int kind = 0; kind < COPY_KINDS; ++kind) {
+        const RestoreCopy& copy = result.copies[kind];
+        if (copy.name[0] == '\0') continue;
+        CopyJson shown{KINDS[kind], copy.name};
+        const bool there = copy.checked || copy.notAFile || copy.sameFile || copy.empty;
+        shown.exists = JsonBool(there);
+        if (copy.checked) {
+            shown.fits = JsonBool(copy.fits);
+            if (!copy.fits) shown.firstDifference = std::to_string(copy.firstDifference);
+        }
+        if (copy.notAFile) shown.problem = JsonError("not_a_file", "not a file, no copy");
+        if (copy.sameFile) shown.problem = JsonError("same_file", std::string("the same file as ") + result.target_name);
+        if (copy.empty) shown.problem = JsonError("empty", "empty, no copy");
+        copies.push_back(shown);
+    }
+    if (result.kept_name[0] != '\0') {
+        CopyJson kept{"before_restore", result.kept_name};
+        kept.exists = "true";
+        kept.written = "true";
+        kept.from = JsonString(result.target_name);
+        copies.push_back(kept);
+    }
+    json += "  \"copies\": " + CopiesJson(copies) + ",\n";
+    json += std::string("  \"restored\": ") + JsonBool(result.outcome == RESTORE_DONE) + ",\n";
+    json += std::string("  \"forced\": ") + JsonBool(forced) + ",\n";
+    json += std::string("  \"copy_patched\": ") + JsonBool(result.copyPatched) + ",\n";
+    json += "  \"rules_kept\": [";
+    bool firstKept = true;
+    for (int rule = 0; rule < RULE_COUNT; ++rule) {
+        if (!result.rulesKept[rule]) continue;
+        json += std::string(firstKept ? "" : ", ") + JsonString(RuleOf(static_cast<PatchRule>(rule)).name);
+        firstKept = false;
+    }
+    json += "],\n";
+    json += std::string("  \"game_was_missing\": ") + JsonBool(result.gameWasMissing) + ",\n";
+    return json + JsonObjectTail(console::CurrentFolder(), result.target_name, RestoreErrorJson(result),
+                                 RestoreExitCode(result));
+}
+
+std::string ErrorJson(const char* command, const std::string& code, const std::string& error, int exitCode,
+                      const std::string& folder) {
+    return JsonObjectHead(command) + JsonObjectTail(folder, "", JsonError(code, error), exitCode);
 }
 
 std::string VersionJson() {
-    return JsonObjectHead() + "  \"version\": \"" VELMORA_PATCH_VERSION
-           "\",\n  \"exit_code\": 0\n}\n";
+    return JsonObjectHead("version") + "  \"version\": \"" VELMORA_PATCH_VERSION "\",\n  \"licence\": " +
+           JsonString(VELMORA_LICENCE) + ",\n" + JsonObjectTail("", "", "", EXIT_DONE);
 }
 
 std::string HelpJson(const char* help) {
-    return JsonObjectHead() + "  \"help\": " + JsonString(help) +
-           ",\n  \"exit_code\": 0\n}\n";
+    return JsonObjectHead("help") + "  \"help\": " + JsonString(help) + ",\n" + JsonObjectTail("", "", "", EXIT_DONE);
 }
 
 namespace {
@@ -259,44 +387,119 @@ namespace {
 const char* const RULE_STATE_WORDS[] = {"original", "patched", "not found", "unknown"};
 const char* const RULE_STATE_CODES[] = {"original", "patched", "not_found", "unknown"};
 
-// The value a patched rule holds, as a person reads it, and as JSON.
-std::string RuleValueNumber(const RuleRow& row, const RuleValue& value) {
+// The value a patched rule holds, as the player would type it.
+std::string TypedValue(PatchRule rule, uint32_t bits) {
     char text[64];
-    switch (row.kind) {
-    case VALUE_RATIO: sprintf_s(text, "%.4f", static_cast<double>(value.ratio)); return text;
-    case VALUE_WHOLE: return std::to_string(value.whole);
-    case VALUE_NONE: break;
+    switch (rule) {
+    case RULE_WIDESCREEN: {
+        char ratio[16];
+        if (AspectNameOfBits(bits, ratio)) return ratio;
+        sprintf_s(text, "%.4f", static_cast<double>(AspectOfBits(bits)));
+        return text;
+    }
+    case RULE_CAMERA: return std::to_string(bits);
+    case RULE_FOV: {
+        const int32_t width = FovWidthOfConstant(static_cast<int32_t>(bits >> 8));
+        return width != 0 ? std::to_string(width) : "";
+    }
+    case RULE_FPS:
+    case RULE_COUNT: break;
     }
     return "";
 }
 
-std::string RuleValueText(PatchRule rule, const RuleFinding& finding) {
+// One value in words: "aspect ratio 1.7778 (16:9)", "camera distance 2000", "screen width
+// 1920 (FOV constant 1440)", "60 FPS on".
+std::string ValueWords(PatchRule rule, uint32_t bits) {
     const RuleRow& row = RuleOf(rule);
-    const std::string number = RuleValueNumber(row, finding.value);
-    return number.empty() ? row.valueWords : std::string(row.valueWords) + " " + number;
+    RuleValue shown = {};
+    uint32_t stored = 0;
+    row.readBack(bits, &shown, &stored);
+    char text[64];
+    switch (rule) {
+    case RULE_WIDESCREEN: {
+        sprintf_s(text, "%s %.4f", row.valueWords, static_cast<double>(shown.ratio));
+        char ratio[16];
+        return AspectNameOfBits(bits, ratio) ? std::string(text) + " (" + ratio + ")" : text;
+    }
+    case RULE_FOV: {
+        const std::string width = TypedValue(rule, bits);
+        const std::string constant = std::string(row.valueWords) + " " + std::to_string(shown.whole);
+        return width.empty() ? constant : "screen width " + width + " (" + constant + ")";
+    }
+    case RULE_CAMERA: return std::string(row.valueWords) + " " + std::to_string(shown.whole);
+    case RULE_FPS:
+    case RULE_COUNT: break;
+    }
+    return row.valueWords;
 }
 
-std::string RuleValueJson(PatchRule rule, const RuleFinding& finding) {
-    const std::string number = RuleValueNumber(RuleOf(rule), finding.value);
-    return number.empty() ? "true" : number;
+// The distinct values of a rule's places, in the order the runs wrote them.
+std::vector<uint32_t> DistinctValues(const std::vector<RuleWrite>& writes) {
+    std::vector<uint32_t> values;
+    for (const RuleWrite& write : writes) {
+        bool seen = false;
+        for (uint32_t value : values) seen = seen || value == write.bits;
+        if (!seen) values.push_back(write.bits);
+    }
+    return values;
 }
 
-std::string CopyStateText(const CopyCheck& copy, const char* target, uint32_t targetSize) {
+std::string RuleValueText(PatchRule rule, const RuleStatus& rs) {
+    std::string text;
+    for (uint32_t bits : DistinctValues(rs.writes)) text += (text.empty() ? "" : " and ") + ValueWords(rule, bits);
+    const size_t places = rs.writes.size();
+    return text + (places == 1 ? "" : " at " + std::to_string(places) + " places");
+}
+
+// The value for scripts: the first place's, as a number (true for a rule without a value).
+std::string RuleValueJson(PatchRule rule, uint32_t bits) {
+    RuleValue shown = {};
+    uint32_t stored = 0;
+    RuleOf(rule).readBack(bits, &shown, &stored);
+    char text[64];
+    switch (rule) {
+    case RULE_WIDESCREEN:
+        sprintf_s(text, "%.4f", static_cast<double>(shown.ratio));
+        return text;
+    case RULE_CAMERA:
+    case RULE_FOV: return std::to_string(shown.whole);
+    case RULE_FPS:
+    case RULE_COUNT: break;
+    }
+    return "true";
+}
+
+// Whether the game was explained from the copy: the .bak is not, where the .orig explains it.
+bool Compared(const KeptCopies& kept, const CopyCheck& copy) {
+    return copy.present && (&copy == &kept.Original() || kept.base != &kept.Original());
+}
+
+std::string CopyStateText(const KeptCopies& kept, const CopyCheck& copy, const char* target, uint32_t targetSize) {
     char text[PATCH_TEXT_SIZE * 2];
+    if (copy.twin[0] != '\0') return std::string("also there as ") + copy.twin + ": which one is the copy cannot be told";
     if (!copy.exists) return "not there";
     if (copy.notAFile) return "not a file, no copy";
     if (copy.sameFile) return std::string("the same file as ") + target + ", no copy";
     if (copy.unreadable) return "could not be read";
-    if (copy.form.identical) return "the game holds its bytes";
-    if (copy.form.fits) return "the game is a patched form of it";
-    if (copy.form.sizesDiffer) {
+    if (copy.empty) return "empty, no copy";
+    std::string held;
+    if (&copy == &kept.Backup() && kept.OriginalCopy() == &copy) held = "; it holds the original";
+    if (&copy == &kept.Backup() && kept.backupPatched) held = "; it is patched itself";
+    if (!Compared(kept, copy)) return "not compared: the original explains the game" + held;
+    if (kept.base == &copy) {
+        if (copy.model.identical) return "the game holds its bytes" + held;
+        return "the game is a patched form of it, " + std::to_string(copy.model.runs) +
+               (copy.model.runs == 1 ? " run away" : " runs away") + held;
+    }
+    if (copy.model.sizesDiffer) {
         sprintf_s(text, "the game is not a patched form of it: the sizes differ (%lu and %lu bytes)",
-                      static_cast<unsigned long>(targetSize), static_cast<unsigned long>(copy.size));
+                  static_cast<unsigned long>(targetSize), static_cast<unsigned long>(copy.size));
     } else {
         sprintf_s(text, "the game is not a patched form of it: byte 0x%lX differs",
-                      static_cast<unsigned long>(copy.form.firstDifference));
+                  static_cast<unsigned long>(copy.model.firstUnexplained));
     }
-    return text;
+    return text + held;
 }
 
 }  // namespace
@@ -312,13 +515,14 @@ std::string StatusReportText(const StatusOutcome& outcome) {
     if (name[0] == '\0') {
         char text[PATCH_TEXT_SIZE];
         FormatNoTargetText(outcome.candidates, text);
-        return PlainLines(text) + "\n\n" + NoTargetReport(outcome.files, outcome.exe);
+        return NoTargetLines(text, outcome.files) + "\n\n" + NoTargetReport(outcome.files, outcome.exe);
     }
     if (!status.targetRead) return std::string(name) + " could not be read whole.\n";
     std::string text = std::string(name) + ": " + GameStateWord(status.state) + "\n";
+    if (status.copies.newVersion) text += "It fits no kept copy and shows no rule's change: a new version, unpatched.\n";
     text += "\ncopies:\n";
     for (const CopyCheck& copy : status.copies.copies) {
-        text += std::string("  ") + copy.name + ": " + CopyStateText(copy, name, status.targetSize) + "\n";
+        text += std::string("  ") + copy.name + ": " + CopyStateText(status.copies, copy, name, status.targetSize) + "\n";
     }
     text += "\nrules:\n";
     for (int i = 0; i < RULE_COUNT; ++i) {
@@ -329,8 +533,8 @@ std::string StatusReportText(const StatusOutcome& outcome) {
         case RULE_STATE_ORIGINAL:
             text += ", " + std::to_string(rs.occurrences) + (rs.occurrences == 1 ? " occurrence" : " occurrences");
             break;
-        case RULE_STATE_PATCHED: text += ", " + RuleValueText(rule, rs.finding); break;
-        case RULE_STATE_UNKNOWN: text += " (no kept copy fits to compare with)"; break;
+        case RULE_STATE_PATCHED: text += ", " + RuleValueText(rule, rs); break;
+        case RULE_STATE_UNKNOWN: text += " (no kept copy explains the game)"; break;
         case RULE_STATE_NOT_FOUND: break;
         }
         text += "\n";
@@ -341,33 +545,51 @@ std::string StatusReportText(const StatusOutcome& outcome) {
 std::string StatusReportJson(const StatusOutcome& outcome) {
     const GameStatus& status = outcome.status;
     const bool read = outcome.targetName[0] != '\0' && status.targetRead;
-    std::string json = JsonObjectHead();
-    json += "  \"target\": " + JsonNameOrNull(outcome.targetName) + ",\n";
+    std::string json = JsonObjectHead("status");
     json += "  \"candidates\": " + JsonCandidates(outcome.files) + ",\n";
+    std::string error;
     if (outcome.targetName[0] == '\0') {
         char text[PATCH_TEXT_SIZE];
         FormatNoTargetText(outcome.candidates, text);
-        json += "  \"result_text\": " + JsonString(PlainLines(text)) + ",\n";
+        json += "  \"result_text\": " + JsonString(NoTargetLines(text, outcome.files)) + ",\n";
+        error = JsonError("no_target", NO_TARGET_WORDS);
     } else if (!read) {
-        json += "  \"result_text\": " + JsonString(std::string(outcome.targetName) + " could not be read whole.") +
-                ",\n";
+        const std::string text = std::string(outcome.targetName) + " could not be read whole.";
+        json += "  \"result_text\": " + JsonString(text) + ",\n";
+        error = JsonError("not_read", text);
     }
     json += "  \"state\": " + (read ? JsonString(GameStateWord(status.state)) : std::string("null")) + ",\n";
-    json += "  \"copies\": [";
+    json += std::string("  \"new_version\": ") + JsonBool(read && status.copies.newVersion) + ",\n";
+    std::vector<CopyJson> copies;
     if (read) {
+        const char* const KINDS[COPY_KINDS] = {"orig", "bak"};
         for (int kind = 0; kind < COPY_KINDS; ++kind) {
             const CopyCheck& copy = status.copies.copies[kind];
-            json += kind == 0 ? "\n" : ",\n";
-            json += "    {\"name\": " + JsonString(copy.name) + ", \"exists\": " + JsonBool(copy.exists) +
-                    ", \"fits\": " + JsonBool(copy.present && copy.form.fits) + ", \"usable\": " + JsonBool(copy.present) + ", \"patched_form\": " +
-                    JsonBool(copy.present && copy.form.fits) + ", \"identical\": " +
-                    JsonBool(copy.present && copy.form.identical) + ", \"first_difference\": " +
-                    (copy.present && !copy.form.fits ? std::to_string(copy.form.firstDifference) : std::string("null")) +
-                    "}";
+            const bool fits = copy.present && status.copies.base == &copy;
+            CopyJson shown{KINDS[kind], copy.name};
+            shown.exists = JsonBool(copy.exists);
+            if (Compared(status.copies, copy)) {
+                shown.fits = JsonBool(fits);
+                shown.identical = JsonBool(fits && copy.model.identical);
+                if (!fits) shown.firstDifference = std::to_string(copy.model.firstUnexplained);
+                if (fits) shown.runs = std::to_string(copy.model.runs);
+            }
+            if (copy.exists) shown.holdsOriginal = JsonBool(status.copies.OriginalCopy() == &copy);
+            if (copy.twin[0] != '\0') {
+                shown.problem = JsonError("twin", std::string("also there as ") + copy.twin);
+            } else if (copy.notAFile) {
+                shown.problem = JsonError("not_a_file", "not a file, no copy");
+            } else if (copy.sameFile) {
+                shown.problem = JsonError("same_file", std::string("the same file as ") + outcome.targetName);
+            } else if (copy.unreadable) {
+                shown.problem = JsonError("not_read", "could not be read");
+            } else if (copy.empty) {
+                shown.problem = JsonError("empty", "empty, no copy");
+            }
+            copies.push_back(shown);
         }
-        json += "\n  ";
     }
-    json += "],\n";
+    json += "  \"copies\": " + CopiesJson(copies) + ",\n";
     json += "  \"rules\": [";
     if (read) {
         for (int i = 0; i < RULE_COUNT; ++i) {
@@ -376,11 +598,14 @@ std::string StatusReportJson(const StatusOutcome& outcome) {
             json += i == 0 ? "\n" : ",\n";
             json += std::string("    {\"rule\": \"") + RULE_TABLE[rule].name + "\", \"state\": \"" + RULE_STATE_CODES[rs.state] +
                     "\", \"occurrences\": " + std::to_string(rs.occurrences) + ", \"value\": " +
-                    (rs.state == RULE_STATE_PATCHED ? RuleValueJson(rule, rs.finding) : std::string("null")) + "}";
+                    (rs.state == RULE_STATE_PATCHED ? RuleValueJson(rule, rs.writes[0].bits) : std::string("null")) +
+                    ", \"as_typed\": " + (rs.state == RULE_STATE_PATCHED && !TypedValue(rule, rs.writes[0].bits).empty()
+                                               ? JsonString(TypedValue(rule, rs.writes[0].bits))
+                                               : std::string("null")) +
+                    ", \"places\": " + std::to_string(rs.writes.size()) + "}";
         }
         json += "\n  ";
     }
     json += "],\n";
-    json += "  \"exit_code\": " + std::to_string(StatusExitCode(outcome)) + "\n}\n";
-    return json;
+    return json + JsonObjectTail(console::CurrentFolder(), outcome.targetName, error, StatusExitCode(outcome));
 }

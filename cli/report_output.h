@@ -23,7 +23,10 @@ std::string RestoreReportText(const RestoreResult& result, const char* exe = nul
 std::string RestoreReportJson(const RestoreResult& result, bool forced);
 
 // The one JSON object of a run that was refused before it began, and of --version and --help.
-std::string ErrorJson(const std::string& error, int exitCode);
+// `command`: the command the line asked for, null when it was refused before that was
+// told; `folder`: the folder it named, empty for none.
+std::string ErrorJson(const char* command, const std::string& code, const std::string& error, int exitCode,
+                      const std::string& folder = "");
 std::string VersionJson();
 std::string HelpJson(const char* help);
 
@@ -40,5 +43,3 @@ int StatusExitCode(const StatusOutcome& outcome);
 std::string StatusReportText(const StatusOutcome& outcome);
 std::string StatusReportJson(const StatusOutcome& outcome);
 
-// The line a patch report ends with when a rule was already patched.
-extern const char RESTORE_FIRST_LINE[];

@@ -2,6 +2,10 @@
 
 #include "bounded_text.h"
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include <cstring>
 
 #include "platform.h"
@@ -107,4 +111,37 @@ void SettleCandidateFiles(CandidateFiles* files) {
         if (file.reason == OPEN_NOT_A_FILE) continue;
         if (++names[file.candidate] > 1) files->caseTwins = true;
     }
+}
+
+int NamesInAnyCase(const char* path, char* names, int max, size_t room) {
+    const char* slash = std::strrchr(path, '/');
+    const char* backslash = std::strrchr(path, '\\');
+    if (backslash != nullptr && (slash == nullptr || backslash > slash)) slash = backslash;
+    const char* last = slash != nullptr ? slash + 1 : path;
+    const size_t folderLength = static_cast<size_t>(last - path);
+    auto put = [&](int at, const char* entry) {
+        if (at >= max || folderLength + std::strlen(entry) >= room) return;
+        char* name = names + static_cast<size_t>(at) * room;
+        std::memcpy(name, path, folderLength);
+        std::strcpy(name + folderLength, entry);
+    };
+    struct Listing {
+        const char* last;
+        std::vector<std::string> found;
+    } listing{last, {}};
+    const std::string folder(path, folderLength);
+    const bool listed = platform::ListNamesToFold(
+        folder.empty() ? "." : folder.c_str(),
+        [](const char* entry, void* context) {
+            Listing* seen = static_cast<Listing*>(context);
+            if (SameButForCase(entry, seen->last)) seen->found.push_back(entry);
+        },
+        &listing);
+    if (listed) {
+        std::sort(listing.found.begin(), listing.found.end());
+        for (size_t i = 0; i < listing.found.size(); ++i) put(static_cast<int>(i), listing.found[i].c_str());
+        return static_cast<int>(listing.found.size());
+    }
+    put(0, last);
+    return 1;
 }

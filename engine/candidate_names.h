@@ -40,3 +40,9 @@ void ListCandidateNames(const char* folder, const char* exe, CandidateFiles* out
 // Takes out the names that turned out not to be there, and tells whether two of the rest
 // that are not folders are one candidate's.
 void SettleCandidateFiles(CandidateFiles* files);
+
+// The names in the folder of `path` that spell its last part in any case, as on the disk,
+// in byte order (natively; on Windows the file system itself ignores case, and `path` is
+// the one name there). Up to `max` of them into `names`, each of room `room`; returns how
+// many there are, which may be more. A folder that cannot be listed yields `path` itself.
+int NamesInAnyCase(const char* path, char* names, int max, size_t room);

@@ -27,7 +27,7 @@ void SurveyListedCandidates(const CandidateFiles& files, HolderSurvey* survey) {
 // Every name that opens replaces the one before, so the last openable name is the target.
 // Why each of the others would not open is kept for the player.
 void ProbeCandidates(const char* exe, HolderSurvey* survey, char (&targetName)[PATCH_TEXT_SIZE],
-                     OpenReason (&reasons)[TARGET_CANDIDATE_COUNT], CandidateFiles* found) {
+                     OpenReason (&reasons)[TARGET_CANDIDATE_COUNT], CandidateFiles* found, bool readOnly) {
     CandidateFiles own;
     CandidateFiles& files = found != nullptr ? *found : own;
     ListCandidateNames(".", exe, &files);
@@ -36,7 +36,7 @@ void ProbeCandidates(const char* exe, HolderSurvey* survey, char (&targetName)[P
     char opened[PATCH_TEXT_SIZE] = {};
     for (int i = 0; i < files.count; ++i) {
         CandidateFile& file = files.files[i];
-        FILE* probe = OpenForUpdate(file.name, &file.reason);
+        FILE* probe = readOnly ? OpenForReading(file.name, &file.reason) : OpenForUpdate(file.name, &file.reason);
         reasons[file.candidate] = file.reason;
         if (probe == nullptr) continue;
         g_fileOps.close(probe);

@@ -15,5 +15,7 @@
 // is there, as on the disk, with its reason. `survey`, when given, is taken of who holds
 // each of those names and its .bak and .orig, in one look at the other processes, and is
 // in effect for the opens of the run for as long as it lives (see HolderSurvey).
+// With `readOnly` each name is opened for reading only, with every sharing, as --status,
+// --find and a dry run read a game that may be running or read-only.
 void ProbeCandidates(const char* exe, HolderSurvey* survey, char (&targetName)[PATCH_TEXT_SIZE],
-                     OpenReason (&reasons)[TARGET_CANDIDATE_COUNT], CandidateFiles* files);
+                     OpenReason (&reasons)[TARGET_CANDIDATE_COUNT], CandidateFiles* files, bool readOnly = false);

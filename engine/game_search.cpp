@@ -260,7 +260,7 @@ void SearchUsualPlaces(const SearchPlaces& places, GameSearch* result) {
     for (const SearchPlace& place : places.places) SearchOne(&walker, place);
 }
 
-void SearchBelow(const std::string& folder, GameSearch* result) {
+void SearchBelow(const std::string& folder, GameSearch* result, int depth) {
     Walker walker(result);
-    walker.Search(folder, BELOW_DEPTH);
+    walker.Search(folder, depth);
 }

@@ -60,5 +60,5 @@ const int BELOW_DEPTH = 6;
 // once, and links that lead back up end there.
 void SearchUsualPlaces(const SearchPlaces& places, GameSearch* result);
 
-// Searches `folder` and BELOW_DEPTH levels below it.
-void SearchBelow(const std::string& folder, GameSearch* result);
+// Searches `folder` and `depth` levels below it.
+void SearchBelow(const std::string& folder, GameSearch* result, int depth = BELOW_DEPTH);

@@ -16,7 +16,7 @@ const char* RuleReasonCode(RuleReason reason) {
     switch (reason) {
     case RULE_SWITCHED_OFF: return "switched_off";
     case RULE_NO_VALUE: return "no_value";
-    case RULE_PATTERN_NOT_FOUND: return "pattern_not_found";
+    case RULE_PATTERN_NOT_FOUND: return "not_found";
     case RULE_NOT_FOR_THIS_GAME: return "not_for_this_game";
     case RULE_ALREADY_PATCHED: return "already_patched";
     case RULE_USED: break;

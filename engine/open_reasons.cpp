@@ -22,10 +22,10 @@ const ReasonRow REASONS[] = {
     {OPEN_READ_ONLY, "read-only", platform::READ_ONLY_HINT, "read_only"},
     {OPEN_ACCESS_DENIED, "access denied", "Run this tool as administrator.", "access_denied"},
     {OPEN_FAILED, "cannot be opened", "", "cannot_open"},
-    {OPEN_IMMUTABLE, "immutable", "Clear it: sudo chattr -i -a \"<path>\"", "immutable"},
+    {OPEN_IMMUTABLE, "immutable", "Clear it: sudo chattr -i -a <path>", "immutable"},
     {OPEN_READ_ONLY_FS, "read-only file system", "Copy the game to a writable folder, or remount it read-write.",
      "read_only_fs"},
-    {OPEN_PERMISSION_DENIED, "permission denied", "Make it yours: sudo chown \"$USER\" \"<path>\"",
+    {OPEN_PERMISSION_DENIED, "permission denied", "Make it yours: sudo chown \"$USER\" <path>",
      "permission_denied"},
 };
 
@@ -65,7 +65,10 @@ void FormatOpenReasonHint(OpenReason reason, const char* path, char (&hint)[PATC
     const size_t headLength = static_cast<size_t>(slot - pattern);
     if (headLength >= sizeof head) return;
     std::memcpy(head, pattern, headLength);
-    if (strcpy_s(hint, head) != 0 || strcat_s(hint, path) != 0 || strcat_s(hint, slot + std::strlen("<path>")) != 0) {
+    // Quoted for the shell: a name with a $ or a backtick must not run anything when pasted.
+    char quoted[PATCH_TEXT_SIZE];
+    if (!platform::QuoteForShell(path, quoted)) return;
+    if (strcpy_s(hint, head) != 0 || strcat_s(hint, quoted) != 0 || strcat_s(hint, slot + std::strlen("<path>")) != 0) {
         hint[0] = '\0';
     }
 }

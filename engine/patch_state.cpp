@@ -4,65 +4,96 @@
 #include <cstring>
 
 #include "bounded_text.h"
-#include "byte_scan.h"
 #include "candidate_names.h"
 #include "target_file.h"
 
 namespace {
 
-// The scans only write through their callback; these callbacks write nothing.
-bool FirstOccurrence(const uint8_t* image, uint32_t size, const BytePattern& pattern, uint32_t* offset) {
-    return ScanFast(const_cast<uint8_t*>(image), size, pattern, [image, offset](uint8_t* at) {
-        *offset = static_cast<uint32_t>(at - image);
-        return false;
-    });
+bool EndsUpperCase(const char* name) {
+    const size_t length = std::strlen(name);
+    return length != 0 && name[length - 1] >= 'A' && name[length - 1] <= 'Z';
 }
 
-uint32_t CountOccurrences(const uint8_t* image, uint32_t size, const BytePattern& pattern) {
-    uint32_t count = 0;
-    ScanFast(const_cast<uint8_t*>(image), size, pattern, [&count](uint8_t*) {
-        ++count;
-        return true;
-    });
-    return count;
+// The name a new copy of `kind` takes: the other copy's spelling when it is there, so that
+// the two stay together in a listing, else the game's; the suffix in the case of the other.
+void SpellNewCopy(const char* targetPath, const CopyCheck& other, KeptCopy otherKind, KeptCopy kind,
+                  char (&name)[STATE_PATH_SIZE]) {
+    char suffix[16];
+    strcpy_s(suffix, KeptCopySuffix(kind));
+    name[0] = '\0';
+    if (other.exists) {
+        const size_t otherSuffix = std::strlen(KeptCopySuffix(otherKind));
+        const size_t length = std::strlen(other.name);
+        if (EndsUpperCase(other.name)) {
+            for (char* c = suffix; *c != '\0'; ++c) *c = static_cast<char>(*c >= 'a' && *c <= 'z' ? *c - 'a' + 'A' : *c);
+        }
+        if (length > otherSuffix && length - otherSuffix + std::strlen(suffix) < sizeof name) {
+            std::memcpy(name, other.name, length - otherSuffix);
+            name[length - otherSuffix] = '\0';
+            strcat_s(name, suffix);
+            return;
+        }
+    }
+    // A path too long for the name leaves it empty, which names nothing: no copy.
+    if (strcpy_s(name, targetPath) == 0) strcat_s(name, suffix);
 }
 
-// Runs `rule` over `work` with the value the target holds at the rule's first hit, as a
-// patch run with that value would. Returns false, writing nothing, when the target's bytes
-// there are unchanged or are no value the rule writes (its guard).
-bool RerunRule(PatchRule rule, uint8_t* work, uint32_t size, const uint8_t* target, RuleFinding* finding) {
-    const RuleRow& row = RuleOf(rule);
-    const uint8_t* written = target + finding->offset + row.span.offset;
-    if (std::memcmp(written, work + finding->offset + row.span.offset, row.span.length) == 0) return false;
-    RuleValue shown = {};
-    uint32_t bits = 0;
-    if (!row.readBack(ReadSpan(target + finding->offset, row), &shown, &bits)) return false;
-    finding->bits = bits;
-    finding->value = shown;
-    return RunRule(rule, work, size, bits);
+// Each rule that may run on the game finds at least as many occurrences of its pattern in
+// `image` as in `reference`: nothing shows `image` patched against it.
+bool AsManyOccurrences(const PatternPlaces& image, const PatternPlaces& reference, int candidate) {
+    for (int rule = 0; rule < RULE_COUNT; ++rule) {
+        if (!RuleMayRunOn(static_cast<PatchRule>(rule), candidate)) continue;
+        if (image.offsets[rule].size() < reference.offsets[rule].size()) return false;
+    }
+    return true;
 }
 
-// Whether the target holds what a rule without a value leaves behind: its pattern with the
-// write applied, which is then a pattern of its own. False for a rule with a value.
-bool HoldsWrittenForm(PatchRule rule, const uint8_t* target, uint32_t size) {
-    const RuleRow& row = RuleOf(rule);
-    if (row.kind != VALUE_NONE) return false;
-    BytePattern form = row.pattern;
-    uint32_t bits = 0;
-    row.encode(RuleValue(), &bits);
-    row.write(form.bytes, row, bits);
-    return CountOccurrences(target, size, form) != 0;
+void FindCopy(const char* targetPath, KeptCopy kind, CopyCheck* copy) {
+    char wanted[STATE_PATH_SIZE];
+    if (strcpy_s(wanted, targetPath) != 0 || strcat_s(wanted, KeptCopySuffix(kind)) != 0) return;
+    enum { MAX_NAMES = 2 };
+    static char names[MAX_NAMES][STATE_PATH_SIZE];
+    const int count = NamesInAnyCase(wanted, names[0], MAX_NAMES, STATE_PATH_SIZE);
+    if (count >= 1 && g_fileOps.identify(names[0]).exists) {
+        strcpy_s(copy->name, names[0]);
+        copy->exists = true;
+    }
+    if (count >= 2) strcpy_s(copy->twin, names[1]);
 }
 
-bool ReadFileWhole(const char* name, uint8_t** bytes, uint32_t* size) {
-    FILE* file = std::fopen(name, "rb");
-    if (file == nullptr) return false;
-    const bool read = ReadWholeFile(file, bytes, size) == READ_WHOLE;
-    std::fclose(file);
-    return read;
+void ReadCopy(const FileIdentity& targetIdentity, CopyCheck* copy) {
+    if (!copy->exists) return;
+    const FileIdentity identity = g_fileOps.identify(copy->name);
+    if (!identity.exists) {
+        copy->exists = false;
+        return;
+    }
+    if (!identity.regular) {
+        copy->notAFile = true;
+        return;
+    }
+    if (SameFile(identity, targetIdentity)) {
+        copy->sameFile = true;
+        return;
+    }
+    if (!ReadFileWhole(copy->name, &copy->bytes, &copy->size)) {
+        copy->unreadable = true;
+        return;
+    }
+    if (copy->size == 0) {
+        // An empty file is no original: none is kept of it, and none is put back.
+        g_fileOps.release(copy->bytes);
+        copy->bytes = nullptr;
+        copy->empty = true;
+        return;
+    }
+    copy->present = true;
+    FindPatternPlaces(copy->bytes, copy->size, &copy->places);
 }
 
 }  // namespace
+
+const char* KeptCopySuffix(KeptCopy copy) { return copy == COPY_BAK ? ".bak" : ".orig"; }
 
 float AspectOfBits(uint32_t bits) {
     float aspect;
@@ -70,52 +101,72 @@ float AspectOfBits(uint32_t bits) {
     return aspect;
 }
 
-bool CheckPatchedForm(const uint8_t* target, uint32_t targetSize, const uint8_t* copy, uint32_t copySize,
-                      int candidate, PatchedForm* form) {
-    *form = PatchedForm();
-    if (targetSize != copySize) {
-        form->sizesDiffer = true;
-        form->firstDifference = targetSize < copySize ? targetSize : copySize;
-        return false;
-    }
-    const uint32_t size = targetSize;
-    form->identical = size == 0 || std::memcmp(target, copy, size) == 0;
-
-    uint8_t* work = static_cast<uint8_t*>(g_fileOps.allocate(size));
-    if (work == nullptr) {
-        form->noMemory = true;
-        return false;
-    }
-    if (size != 0) std::memcpy(work, copy, size);
-
-    for (int i = 0; i < RULE_COUNT; ++i) {
-        const PatchRule rule = static_cast<PatchRule>(i);
-        RuleFinding& finding = form->rules[rule];
-        const BytePattern& pattern = RuleOf(rule).pattern;
-        finding.found = FirstOccurrence(work, size, pattern, &finding.offset);
-        if (!finding.found) continue;
-        finding.occurrences = CountOccurrences(work, size, pattern);
-        if (!RuleMayRunOn(rule, candidate)) continue;
-        finding.on = RerunRule(rule, work, size, target, &finding);
-        if (!finding.on) {
-            finding.bits = 0;
-            finding.value = RuleValue();
+bool AspectNameOfBits(uint32_t bits, char (&text)[16]) {
+    static const int RATIOS[][2] = {{4, 3}, {5, 4}, {16, 10}, {16, 9}, {21, 9}, {32, 9}};
+    for (const auto& ratio : RATIOS) {
+        // As the player's W and H are taken: each a single-precision number, then divided.
+        volatile float width = static_cast<float>(ratio[0]);
+        volatile float height = static_cast<float>(ratio[1]);
+        volatile float quotient = width / height;
+        const float value = quotient;
+        uint32_t ratioBits;
+        std::memcpy(&ratioBits, &value, sizeof ratioBits);
+        if (ratioBits == bits) {
+            sprintf_s(text, "%d:%d", ratio[0], ratio[1]);
+            return true;
         }
     }
-
-    form->fits = true;
-    for (uint32_t at = 0; at < size; ++at) {
-        if (work[at] != target[at]) {
-            form->fits = false;
-            form->firstDifference = at;
-            break;
-        }
-    }
-    g_fileOps.release(work);
-    return form->fits;
+    return false;
 }
 
-const char* KeptCopySuffix(KeptCopy copy) { return copy == COPY_BAK ? ".bak" : ".orig"; }
+int32_t FovWidthOfConstant(int32_t constant) {
+    if (constant < 0) return 0;
+    // width / 1.3333334 truncated: the width is about 4/3 of the constant, a few below at most.
+    const int64_t guess = static_cast<int64_t>(constant) * 4 / 3;
+    for (int64_t width = guess > 4 ? guess - 4 : 1; width <= guess + 4 && width <= 0x7FFFFFFF; ++width) {
+        if (FovConstant(static_cast<int32_t>(width)) == constant) return static_cast<int32_t>(width);
+    }
+    return 0;
+}
+
+bool ReadFileWhole(const char* name, uint8_t** bytes, uint32_t* size) {
+    FILE* file = OpenForReading(name, nullptr);
+    if (file == nullptr) return false;
+    const bool read = ReadWholeFile(file, bytes, size) == READ_WHOLE;
+    g_fileOps.close(file);
+    return read;
+}
+
+bool NothingShowsPatched(const uint8_t* image, uint32_t size, const PatternPlaces& places, int candidate) {
+    // A missing pattern shows nothing by itself: a game may lack it. But a file with none
+    // of the patterns is nothing the rules know, and a rule's written form that is a
+    // pattern of its own, in a game that lacks the rule's pattern, shows the change.
+    bool anyPattern = false;
+    for (int i = 0; i < RULE_COUNT; ++i) {
+        const PatchRule rule = static_cast<PatchRule>(i);
+        if (!RuleMayRunOn(rule, candidate)) continue;
+        if (!places.offsets[rule].empty()) anyPattern = true;
+        uint32_t at = 0;
+        if (places.offsets[rule].empty() && FindWrittenForm(image, size, rule, &at)) return false;
+    }
+    return anyPattern;
+}
+
+bool FindWrittenForm(const uint8_t* image, uint32_t size, PatchRule rule, uint32_t* offset) {
+    const RuleRow& row = RuleOf(rule);
+    RuleValue none = {};
+    uint32_t bits = 0;
+    if (row.kind != VALUE_NONE || !row.encode(none, &bits)) return false;
+    BytePattern written = row.pattern;
+    row.write(written.bytes, row, bits);
+    bool found = false;
+    ScanFast(const_cast<uint8_t*>(image), size, written, [&](uint8_t* at) {
+        *offset = static_cast<uint32_t>(at - image);
+        found = true;
+        return false;
+    });
+    return found;
+}
 
 KeptCopies::~KeptCopies() {
     for (CopyCheck& copy : copies) {
@@ -123,71 +174,104 @@ KeptCopies::~KeptCopies() {
     }
 }
 
-const CopyCheck* KeptCopies::Fitting() const {
-    for (const CopyCheck& copy : copies) {
-        if (copy.present && copy.form.fits) return &copy;
-    }
+const CopyCheck* KeptCopies::OriginalCopy() const {
+    if (original == HELD_BY_ORIG) return &copies[COPY_ORIG];
+    if (original == HELD_BY_BAK) return &copies[COPY_BAK];
     return nullptr;
 }
 
 void CheckKeptCopies(const char* targetPath, int candidate, const uint8_t* target, uint32_t targetSize,
                      KeptCopies* kept) {
-    const FileIdentity targetIdentity = g_fileOps.identify(targetPath);
+    CopyCheck& original = kept->copies[COPY_ORIG];
+    CopyCheck& backup = kept->copies[COPY_BAK];
     for (int kind = 0; kind < COPY_KINDS; ++kind) {
         CopyCheck& copy = kept->copies[kind];
-        // A path too long for the name leaves it empty, which names nothing: no copy.
-        if (strcpy_s(copy.name, targetPath) == 0) strcat_s(copy.name, KeptCopySuffix(static_cast<KeptCopy>(kind)));
-        if (copy.name[0] == '\0') continue;
-        const FileIdentity identity = g_fileOps.identify(copy.name);
-        copy.exists = identity.exists;
-        if (!identity.exists) continue;
-        if (!identity.regular) {
-            copy.notAFile = true;
-            continue;
-        }
-        if (SameFile(identity, targetIdentity)) {
-            copy.sameFile = true;
-            continue;
-        }
-        if (!ReadFileWhole(copy.name, &copy.bytes, &copy.size)) {
-            copy.unreadable = true;
-            continue;
-        }
-        copy.present = true;
-        CheckPatchedForm(target, targetSize, copy.bytes, copy.size, candidate, &copy.form);
+        FindCopy(targetPath, static_cast<KeptCopy>(kind), &copy);
+        if (copy.twin[0] != '\0') kept->caseTwins = true;
     }
-    const CopyCheck& original = kept->copies[COPY_ORIG];
-    const CopyCheck& backup = kept->copies[COPY_BAK];
-    if (original.present && backup.present && backup.form.fits) {
-        kept->backupFromOriginal = CheckPatchedForm(backup.bytes, backup.size, original.bytes, original.size,
-                                                    candidate, &kept->backupForm) &&
-                                   !kept->backupForm.identical;
+    if (!original.exists) SpellNewCopy(targetPath, backup, COPY_BAK, COPY_ORIG, original.name);
+    if (!backup.exists) SpellNewCopy(targetPath, original, COPY_ORIG, COPY_BAK, backup.name);
+    if (kept->caseTwins) return;  // which of the two is the copy cannot be told
+
+    const FileIdentity targetIdentity = g_fileOps.identify(targetPath);
+    for (CopyCheck& copy : kept->copies) ReadCopy(targetIdentity, &copy);
+
+    if (original.present &&
+        ExplainGame(target, targetSize, original.bytes, original.size, candidate, &original.model, &original.places)) {
+        kept->base = &original;
+    }
+    if (backup.present && original.present) {
+        kept->backupChecked = true;
+        ExplainGame(backup.bytes, backup.size, original.bytes, original.size, candidate, &kept->backupModel,
+                    &original.places);
+    }
+    if (backup.present && kept->base == nullptr &&
+        ExplainGame(target, targetSize, backup.bytes, backup.size, candidate, &backup.model, &backup.places)) {
+        kept->base = &backup;
+    }
+
+    if (kept->base == &original) {
+        kept->gameKnown = true;
+        kept->original = HELD_BY_ORIG;
+        kept->gamePatched = !original.model.identical;
+        kept->backupPatched = kept->backupChecked && kept->backupModel.fits && !kept->backupModel.identical;
+        return;
+    }
+    if (kept->base == &backup) {
+        kept->gameKnown = true;
+        if (original.present && kept->backupModel.fits) {
+            kept->original = HELD_BY_ORIG;
+            kept->backupPatched = !kept->backupModel.identical;
+        } else if (original.present ? AsManyOccurrences(backup.places, original.places, candidate)
+                                    : NothingShowsPatched(backup.bytes, backup.size, backup.places, candidate)) {
+            // A store update that an earlier run kept as the backup, or a backup with no
+            // original beside it that shows no rule's change.
+            kept->original = HELD_BY_BAK;
+        } else {
+            kept->backupPatched = true;
+        }
+        kept->gamePatched = !backup.model.identical || kept->backupPatched;
+        return;
+    }
+
+    PatternPlaces places;
+    FindPatternPlaces(target, targetSize, &places);
+    const CopyCheck* reference = original.present ? &original : backup.present ? &backup : nullptr;
+    if (reference != nullptr) {
+        // Fits no copy: a new version only where nothing shows it patched.
+        kept->newVersion = AsManyOccurrences(places, reference->places, candidate);
+    } else if (!original.unreadable && !backup.unreadable &&
+               NothingShowsPatched(target, targetSize, places, candidate)) {
+        kept->newVersion = false;
+        kept->gameKnown = true;
+        kept->original = HELD_BY_GAME;
+        return;
+    }
+    if (kept->newVersion) {
+        kept->gameKnown = true;
+        kept->original = HELD_BY_GAME;
     }
 }
 
-namespace {
-
-// What is known of a rule through the copies: the fitting copy's own check, or where the
-// rule wrote nothing since the backup, what it wrote into the backup.
-RuleFinding FindingOf(const KeptCopies& kept, const CopyCheck& fitting, PatchRule rule) {
-    const RuleFinding& own = fitting.form.rules[rule];
-    if (!own.on && &fitting == &kept.copies[COPY_BAK] && kept.backupFromOriginal && kept.backupForm.rules[rule].on) {
-        return kept.backupForm.rules[rule];
-    }
-    return own;
-}
-
-}  // namespace
-
-void RulesAlreadyPatched(const KeptCopies& kept, bool (&patched)[RULE_COUNT]) {
-    for (int rule = 0; rule < RULE_COUNT; ++rule) {
-        patched[rule] = false;
-        for (const CopyCheck& copy : kept.copies) {
-            if (copy.present && copy.form.fits && FindingOf(kept, copy, static_cast<PatchRule>(rule)).on) {
-                patched[rule] = true;
+void RulePlaces(const KeptCopies& kept, PatchRule rule, std::vector<RuleWrite>* places) {
+    places->clear();
+    if (kept.base == nullptr) return;
+    auto add = [&](const GameModel& model) {
+        for (const RuleWrite& write : model.writes) {
+            if (write.rule != rule) continue;
+            bool replaced = false;
+            for (RuleWrite& place : *places) {
+                if (place.offset == write.offset) {
+                    place = write;
+                    replaced = true;
+                }
             }
+            if (!replaced) places->push_back(write);
         }
-    }
+    };
+    // What the runs before the backup wrote, then what the runs since wrote.
+    if (kept.base == &kept.copies[COPY_BAK] && kept.backupChecked && kept.backupModel.fits) add(kept.backupModel);
+    add(kept.base->model);
 }
 
 const char* GameStateWord(GameState state) {
@@ -199,6 +283,40 @@ const char* GameStateWord(GameState state) {
     return "unknown";
 }
 
+void ModelGameStatus(const char* targetPath, int candidate, const uint8_t* target, uint32_t size, GameStatus* status) {
+    status->targetRead = true;
+    status->targetSize = size;
+    CheckKeptCopies(targetPath, candidate, target, size, &status->copies);
+    const KeptCopies& kept = status->copies;
+    status->fitting = kept.base;
+    status->state = !kept.gameKnown ? GAME_UNKNOWN : kept.gamePatched ? GAME_PATCHED : GAME_ORIGINAL;
+
+    PatternPlaces places;
+    if (kept.base == nullptr) FindPatternPlaces(target, size, &places);
+    for (int i = 0; i < RULE_COUNT; ++i) {
+        const PatchRule rule = static_cast<PatchRule>(i);
+        RuleStatus& rs = status->rules[rule];
+        uint32_t at = 0;
+        rs.occurrences = kept.base != nullptr ? kept.base->model.occurrences[rule]
+                                              : static_cast<uint32_t>(places.offsets[rule].size());
+        RulePlaces(kept, rule, &rs.writes);
+        if (!rs.writes.empty()) {
+            rs.state = RULE_STATE_PATCHED;
+        } else if (rs.occurrences != 0) {
+            rs.state = RULE_STATE_ORIGINAL;
+        } else if (kept.base == nullptr && RuleMayRunOn(rule, candidate) && FindWrittenForm(target, size, rule, &at)) {
+            // With nothing to explain the game from, the one change that shows by itself.
+            rs.state = RULE_STATE_PATCHED;
+            uint32_t bits = 0;
+            RuleOf(rule).encode(RuleValue(), &bits);
+            rs.writes.push_back(RuleWrite{rule, at, bits, 0});
+        } else {
+            // Where nothing explains the game, a missing pattern may be a rule's change.
+            rs.state = kept.gameKnown ? RULE_STATE_NOT_FOUND : RULE_STATE_UNKNOWN;
+        }
+    }
+}
+
 void ReadGameStatus(const char* targetPath, int candidate, GameStatus* status) {
     status->targetRead = false;
     status->fitting = nullptr;
@@ -208,55 +326,7 @@ void ReadGameStatus(const char* targetPath, int candidate, GameStatus* status) {
     uint8_t* target = nullptr;
     uint32_t size = 0;
     if (!ReadFileWhole(targetPath, &target, &size)) return;
-    status->targetRead = true;
-    status->targetSize = size;
-    CheckKeptCopies(targetPath, candidate, target, size, &status->copies);
-    status->fitting = status->copies.Fitting();
-
-    for (int i = 0; i < RULE_COUNT; ++i) {
-        const PatchRule rule = static_cast<PatchRule>(i);
-        RuleStatus& rs = status->rules[rule];
-        rs.occurrences = CountOccurrences(target, size, RuleOf(rule).pattern);
-        if (status->fitting != nullptr) {
-            rs.finding = FindingOf(status->copies, *status->fitting, rule);
-            rs.state = rs.finding.on ? RULE_STATE_PATCHED
-                       : rs.finding.found || rs.occurrences != 0 ? RULE_STATE_ORIGINAL
-                                                                 : RULE_STATE_NOT_FOUND;
-        } else if (RuleOf(rule).kind == VALUE_NONE) {
-            // A rule whose written form is a pattern of its own tells its state without a copy.
-            rs.state = rs.occurrences != 0                          ? RULE_STATE_ORIGINAL
-                       : HoldsWrittenForm(rule, target, size) ? RULE_STATE_PATCHED
-                                                                : RULE_STATE_NOT_FOUND;
-            rs.finding.on = rs.state == RULE_STATE_PATCHED;
-        }
-    }
-
-    bool anyCopy = false;
-    for (const CopyCheck& copy : status->copies.copies) {
-        if (copy.present || copy.unreadable) anyCopy = true;
-        if (copy.present && copy.form.fits && !copy.form.identical) status->state = GAME_PATCHED;
-    }
-    // A run that found nothing more to patch leaves a backup equal to the game, which is
-    // then as patched as that backup is.
-    const CopyCheck& backup = status->copies.copies[COPY_BAK];
-    if (backup.present && backup.form.identical && status->copies.backupFromOriginal) status->state = GAME_PATCHED;
-    // A backup is the original only where no original says otherwise.
-    const CopyCheck& original = status->copies.copies[COPY_ORIG];
-    if (status->state != GAME_PATCHED) {
-        if (original.present && original.form.identical) status->state = GAME_ORIGINAL;
-        if (backup.present && backup.form.identical && !original.present && !original.unreadable) {
-            status->state = GAME_ORIGINAL;
-        }
-    }
-    if (status->state == GAME_UNKNOWN && !anyCopy) {
-        bool pristine = true;
-        for (int i = 0; i < RULE_COUNT; ++i) {
-            const PatchRule rule = static_cast<PatchRule>(i);
-            if (!RuleMayRunOn(rule, candidate)) continue;
-            if (status->rules[rule].occurrences == 0 || HoldsWrittenForm(rule, target, size)) pristine = false;
-        }
-        if (pristine) status->state = GAME_ORIGINAL;
-    }
+    ModelGameStatus(targetPath, candidate, target, size, status);
     g_fileOps.release(target);
 }
 

@@ -1,126 +1,116 @@
 #pragma once
-// Whether a game's executable is a patched form of a kept copy, and so what state the game
-// is in. The restore asks it before it puts a copy back; --status and --find ask it to tell
-// a player what was done to the game.
-//
-// The target is a patched form of a copy when running the four rules over the copy, with
-// the values the target holds, gives the target byte for byte. The rules are run in their
-// fixed order, as a patch run runs them, each on the image as the earlier ones left it:
-// - a rule's value is read back from the target at the first occurrence of the rule's
-//   pattern in that image, within the bytes the rule writes there;
-// - a rule whose bytes there are unchanged counts as off; so does a rule whose pattern is
-//   not there, a value the rule would not take (its guard), and the 60 FPS rule on a game
-//   it must not touch.
-// Nothing is guessed: a byte the rules would not have written that way is a difference.
+// What state a game is in, from its executable and its kept copies, by the one model of
+// game_model.h: which copy explains the game, which file holds the game unpatched, and
+// what each rule wrote. The restore asks it which copy to put back, a patch run which
+// bytes to keep as the original and where a rule's places are, --status and --find what to
+// tell the player.
 
 #include <cstdint>
 
+#include "game_model.h"
 #include "patch_rules.h"
 
 // Room for a game's path with a copy's suffix: searches name games deep in Steam libraries.
 enum { STATE_PATH_SIZE = 4096 };
 
-// What the check found of one rule.
-struct RuleFinding {
-    bool found = false;        // its pattern is in the copy (as the earlier rules left it)
-    bool on = false;           // the target holds a value the rule wrote there
-    uint32_t offset = 0;       // the first occurrence, when found
-    uint32_t occurrences = 0;  // in the copy, when found
-    // When on: the bits read back within the rule's span, and the value they stand for
-    // (the row's read-back: for the FOV rule the constant, not the screen width).
-    uint32_t bits = 0;
-    RuleValue value = {};
-};
-
-struct PatchedForm {
-    bool fits = false;             // the target is a patched form of the copy
-    bool identical = false;        // the target holds the copy's bytes (then it fits, every rule off)
-    bool sizesDiffer = false;
-    bool noMemory = false;         // the check could not be made; fits is false
-    uint32_t firstDifference = 0;  // when not fits: the first byte the rules do not give, or
-                                   // the smaller size when the sizes differ
-    RuleFinding rules[RULE_COUNT];
-};
-
-// The exact check. `candidate` (the index in TARGET_CANDIDATES of the game) tells which
-// rules may run. Returns form->fits.
-bool CheckPatchedForm(const uint8_t* target, uint32_t targetSize, const uint8_t* copy, uint32_t copySize,
-                      int candidate, PatchedForm* form);
-
-// The aspect ratio that the widescreen rule's bits stand for.
-float AspectOfBits(uint32_t bits);
-
 // The kept copies, in the order they are tried.
 enum KeptCopy { COPY_ORIG, COPY_BAK, COPY_KINDS };
 const char* KeptCopySuffix(KeptCopy copy);  // ".orig", ".bak"
 
-// One kept copy of a target, read and checked against it. A name that leads to no regular
-// file, or to the target itself (a hard or symbolic link), is no copy: it counts as absent.
+// One kept copy of a target, found in any case, read and explained against it. A name that
+// leads to no regular file, or to the target itself (a hard or symbolic link), is no copy;
+// nor is an empty file.
 struct CopyCheck {
+    // As on the disk when it is there; else the name a new copy takes: the spelling of the
+    // other copy, else the game's.
     char name[STATE_PATH_SIZE] = {};
-    bool exists = false;    // the name is there at all
-    bool notAFile = false;  // a folder or another non-file: no copy
-    bool sameFile = false;  // the target itself under another name: no copy
-    bool present = false;   // a copy, read whole
+    // A second name of this kind that differs only in case: the run stops, as for two
+    // executables; empty when there is none.
+    char twin[STATE_PATH_SIZE] = {};
+    bool exists = false;      // the name is there at all
+    bool notAFile = false;    // a folder or another non-file: no copy
+    bool sameFile = false;    // the target itself under another name: no copy
+    bool empty = false;       // a file of 0 bytes: no copy
+    bool present = false;     // a copy with contents, read whole
     bool unreadable = false;  // a copy, but it could not be read whole
-    PatchedForm form;       // when present
-    uint8_t* bytes = nullptr;  // the copy's contents, when present
+    GameModel model;          // the game explained from it, when present
+    uint8_t* bytes = nullptr; // the copy's contents, when present
     uint32_t size = 0;
+    PatternPlaces places;     // its rules' patterns, when present
+};
+
+// Which file holds the game unpatched.
+enum OriginalHolder {
+    HELD_NOWHERE,  // no file shows the game unpatched
+    HELD_BY_GAME,  // the game itself: untouched, or a store update that nothing shows patched
+    HELD_BY_ORIG,  // <name>.orig
+    HELD_BY_BAK,   // <name>.bak, where no .orig says otherwise
 };
 
 struct KeptCopies {
     CopyCheck copies[COPY_KINDS];
-    // The backup is itself a patched form of the original, other than the original: the
-    // last run patched a game that an earlier run had patched already. What the earlier
-    // run wrote is then found here rather than in the backup's own check.
-    bool backupFromOriginal = false;
-    PatchedForm backupForm;
+    bool caseTwins = false;  // a copy kind is there under two names differing only in case
+
+    // The copy the game is explained from: .orig when its model fits, else .bak; null when
+    // none fits.
+    const CopyCheck* base = nullptr;
+    // The backup explained from the original, when both are present.
+    bool backupChecked = false;
+    GameModel backupModel;
+
+    OriginalHolder original = HELD_NOWHERE;
+    bool gamePatched = false;    // a rule wrote into the game (by the model; or, with no copy, its pattern shows it)
+    bool gameKnown = false;      // the model tells the game's state: a copy fits, or none is there to fit
+    bool backupPatched = false;  // .bak holds rule writes (against .orig, or by its patterns)
+    // The game fits no copy, and each rule that may run on it finds at least as many
+    // occurrences of its pattern as in the old original: an unpatched new version.
+    bool newVersion = false;
+
     KeptCopies() = default;
     KeptCopies(const KeptCopies&) = delete;
     KeptCopies& operator=(const KeptCopies&) = delete;
     ~KeptCopies();
-    // The copy the target is a patched form of: .orig when it fits, else .bak; null when none.
-    const CopyCheck* Fitting() const;
+    const CopyCheck* Fitting() const { return base; }
+    const CopyCheck& Original() const { return copies[COPY_ORIG]; }
+    const CopyCheck& Backup() const { return copies[COPY_BAK]; }
+    // The copy that holds the game unpatched, or null (none does, or the game itself does).
+    const CopyCheck* OriginalCopy() const;
 };
 
-// Reads <targetPath>.orig and <targetPath>.bak and checks `target` (the image of
-// targetPath, the game TARGET_CANDIDATES[candidate]) against each. Writes nothing.
+// Finds <targetPath>.orig and <targetPath>.bak in any case, reads them and explains
+// `target` (the image of targetPath, TARGET_CANDIDATES[candidate]) from each. Writes nothing.
 void CheckKeptCopies(const char* targetPath, int candidate, const uint8_t* target, uint32_t targetSize,
                      KeptCopies* copies);
 
-// The rules the target already holds a value of, by a copy that it is a patched form of
-// (also through a backup that is a patched form of the original). A patch run tells such a
-// rule, whose pattern is gone, as already patched.
-void RulesAlreadyPatched(const KeptCopies& copies, bool (&patched)[RULE_COUNT]);
+// With no copy to explain it from: whether nothing shows the image patched. `places` are
+// the image's own.
+bool NothingShowsPatched(const uint8_t* image, uint32_t size, const PatternPlaces& places, int candidate);
+// Where a rule without a value has left its written form (the 60 FPS rule's cmp edi, 0),
+// which tells its change without a copy; false when it is not there.
+bool FindWrittenForm(const uint8_t* image, uint32_t size, PatchRule rule, uint32_t* offset);
+
+// The places (hit offsets) at which the model of the game puts `rule`'s writes, with the
+// bits each holds; none when no copy explains the game.
+void RulePlaces(const KeptCopies& copies, PatchRule rule, std::vector<RuleWrite>* places);
 
 // What can be told of one rule in a game.
 enum RuleState {
     RULE_STATE_ORIGINAL,   // the pattern, unchanged, `occurrences` times in the target
     RULE_STATE_PATCHED,    // the value the rule wrote is read back
     RULE_STATE_NOT_FOUND,  // the pattern is not there, and nothing shows that it was patched
-    RULE_STATE_UNKNOWN,    // no copy fits, so the rule's written form cannot be told apart
+    RULE_STATE_UNKNOWN,    // copies are there and none explains the game
 };
 
 struct RuleStatus {
     RuleState state = RULE_STATE_UNKNOWN;
-    uint32_t occurrences = 0;  // the rule's pattern in the target
-    RuleFinding finding;       // with a fitting copy: what the check found
+    uint32_t occurrences = 0;      // the rule's pattern in the target
+    std::vector<RuleWrite> writes; // when patched: every place, with the bits it holds
 };
 
 enum GameState { GAME_ORIGINAL, GAME_PATCHED, GAME_UNKNOWN };
 const char* GameStateWord(GameState state);  // "original", "patched", "unknown"
 
 // The whole state of one game, from its executable and its copies.
-//
-// - patched: the target is a patched form of .orig or .bak and differs from it, or it
-//   holds the bytes of a .bak that is such a form of .orig (a run that found nothing more);
-// - original: the target holds the bytes of .orig, or of .bak where there is no .orig; or,
-//   with no copy at all, every rule
-//   that may run on this game finds its pattern and the 60 FPS rule's written form is not
-//   there;
-// - unknown: anything else: the target could not be read, or there are copies and none
-//   fits (a game update, or bytes changed by something else), or with no copy a pattern is
-//   missing.
 struct GameStatus {
     bool targetRead = false;
     uint32_t targetSize = 0;
@@ -130,7 +120,23 @@ struct GameStatus {
     GameState state = GAME_UNKNOWN;
 };
 
-// Reads the game at `targetPath` (TARGET_CANDIDATES[candidate]) and its copies; writes nothing.
+// Reads the game at `targetPath` (TARGET_CANDIDATES[candidate]) and its copies, each
+// opened for reading only, with the sharing that lets a running game be read; writes
+// nothing.
 void ReadGameStatus(const char* targetPath, int candidate, GameStatus* status);
+// Models a game image already read.
+void ModelGameStatus(const char* targetPath, int candidate, const uint8_t* target, uint32_t size, GameStatus* status);
 
 GameState StateOfGame(const char* folder, const char* exeName);  // reads the exe and its .orig/.bak in folder; patches nothing
+
+// The smallest screen width whose FOV constant is `constant`; 0 when no width from 1 up
+// gives it.
+int32_t FovWidthOfConstant(int32_t constant);
+// The W:H of 4:3, 5:4, 16:10, 16:9, 21:9 and 32:9 whose single-precision ratio has exactly
+// these bits, into `text` ("16:9"); false when none has.
+bool AspectNameOfBits(uint32_t bits, char (&text)[16]);
+float AspectOfBits(uint32_t bits);
+
+// Reads a whole file, opened for reading only, with the sharing that lets a running game
+// be read. The caller releases *bytes with g_fileOps.release.
+bool ReadFileWhole(const char* name, uint8_t** bytes, uint32_t* size);

@@ -1,5 +1,8 @@
 #include "patch_worker.h"
 
+#include <cstring>
+#include <vector>
+
 #include "bounded_text.h"
 #include "candidates.h"
 #include "job_report.h"
@@ -60,23 +63,6 @@ void ReportBackupFailure(const char* backupName, bool changedACopy, PatchJob* jo
               changedACopy ? "The game was not changed!" : "Nothing was changed!", backupName);
 }
 
-// What is under the name of the kept original before the run.
-enum OriginalState {
-    ORIGINAL_ABSENT,
-    ORIGINAL_EMPTY,       // a 0-byte file: no original, and replaced by the first real one
-    ORIGINAL_KEPT,        // a file of its own with contents: left alone
-    ORIGINAL_NOT_A_FILE,  // a folder, a device, or what cannot be told
-    ORIGINAL_IS_TARGET,   // the target itself under a second name (a hard or symbolic link)
-};
-
-OriginalState StateOfOriginal(const char* originalName, const FileIdentity& target) {
-    const FileIdentity original = g_fileOps.identify(originalName);
-    if (!original.exists) return ORIGINAL_ABSENT;
-    if (!original.regular) return ORIGINAL_NOT_A_FILE;
-    if (SameFile(original, target)) return ORIGINAL_IS_TARGET;
-    return original.size == 0 ? ORIGINAL_EMPTY : ORIGINAL_KEPT;
-}
-
 // A run that was cut off leaves at most its temporary copies; they are never a good copy.
 void RemoveLeftovers(const char* const (&names)[2]) {
     for (const char* name : names) {
@@ -103,6 +89,68 @@ void Stop(FILE* target, uint8_t* image) {
 
 }  // namespace
 
+namespace {
+
+// The bits a rule asked for in this job would write; false when it does not run.
+bool AskedBits(const PatchJob& job, PatchRule rule, uint32_t* bits) {
+    const RuleRequest& request = job.requests[rule];
+    return request.on && RuleOf(rule).encode(request.value, bits);
+}
+
+// A rule asked for with another value than the game holds at its places: the new value goes
+// there, as it would have at the first run. Only velmora-patch does this; the window keeps
+// its texts.
+void WriteNewValues(uint8_t* image, const KeptCopies& kept, PatchJob* job, bool applied[RULE_COUNT],
+                    RuleReport* reports) {
+    for (int i = 0; i < RULE_COUNT; ++i) {
+        const PatchRule rule = static_cast<PatchRule>(i);
+        RuleReport& report = reports[rule];
+        if (report.reason != RULE_USED && report.reason != RULE_PATTERN_NOT_FOUND) continue;
+        uint32_t bits = 0;
+        if (!AskedBits(*job, rule, &bits)) continue;
+        std::vector<RuleWrite> places;
+        RulePlaces(kept, rule, &places);
+        const RuleRow& row = RuleOf(rule);
+        bool anyPlace = false;
+        for (const RuleWrite& place : places) {
+            anyPlace = true;
+            uint8_t* at = image + place.offset;
+            if (ReadSpan(at, row) == bits) continue;
+            RuleHit hit = {};
+            hit.offset = place.offset;
+            hit.length = static_cast<uint8_t>(row.pattern.length);
+            std::memcpy(hit.before, at, hit.length);
+            if (!report.replaced) report.replacedBits = ReadSpan(at, row);
+            report.replaced = true;
+            row.write(at, row, bits);
+            std::memcpy(hit.after, at, hit.length);
+            report.hits.push_back(hit);
+        }
+        if (report.replaced) {
+            report.reason = RULE_USED;
+            strcpy_s(job->status[rule], row.okText);
+            applied[rule] = true;
+        } else if (report.reason == RULE_PATTERN_NOT_FOUND && anyPlace) {
+            report.reason = RULE_ALREADY_PATCHED;
+        }
+    }
+}
+
+bool NameInto(const char* name, char (&into)[PATCH_TEXT_SIZE]) { return strcpy_s(into, name) == 0; }
+
+// The next free <name>.N for the previous original.
+bool FreeNumberedName(const char* name, char (&numbered)[PATCH_TEXT_SIZE]) {
+    for (unsigned n = 1; n < 10000; ++n) {
+        char suffix[16];
+        sprintf_s(suffix, ".%u", n);
+        if (strcpy_s(numbered, name) != 0 || strcat_s(numbered, suffix) != 0) return false;
+        if (g_fileOps.entryKind(numbered) == ENTRY_NONE) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 void RunPatchJob(PatchJob* job, JobReport* report) {
     JobReport ownReport;
     JobReport& r = report != nullptr ? *report : ownReport;
@@ -110,68 +158,126 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
     bool applied[RULE_COUNT] = {};
 
     HolderSurvey survey;
-    ProbeCandidates(r.exe, &survey, job->target_name, r.candidates, &r.files);
+    ProbeCandidates(r.exe, &survey, job->target_name, r.candidates, &r.files, r.readOnlyProbe);
     r.uncheckedProcesses = survey.UncheckedProcesses();
     job->candidate = CandidateIndexOf(job->target_name);
     if (job->target_name[0] == '\0') {
         FormatNoTargetText(r.candidates, job->failure_text);
+        if (dryRun && report != nullptr && !r.readOnlyProbe) {
+            // Not make_shared: its type_info lookup brings in the exception machinery and the
+            // threads library, which velmora-patch.exe must do without.
+            std::shared_ptr<ReadOnlyLook> look(new ReadOnlyLook());
+            look->job = *job;
+            look->job.target_name[0] = look->job.failure_text[0] = '\0';
+            look->report.dryRun = true;
+            look->report.exe = r.exe;
+            look->report.readOnlyProbe = true;
+            RunPatchJob(&look->job, &look->report);
+            if (look->job.target_name[0] != '\0') r.look = look;
+        }
         return;
     }
 
+    // A dry run writes nothing: it reads the game as --status does, running or read-only.
     OpenReason reopenReason = OPEN_OK;
-    FILE* target = OpenForUpdate(job->target_name, &reopenReason);
+    FILE* target = dryRun ? OpenForReading(job->target_name, &reopenReason)
+                          : OpenForUpdate(job->target_name, &reopenReason);
     if (target == nullptr) {
         ReportReopenFailure(job, reopenReason);
         return;
     }
     const char* name = job->target_name;
 
-    char backupName[PATCH_TEXT_SIZE];
-    char originalName[PATCH_TEXT_SIZE];
-    strcpy_s(backupName, name);
-    strcat_s(backupName, ".bak");
-    strcpy_s(originalName, name);
-    strcat_s(originalName, ".orig");
-
-    // Every refusal comes before the first write, so that a refused run leaves every file as
-    // it was.
-    const FileIdentity targetIdentity = g_fileOps.identify(name);
-    if (SameFile(g_fileOps.identify(backupName), targetIdentity)) {
-        ReportBackupFailure(backupName, false, job);
-        return Stop(target, nullptr);
-    }
-    const OriginalState original = StateOfOriginal(originalName, targetIdentity);
-    if (original == ORIGINAL_NOT_A_FILE) {
-        sprintf_s(job->failure_text, "Nothing was changed!\r\n\r\n%s\r\nis not a file.", originalName);
-        return Stop(target, nullptr);
-    }
-    if (original == ORIGINAL_IS_TARGET) {
-        sprintf_s(job->failure_text, "Nothing was changed!\r\n\r\n%s is\r\nthe same file as %s.", originalName, name);
-        return Stop(target, nullptr);
-    }
-
     uint32_t size = 0;
     uint8_t* image = ReadWholeImage(target, job, &size);
     if (image == nullptr) return Stop(target, nullptr);
+
+    // The copies, found in any case, and the model of the game from them: judged before
+    // this run's backup replaces the last one.
+    KeptCopies kept;
+    CheckKeptCopies(name, job->candidate, image, size, &kept);
+    const CopyCheck& originalCopy = kept.Original();
+    const CopyCheck& backupCopy = kept.Backup();
+    char backupName[PATCH_TEXT_SIZE];
+    char originalName[PATCH_TEXT_SIZE];
+    if (!NameInto(backupCopy.name, backupName) || !NameInto(originalCopy.name, originalName)) {
+        sprintf_s(job->failure_text, "Nothing was changed!\r\n\r\nThe names of the copies\r\nof %s are too long.", name);
+        return Stop(target, image);
+    }
+    strcpy_s(r.backupName, backupName);
+    strcpy_s(r.originalName, originalName);
+
+    // Every refusal comes before the first write, so that a refused run leaves every file as
+    // it was.
+    for (const CopyCheck& copy : kept.copies) {
+        if (copy.twin[0] == '\0') continue;
+        sprintf_s(job->failure_text, "Nothing was changed!\r\n\r\n%s\r\nand %s\r\nare both there: which one\r\nis the copy cannot be told.",
+                  copy.name, copy.twin);
+        return Stop(target, image);
+    }
+    if (backupCopy.sameFile) {
+        ReportBackupFailure(backupName, false, job);
+        return Stop(target, image);
+    }
+    if (originalCopy.notAFile) {
+        sprintf_s(job->failure_text, "Nothing was changed!\r\n\r\n%s\r\nis not a file.", originalName);
+        return Stop(target, image);
+    }
+    if (originalCopy.sameFile) {
+        sprintf_s(job->failure_text, "Nothing was changed!\r\n\r\n%s is\r\nthe same file as %s.", originalName, name);
+        return Stop(target, image);
+    }
     if (!MayReplace(backupName)) {
         ReportBackupFailure(backupName, false, job);
         return Stop(target, image);
     }
-
-    // Judged before this run's backup replaces the last one; only the console report tells it.
-    bool alreadyPatched[RULE_COUNT] = {};
-    if (report != nullptr) {
-        KeptCopies kept;
-        CheckKeptCopies(job->target_name, job->candidate, image, size, &kept);
-        RulesAlreadyPatched(kept, alreadyPatched);
+    // A busy or unreadable backup may hold the only original: it is neither judged blind
+    // nor replaced.
+    if (backupCopy.unreadable) {
+        ReportBackupFailure(backupName, false, job);
+        return Stop(target, image);
+    }
+    if (originalCopy.unreadable) {
+        sprintf_s(job->failure_text, "Nothing was changed!\r\n\r\n%s could not\r\nbe read whole.", originalName);
+        return Stop(target, image);
     }
 
-    // The original first: if it cannot be written, the old backup is still the old one. An
-    // empty file is no original: none is kept of it, and an empty one is no kept original.
+    // The original is only ever kept from an unpatched file: the game when the model shows
+    // it unpatched, else the backup when it holds the game unpatched. A store update is the
+    // new original; the previous one is moved aside, never deleted.
+    const bool noOriginal = !originalCopy.present;
+    const uint8_t* originalBytes = nullptr;
+    uint32_t originalSize = 0;
+    if ((noOriginal || kept.newVersion) && kept.original == HELD_BY_GAME && size > 0) {
+        originalBytes = image;
+        originalSize = size;
+        r.originalFrom = ORIGINAL_FROM_GAME;
+    } else if (noOriginal && kept.original == HELD_BY_BAK) {
+        originalBytes = backupCopy.bytes;
+        originalSize = backupCopy.size;
+        r.originalFrom = ORIGINAL_FROM_BACKUP;
+    } else if (noOriginal) {
+        r.originalNowhere = size > 0;
+    }
+    r.originalExisted = originalCopy.present && originalBytes == nullptr;
+
     if (!dryRun) RemoveLeftovers({backupName, originalName});
-    const bool originalDue = (original == ORIGINAL_ABSENT || original == ORIGINAL_EMPTY) && size > 0;
-    if (originalDue) {
-        if (!dryRun && !WriteFileAtomically(originalName, image, size, original == ORIGINAL_EMPTY, &r.systemError)) {
+    if (originalBytes != nullptr) {
+        bool moved = false;
+        if (originalCopy.present) {
+            char previous[PATCH_TEXT_SIZE];
+            if (!FreeNumberedName(originalName, previous) || (!dryRun && !g_fileOps.move(originalName, previous, false))) {
+                r.systemError = LastSystemError();
+                sprintf_s(job->failure_text, "Nothing was changed!\r\n\r\n%s could not\r\nbe moved aside.", originalName);
+                r.failedStep = STEP_ORIGINAL;
+                return Stop(target, image);
+            }
+            strcpy_s(r.previousOriginal, previous);
+            moved = true;
+        }
+        if (!dryRun && !WriteFileAtomically(originalName, originalBytes, originalSize, originalCopy.empty, &r.systemError)) {
+            // The previous original goes back under its name: nothing else has changed.
+            if (moved) g_fileOps.move(r.previousOriginal, originalName, false);
             sprintf_s(job->failure_text, "Nothing was changed!\r\n\r\nThe original copy\r\n%s\r\ncould not be written.",
                       originalName);
             r.failedStep = STEP_ORIGINAL;
@@ -179,21 +285,16 @@ void RunPatchJob(PatchJob* job, JobReport* report) {
         }
         r.originalWritten = true;
     }
-    r.originalExisted = original == ORIGINAL_KEPT;
 
     if (!dryRun && !WriteFileAtomically(backupName, image, size, true, &r.systemError)) {
-        ReportBackupFailure(backupName, r.originalWritten && original == ORIGINAL_EMPTY, job);
+        ReportBackupFailure(backupName, r.originalWritten && originalCopy.empty, job);
         r.failedStep = STEP_BACKUP;
         return Stop(target, image);
     }
     r.backupWritten = true;
 
     ApplyPatchRules(image, size, job, applied, SCAN_FAST, r.rules);
-    for (int rule = 0; rule < RULE_COUNT; ++rule) {
-        if (r.rules[rule].reason == RULE_PATTERN_NOT_FOUND && alreadyPatched[rule]) {
-            r.rules[rule].reason = RULE_ALREADY_PATCHED;
-        }
-    }
+    if (report != nullptr) WriteNewValues(image, kept, job, applied, r.rules);
 
     bool writtenBack = true;
     if (dryRun) {

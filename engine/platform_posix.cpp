@@ -192,10 +192,6 @@ bool SurveyedFile(const char* name, HolderSurvey::File* file) {
 
 int MarkHolders(HolderSurvey::File* files, int count) { return WalkProcesses(files, count); }
 
-}  // namespace platform
-
-namespace platform {
-
 FileFacts Inspect(const char* name) {
     struct stat facts;
     if (stat(name, &facts) != 0) return {errno != ENOENT && errno != ENOTDIR, false, false, false, false};
@@ -207,6 +203,12 @@ FileFacts Inspect(const char* name) {
 }
 
 NativeFile OpenNative(const char* name, OpenDisposition disposition, unsigned long* error) {
+    if (disposition == OPEN_EXISTING_READ) {
+        // Reading takes no lock and asks no one: a running game is read as it is.
+        const int descriptor = open(name, O_RDONLY | O_CLOEXEC);
+        if (descriptor < 0) *error = static_cast<unsigned long>(errno);
+        return descriptor < 0 ? NO_NATIVE_FILE : descriptor;
+    }
     // A new file is made by this call or not at all: never through a link, never over a
     // file that someone else put there.
     const int flags = O_RDWR | O_CLOEXEC | (disposition == CREATE_NEW_ONLY ? O_CREAT | O_EXCL | O_NOFOLLOW : 0);
@@ -314,7 +316,7 @@ bool TellSize(FILE* file, uint64_t* size) {
     return true;
 }
 
-const char READ_ONLY_HINT[] = "Make it writable: chmod u+w \"<path>\"";
+const char READ_ONLY_HINT[] = "Make it writable: chmod u+w <path>";
 
 }  // namespace platform
 
@@ -449,6 +451,39 @@ void ListSubfolders(const char* folder, void (*each)(const char* name, void* con
 const char* FolderOfVariable(const char* variable, char (&buffer)[FOLDER_PATH_SIZE]) {
     const char* value = std::getenv(variable);
     return value != nullptr && strcpy_s(buffer, value) == 0 ? buffer : "";
+}
+
+}  // namespace platform
+
+namespace platform {
+
+bool QuoteForShell(const char* text, char* out, size_t room) {
+    size_t at = 0;
+    auto put = [&](const char* part) {
+        for (; *part != '\0'; ++part) {
+            if (at + 1 >= room) return false;
+            out[at++] = *part;
+        }
+        return true;
+    };
+    bool fits = put("'");
+    for (const char* c = text; fits && *c != '\0'; ++c) {
+        const unsigned char u = static_cast<unsigned char>(*c);
+        char piece[16] = {*c, '\0'};
+        if (*c == '\'') {
+            strcpy_s(piece, "'\\''");
+        } else if (u < 0x20 || u == 0x7F) {
+            // Inside single quotes a control character would be pasted as it is, a line end
+            // ending the command there.
+            if (*c == '\n') strcpy_s(piece, "'$'\\n''");
+            else if (*c == '\t') strcpy_s(piece, "'$'\\t''");
+            else sprintf_s(piece, "'$'\\x%02X''", u);
+        }
+        fits = put(piece);
+    }
+    fits = fits && put("'");
+    if (room > 0) out[fits ? at : 0] = '\0';
+    return fits;
 }
 
 }  // namespace platform

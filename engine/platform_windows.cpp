@@ -28,6 +28,16 @@ FileFacts Inspect(const char* name) {
 }
 
 NativeFile OpenNative(const char* name, OpenDisposition disposition, unsigned long* error) {
+    if (disposition == OPEN_EXISTING_READ) {
+        // The sharing a running game's own handles leave room for.
+        HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            *error = GetLastError();
+            return NO_NATIVE_FILE;
+        }
+        return reinterpret_cast<NativeFile>(file);
+    }
     // CREATE_NEW fails on any name that is there already, a link included.
     const DWORD creation = disposition == OPEN_EXISTING_ONLY ? OPEN_EXISTING : CREATE_NEW;
     HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -148,10 +158,6 @@ void* MapPages(size_t) { return nullptr; }
 void AdviseHugePages(void*, size_t) {}
 void UnmapPages(void*, size_t) {}
 
-}  // namespace platform
-
-namespace platform {
-
 const char PATH_SEPARATOR = '\\';
 
 const char* RealPathOf(const char* folder, char (&)[FOLDER_PATH_SIZE]) { return folder; }
@@ -176,6 +182,36 @@ void ListSubfolders(const char* folder, void (*each)(const char* name, void* con
 const char* FolderOfVariable(const char* variable, char (&buffer)[FOLDER_PATH_SIZE]) {
     const DWORD length = GetEnvironmentVariableA(variable, buffer, MAX_PATH);
     return length > 0 && length < MAX_PATH ? buffer : "";
+}
+
+}  // namespace platform
+
+namespace platform {
+
+// As CommandLineToArgvW reads it: backslashes are plain unless a quote follows them, where
+// each one must be doubled.
+bool QuoteForShell(const char* text, char* out, size_t room) {
+    size_t at = 0;
+    auto put = [&](char c, size_t times) {
+        for (; times > 0; --times) {
+            if (at + 1 >= room) return false;
+            out[at++] = c;
+        }
+        return true;
+    };
+    bool fits = put('"', 1);
+    size_t backslashes = 0;
+    for (const char* c = text; fits && *c != '\0'; ++c) {
+        if (*c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        fits = put('\\', *c == '"' ? backslashes * 2 + 1 : backslashes) && put(*c, 1);
+        backslashes = 0;
+    }
+    fits = fits && put('\\', backslashes * 2) && put('"', 1);
+    if (room > 0) out[fits ? at : 0] = '\0';
+    return fits;
 }
 
 }  // namespace platform

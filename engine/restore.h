@@ -1,11 +1,11 @@
 #pragma once
-// Puts a kept copy of the game back over its executable: <name>.orig when the game is a
-// patched form of it, else <name>.bak when the game is a patched form of that (as after a
-// game update, when the next run kept the new version), else nothing.
-//
-// "Patched form" is the exact check of patch_state.h: the rules re-run over the copy give
-// the game byte for byte. A copy from before an update thus never replaces the updated
-// game. `force` restores anyway, and first keeps the game as <name>.before-restore.
+// Puts a kept copy of the game back over its executable: <name>.orig when the model of
+// patch_state.h explains the game from it, after any number of runs, else <name>.bak when
+// it explains the game from that, else nothing. A copy from before an update thus never
+// replaces the updated game. `force` restores anyway from the first copy with contents,
+// and first keeps the game as <name>.before-restore. An empty copy is never put back over
+// a game with contents. With the game's executable missing, a copy beside its name is put
+// back under it (.orig, else .bak).
 //
 // The game is replaced as the copies are written: whole into a temporary file, forced to
 // the disk and moved over it in one step, so that at every moment it is either as it was
@@ -37,6 +37,7 @@ struct RestoreCopy {
     bool checked = false;   // a copy that was read and compared
     bool notAFile = false;  // there, but a folder or another non-file: skipped
     bool sameFile = false;  // the target itself under another name: skipped
+    bool empty = false;     // a file of 0 bytes: no copy
     bool fits = false;
     bool sizesDiffer = false;
     uint32_t size = 0;
@@ -52,6 +53,15 @@ struct RestoreResult {
     RestoreCopy copies[COPY_KINDS];                      // .orig, .bak
     uint32_t targetSize = 0;
     bool forced = false;
+    // The copy put back holds changes of rules itself (an earlier run's, or one before an
+    // update): it is the best there is, but not the game as it came; `rulesKept` names them.
+    bool copyPatched = false;
+    bool rulesKept[RULE_COUNT] = {};
+    // The game's executable was not there, and the copy was put back under its name.
+    bool gameWasMissing = false;
+    // The system's error code of the step that failed (RESTORE_NOT_READ, RESTORE_WRITE_FAILED);
+    // 0 when it gave none.
+    unsigned long systemError = 0;
     // <name>.before-restore, when --force kept the game there; empty otherwise.
     char kept_name[PATCH_TEXT_SIZE] = {};
     // The text for the player, in the manner of the window's result texts (CRLF line ends).

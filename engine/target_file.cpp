@@ -30,11 +30,11 @@ FILE* Refused(OpenReason* reason, OpenReason why) {
 FILE* OpenStream(const char* name, OpenDisposition disposition, const char* mode, OpenReason* reason,
                  unsigned long* systemError = nullptr, bool* opened = nullptr) {
     FileFacts facts = {};
-    if (disposition == OPEN_EXISTING_ONLY) {
+    if (disposition != CREATE_NEW_ONLY) {
         facts = g_fileOps.inspect(name);
         if (!facts.exists) return Refused(reason, OPEN_MISSING);
         if (facts.directory) return Refused(reason, OPEN_NOT_A_FILE);
-        if (facts.readOnly) return Refused(reason, OPEN_READ_ONLY);
+        if (facts.readOnly && disposition == OPEN_EXISTING_ONLY) return Refused(reason, OPEN_READ_ONLY);
     }
     unsigned long error = 0;
     const NativeFile file = g_fileOps.openNative(name, disposition, &error);
@@ -73,6 +73,10 @@ bool SameFile(const FileIdentity& a, const FileIdentity& b) {
 
 FILE* OpenForUpdate(const char* name, OpenReason* reason) {
     return OpenStream(name, OPEN_EXISTING_ONLY, "r+b", reason);
+}
+
+FILE* OpenForReading(const char* name, OpenReason* reason) {
+    return OpenStream(name, OPEN_EXISTING_READ, "rb", reason);
 }
 
 ReadOutcome ReadWholeFile(FILE* file, uint8_t** image, uint32_t* size) {

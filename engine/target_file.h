@@ -21,6 +21,9 @@ enum OpenDisposition {
     // folder or link (even one leading nowhere) makes it fail, so that nothing is ever
     // written through a name someone else laid down.
     CREATE_NEW_ONLY,
+    // The file must be there; opened for reading only, sharing everything, so that a
+    // running game, a read-only file and a read-only file system can still be read.
+    OPEN_EXISTING_READ,
 };
 
 struct FileFacts {
@@ -102,6 +105,9 @@ void FormatSystemErrorCode(unsigned long error, char (&code)[32]);
 // Opens an existing file for update ("r+b") with no sharing, or returns null and says why.
 // `reason` may be null.
 FILE* OpenForUpdate(const char* name, OpenReason* reason);
+// Opens an existing file for reading only, with every sharing (OPEN_EXISTING_READ), or
+// returns null and says why. `reason` may be null.
+FILE* OpenForReading(const char* name, OpenReason* reason);
 
 // How reading a whole file into memory went.
 enum ReadOutcome {

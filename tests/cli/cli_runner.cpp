@@ -324,6 +324,6 @@ FileHolder::~FileHolder() {
 #endif
 
 std::string WindowPart(const std::string& out) {
-    const size_t at = out.find("\n\nSearched \"");
+    const size_t at = out.find("\n\nSearched ");
     return at == std::string::npos ? out : out.substr(0, at + 1);
 }

@@ -25,7 +25,9 @@ TEST(CliConventions, ShortFormsAndTheEndOfTheOptions) {
     EXPECT_EQ(shortHelp.out, help.out);
     const CliRun shortVersion = folder.Run({"-V"});
     EXPECT_EQ(shortVersion.exitCode, 0);
-    EXPECT_EQ(shortVersion.out, "velmora-patch 1.7.8\n");
+    EXPECT_EQ(Lines(shortVersion.out).at(0), "velmora-patch 1.7.8");
+    EXPECT_TRUE(Contains(shortVersion.out, "MIT License")) << shortVersion.out;
+    EXPECT_TRUE(Contains(shortVersion.out, "NO WARRANTY")) << shortVersion.out;
 
     folder.Write("vlmr3.exe", FixtureImage());
     const CliRun run = folder.Run({"--fps", "--"});
@@ -40,12 +42,26 @@ TEST(CliConventions, VersionAndHelpAsJson) {
     const CliRun version = folder.Run({"--version", "--json"});
     EXPECT_EQ(version.exitCode, 0);
     ASSERT_TRUE(ParseJson(version.out, &value, &error)) << error << "\n" << version.out;
-    EXPECT_EQ(value["schema"].number, 1);
+    EXPECT_EQ(value["schema"].number, 2);
     EXPECT_EQ(value["version"].text, "1.7.8");
+    EXPECT_EQ(value["command"].text, "version");
     const CliRun help = folder.Run({"--json", "-h"});
     ASSERT_TRUE(ParseJson(help.out, &value, &error)) << error << "\n" << help.out;
     EXPECT_EQ(value["help"].text, folder.Run({"-h"}).out);
     EXPECT_EQ(value["exit_code"].number, 0);
+    // Any spelling of --json gives JSON: a beginning of it, and with a value it does not
+    // take, the refusal as JSON.
+    const CliRun prefix = folder.Run({"--vers", "--js"});
+    ASSERT_TRUE(ParseJson(prefix.out, &value, &error)) << error << "\n" << prefix.out;
+    EXPECT_EQ(value["command"].text, "version");
+    const CliRun valued = folder.Run({"--json=1"});
+    EXPECT_EQ(valued.exitCode, 2);
+    ASSERT_TRUE(ParseJson(valued.out, &value, &error)) << error << "\n" << valued.out;
+    EXPECT_EQ(value["error"]["code"].text, "value_not_taken");
+    // --help wins over a mistake on the line.
+    const CliRun helpFirst = folder.Run({"--help", "--bogus"});
+    EXPECT_EQ(helpFirst.exitCode, 0);
+    EXPECT_EQ(helpFirst.out, folder.Run({"-h"}).out);
 }
 
 TEST(CliConventions, HelpFitsAnEightyColumnTerminal) {
@@ -86,30 +102,47 @@ TEST(CliConventions, OutputIsAsciiUnlessTheCharsetIsUtf8) {
 }
 
 #ifndef _WIN32
-// A report that cannot be written is a failure, said on stderr; a script must not take the
-// run for a success whose report it merely did not get.
-TEST(CliConventions, AFailedWriteToStdoutIsExitCodeFour) {
+// A report that cannot be written leaves the exit code the job's own, said on stderr; only a
+// run that changed the disk gets a code of its own, 5, as its report was the one word of it.
+TEST(CliConventions, AReportThatCannotBeWrittenKeepsTheJobsCodeAndAChangeIsFive) {
     if (std::system("test -w /dev/full") != 0) GTEST_SKIP() << "no /dev/full here";
     const struct {
         std::string args;
-    } cases[] = {{"--version"}, {"--help"}, {"--json --bogus"}, {"--fps"}, {"--fps --json --dry-run"}};
-    for (const auto& c : cases) {
-        GameFolder folder;
-        folder.Write("vlmr3.exe", FixtureImage());
-        const std::string err = folder.PathOf("stderr.txt");
-        const std::string command = "cd '" + folder.path().string() + "' && '" + g_programPath + "' " + c.args +
-                                    " >/dev/full 2>'" + err + "'";
-        const int status = std::system(command.c_str());
-        ASSERT_TRUE(WIFEXITED(status)) << c.args;
-        EXPECT_EQ(WEXITSTATUS(status), 4) << c.args;
-        std::string text;
-        if (FILE* f = std::fopen(err.c_str(), "rb")) {
-            char buffer[4096];
-            text.assign(buffer, std::fread(buffer, 1, sizeof buffer, f));
-            std::fclose(f);
+        bool game;      // a game in the folder
+        bool patched;   // patched before the run, so that a restore has something to do
+        int code;
+        const char* line;
+    } cases[] = {
+        {"--version", true, false, 0, "the output could not be written"},
+        {"--help", true, false, 0, "the output could not be written"},
+        {"--json --bogus", true, false, 2, "the output could not be written"},
+        {"--fps --json --dry-run", true, false, 0, "the output could not be written"},
+        {"--status", true, true, 0, "the output could not be written"},
+        {"--fps", false, false, 3, "no game executable could be opened"},
+        {"--fps", true, false, 5, "done, but the report could not be written"},
+        {"--fps --json", true, false, 5, "done, but the report could not be written"},
+        {"--restore", true, true, 5, "done, but the report could not be written"},
+    };
+    for (const char* redirect : {">/dev/full", ">&-"}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.args + " " + redirect);
+            GameFolder folder;
+            if (c.game) folder.Write("vlmr3.exe", FixtureImage());
+            if (c.patched) ASSERT_EQ(folder.Run({"--fps"}).exitCode, 0);
+            const std::string err = folder.PathOf("stderr.txt");
+            const std::string command = "cd '" + folder.path().string() + "' && '" + g_programPath + "' " + c.args +
+                                        " " + redirect + " 2>'" + err + "'";
+            const int status = std::system(command.c_str());
+            ASSERT_TRUE(WIFEXITED(status));
+            EXPECT_EQ(WEXITSTATUS(status), c.code);
+            std::string text;
+            if (FILE* f = std::fopen(err.c_str(), "rb")) {
+                char buffer[8192];
+                text.assign(buffer, std::fread(buffer, 1, sizeof buffer, f));
+                std::fclose(f);
+            }
+            EXPECT_TRUE(Contains(text, std::string("velmora-patch: ") + c.line)) << text;
         }
-        EXPECT_TRUE(Contains(text, "velmora-patch: the output could not be written: No space left on device\n"))
-            << c.args << ": " << text;
     }
 }
 #endif

@@ -269,8 +269,10 @@ TEST(CliFullDisk, RoomForOneCopyLeavesTheOldBackupAndNamesWhatWasWritten) {
             JsonValue value;
             std::string error;
             ASSERT_TRUE(ParseJson(run.out, &value, &error)) << error << run.out;
-            ASSERT_EQ(value["copies"].items.size(), 1u) << run.out;
-            EXPECT_EQ(value["copies"].items[0].text, "vlmr3.exe.orig");
+            ASSERT_EQ(value["copies"].items.size(), 2u) << run.out;
+            EXPECT_FALSE(value["copies"].items[0]["written"].boolean) << run.out;
+            EXPECT_EQ(value["copies"].items[1]["name"].text, "vlmr3.exe.orig");
+            EXPECT_TRUE(value["copies"].items[1]["written"].boolean) << run.out;
             EXPECT_EQ(value["error"]["code"].text, "ENOSPC");
             EXPECT_EQ(value["error"]["text"].text, "No space left on device");
         }
@@ -303,9 +305,9 @@ TEST(CliOtherUsers, AnotherUsersGameIsPermissionDeniedWithTheWayOut) {
     ASSERT_EQ(chmod(folder.PathOf("vlmr3.exe").c_str(), 0644), 0);  // root's, not the player's
     const CliRun run = RunWrapped(folder, "setpriv --reuid=65534 --regid=65534 --clear-groups", {}, scratch.path());
     EXPECT_EQ(run.exitCode, 3);
-    EXPECT_TRUE(Contains(run.out, "No Velmora 2345 files\nMaybe file is busy\nvlmr3.exe: permission denied\nMake it yours: "
-                                  "sudo chown \"$USER\" \"" + folder.PathOf("vlmr3.exe") + "\"\n"))
-        << run.out;
+    EXPECT_TRUE(Contains(run.err, "No Velmora 2345 files\nMaybe file is busy\nvlmr3.exe: permission denied\nMake it yours: "
+                                  "sudo chown \"$USER\" '" + folder.PathOf("vlmr3.exe") + "'\n"))
+        << run.err;
     EXPECT_EQ(folder.Read("vlmr3.exe"), FixtureImage());
     EXPECT_FALSE(folder.Exists("vlmr3.exe.bak"));
 }

@@ -32,13 +32,18 @@ const char ANY_CASE[] = "  (in capitals or small letters alike).\n";
 
 const char ALL_NAMES[] = "  Vlmr2.exe, v2plus.exe, vlmr3.exe, vm3plus.exe, vlmr4.exe, PCVlmr5.exe\n";
 
-std::string Searched(const GameFolder& folder) { return "Searched \"" + folder.path().string() + "\" for\n"; }
+std::string Searched(const GameFolder& folder) { return "Searched '" + folder.path().string() + "' for\n"; }
 
-// The part below the window's text.
-std::string Below(const std::string& out) {
-    const size_t at = out.find("\nSearched ");
-    return at == std::string::npos ? std::string() : out.substr(at + 1);
+// The part below the window's text, without the closing complaint.
+std::string Below(const std::string& err) {
+    const size_t at = err.find("\nSearched ");
+    if (at == std::string::npos) return std::string();
+    const std::string below = err.substr(at + 1);
+    return below.substr(0, below.rfind("velmora-patch: "));
 }
+
+// What follows when none of the names is there.
+std::string FindHint() { return "To search the usual places of games: " + g_programPath + " --find\n"; }
 
 void MakeReadOnly(const GameFolder& folder, const std::string& name) {
     folder.Write(name, FixtureImage());
@@ -51,7 +56,7 @@ TEST(CliNoTarget, NamesTheFolderTheNamesAndEveryRefusal) {
     for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"--restore"}, {"--dry-run"}}) {
         const CliRun run = empty.Run(args);
         EXPECT_EQ(run.exitCode, 3);
-        EXPECT_EQ(Below(run.out), Searched(empty) + ALL_NAMES + ANY_CASE + "None of them is there.\n") << run.out;
+        EXPECT_EQ(Below(run.err), Searched(empty) + ALL_NAMES + ANY_CASE + "None of them is there.\n" + FindHint()) << run.err;
     }
 
     // Five refusals: the window's text names three, this report every one.
@@ -65,15 +70,15 @@ TEST(CliNoTarget, NamesTheFolderTheNamesAndEveryRefusal) {
 #ifdef _WIN32
         refusals += std::string("  ") + name + ": read-only\n    Clear its read-only attribute.\n";
 #else
-        refusals += std::string("  ") + name + ": read-only\n    Make it writable: chmod u+w \"" + folder.PathOf(name) + "\"\n";
+        refusals += std::string("  ") + name + ": read-only\n    Make it writable: chmod u+w '" + folder.PathOf(name) + "'\n";
 #endif
     }
-    EXPECT_EQ(Below(run.out), Searched(folder) + ALL_NAMES + ANY_CASE + "Found, but not opened:\n" + refusals +
+    EXPECT_EQ(Below(run.err), Searched(folder) + ALL_NAMES + ANY_CASE + "Found, but not opened:\n" + refusals +
                                   "  PCVlmr5.exe: not a file\n")
         << run.out;
     // The window's own lines come first, as they were.
     const std::string window = "No Velmora 2345 files\nMaybe file is busy\nVlmr2.exe: read-only\nv2plus.exe: read-only\n";
-    EXPECT_EQ(run.out.compare(0, window.size(), window), 0) << run.out;
+    EXPECT_EQ(run.err.compare(0, window.size(), window), 0) << run.err;
 }
 
 TEST(CliExe, PicksOneCandidateAndOpensNoOther) {
@@ -93,7 +98,7 @@ TEST(CliExe, PicksOneCandidateAndOpensNoOther) {
     // One that is not there is not made up for by another.
     run = folder.Run({"--exe", "vlmr4.exe"});
     EXPECT_EQ(run.exitCode, 3);
-    EXPECT_EQ(Below(run.out), Searched(folder) + "  vlmr4.exe\n" + ANY_CASE + "It is not there.\n") << run.out;
+    EXPECT_EQ(Below(run.err), Searched(folder) + "  vlmr4.exe\n" + ANY_CASE + "It is not there.\n" + FindHint()) << run.out;
     EXPECT_EQ(folder.Read("vlmr3.exe"), FixtureImage());
 
     const struct {
@@ -125,12 +130,13 @@ TEST(CliExe, TwoSpellingsAreLeftToThePlayerUntilExePicksOne) {
     const FolderState before = Snapshot(folder.path());
     CliRun run = folder.Run({});
     EXPECT_EQ(run.exitCode, 3);
-    EXPECT_EQ(Below(run.out), Searched(folder) + ALL_NAMES + ANY_CASE +
+    EXPECT_EQ(Below(run.err), Searched(folder) + ALL_NAMES + ANY_CASE +
                                   "Found, but not opened:\n"
                                   "  VLMR3.EXE: also there as Vlmr3.exe\n"
                                   "  Vlmr3.exe: also there as VLMR3.EXE\n"
                                   "Names that differ only in case are not chosen between:\n"
-                                  "  pick one with --exe, for example --exe \"VLMR3.EXE\"\n")
+                                  "  pick one with --exe, for example\n  " + g_programPath + " --dir '" +
+                                  folder.path().string() + "' --exe 'VLMR3.EXE'\n")
         << run.out;
     EXPECT_EQ(Snapshot(folder.path()), before);
 
@@ -141,8 +147,8 @@ TEST(CliExe, TwoSpellingsAreLeftToThePlayerUntilExePicksOne) {
     ASSERT_TRUE(ParseJson(run.out, &json, &error)) << error;
     EXPECT_EQ(json["target"].text, "VLMR3.EXE");
     ASSERT_EQ(json["copies"].items.size(), 2u);
-    EXPECT_EQ(json["copies"].items[0].text, "VLMR3.EXE.bak");
-    EXPECT_EQ(json["copies"].items[1].text, "VLMR3.EXE.orig");
+    EXPECT_EQ(json["copies"].items[0]["name"].text, "VLMR3.EXE.bak");
+    EXPECT_EQ(json["copies"].items[1]["name"].text, "VLMR3.EXE.orig");
     EXPECT_EQ(folder.Read("Vlmr3.exe"), FixtureImage());
     EXPECT_EQ(folder.Read("VLMR3.EXE.orig"), FixtureImage());
 }
@@ -194,9 +200,9 @@ TEST(CliFind, BelowAFolderWithTheStateOfEachGame) {
     Put(dir / "Velmora 4" / "a" / "b" / "c" / "vlmr4.exe", Bytes(64, 0x90));
     Put(dir / "Velmora 5" / "a" / "b" / "c" / "d" / "e" / "f" / "PCVlmr5.exe", FixtureImage());  // seven levels: too deep
     const std::string sep(1, fs::path::preferred_separator);
-    const std::string lines = "\"" + (dir / "Velmora 2").string() + "\"  Vlmr2.exe  original\n\"" +
-                              (dir / "Velmora 3" / "patched").string() + "\"  vlmr3.exe  patched\n\"" +
-                              (dir / "Velmora 4" / "a" / "b" / "c").string() + "\"  vlmr4.exe  unknown\n";
+    const std::string lines = "'" + (dir / "Velmora 2").string() + "'  Vlmr2.exe  original\n'" +
+                              (dir / "Velmora 3" / "patched").string() + "'  vlmr3.exe  patched\n'" +
+                              (dir / "Velmora 4" / "a" / "b" / "c").string() + "'  vlmr4.exe  unknown\n";
     CliRun run = game.Run({"--find", dir.string()});
     EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
     EXPECT_EQ(run.out, lines);
@@ -206,11 +212,11 @@ TEST(CliFind, BelowAFolderWithTheStateOfEachGame) {
     JsonValue json;
     std::string error;
     ASSERT_TRUE(ParseJson(run.out, &json, &error)) << error << run.out;
-    EXPECT_EQ(json["schema"].number, 1);
+    EXPECT_EQ(json["schema"].number, 2);
     EXPECT_EQ(json["exit_code"].number, 0);
     ASSERT_EQ(json["games"].items.size(), 3u);
     EXPECT_EQ(json["games"].items[1]["folder"].text, (dir / "Velmora 3" / "patched").string());
-    EXPECT_EQ(json["games"].items[1]["exe"].text, "vlmr3.exe");
+    EXPECT_EQ(json["games"].items[1]["target"].text, "vlmr3.exe");
     EXPECT_EQ(json["games"].items[1]["state"].text, "patched");
     EXPECT_EQ(json["games"].items[2]["state"].text, "unknown");
 
@@ -218,10 +224,17 @@ TEST(CliFind, BelowAFolderWithTheStateOfEachGame) {
     GameFolder nothing;
     run = game.Run({"--find", nothing.path().string()});
     EXPECT_EQ(run.exitCode, 3);
-    EXPECT_EQ(run.out, "No Velmora 2345 game was found.\nSearched:\n  \"" + nothing.path().string() + "\"\n");
+    // Nothing for a script to read on stdout: the message and the places are on stderr.
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "No Velmora 2345 game was found.\nSearched:\n  '" + nothing.path().string() + "'\n");
     run = game.Run({"--find", nothing.path().string(), "--json"});
     EXPECT_EQ(run.exitCode, 3);
-    EXPECT_EQ(run.out, "{\n  \"schema\": 1,\n  \"games\": [],\n  \"exit_code\": 3\n}\n");
+    ASSERT_TRUE(ParseJson(run.out, &json, &error)) << error << run.out;
+    EXPECT_EQ(json["games"].items.size(), 0u);
+    EXPECT_EQ(json["folder"].text, nothing.path().string());
+    EXPECT_EQ(json["error"]["code"].text, "no_game");
+    ASSERT_EQ(json["searched"].items.size(), 1u);
+    EXPECT_EQ(json["searched"].items[0].text, nothing.path().string());
     run = game.Run({"--find", "--dry-run"});
     EXPECT_EQ(run.exitCode, 2);
 }
@@ -292,16 +305,17 @@ TEST(CliFind, TheSteamLibrariesAndWinePrefixesOfTheHome) {
     EnvironmentScope prefixVariable("WINEPREFIX", (root.path() / "prefix").string());
     const CliRun run = here.Run({"--find"});
     EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
-    EXPECT_EQ(run.out, "\"" + (card / "steamapps/common/Velmora 3").string() + "\"  VLMR3.EXE  original\n\"" +
-                           (disk / "steamapps/common/Velmora 2").string() + "\"  Vlmr2.exe  original\n\"" +
-                           (root.path() / "prefix/drive_c/Games/Velmora 4").string() + "\"  vlmr4.exe  original\n\"" +
-                           (home / ".wine/drive_c/Program Files/Velmora").string() + "\"  PCVlmr5.exe  original\n");
+    EXPECT_EQ(run.out, "'" + (card / "steamapps/common/Velmora 3").string() + "'  VLMR3.EXE  original\n'" +
+                           (disk / "steamapps/common/Velmora 2").string() + "'  Vlmr2.exe  original\n'" +
+                           (root.path() / "prefix/drive_c/Games/Velmora 4").string() + "'  vlmr4.exe  original\n'" +
+                           (home / ".wine/drive_c/Program Files/Velmora").string() + "'  PCVlmr5.exe  original\n");
 
     EnvironmentScope nobody("HOME", (root.path() / "nobody").string());
     EnvironmentScope noPrefix("WINEPREFIX", "");
     const CliRun none = here.Run({"--find"});
     EXPECT_EQ(none.exitCode, 3);
-    EXPECT_EQ(none.out, "No Velmora 2345 game was found.\nThere is no Steam library, no game launcher's folder and no Wine "
+    EXPECT_EQ(none.out, "");
+    EXPECT_EQ(none.err, "No Velmora 2345 game was found.\nThere is no Steam library, no game launcher's folder and no Wine "
                         "prefix here.\n");
 }
 
@@ -430,7 +444,7 @@ TEST(CliFind, EveryPlacePlayersKeepGamesInToItsDepth) {
         for (const std::string& dir : layout.find) args.push_back((r / dir).string());
         const CliRun run = here.Run(args);
         EXPECT_EQ(run.exitCode, 0) << run.err;
-        EXPECT_EQ(run.out, "\"" + (r / layout.found).string() + "\"  vlmr3.exe  unknown\n");
+        EXPECT_EQ(run.out, "'" + (r / layout.found).string() + "'  vlmr3.exe  unknown\n");
     }
 }
 #endif

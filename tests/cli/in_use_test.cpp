@@ -36,7 +36,7 @@ TEST(CliInUse, EveryWayOfHoldingTheTargetIsInUse) {
                 const CliRun run = folder.Run(args);
                 EXPECT_EQ(run.exitCode, 3) << (args.empty() ? "" : args[0]);
                 const bool dry = !args.empty() && args[0] == "--dry-run";
-                EXPECT_EQ(WindowPart(run.out), (dry ? std::string(DRY_RUN_NOTE) : std::string()) + IN_USE);
+                EXPECT_EQ(WindowPart(run.err), (dry ? std::string(DRY_RUN_NOTE) : std::string()) + IN_USE);
             }
             EXPECT_EQ(Snapshot(folder.path()), before);
         }

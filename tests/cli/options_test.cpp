@@ -22,22 +22,24 @@ namespace {
 #ifdef _WIN32
 const char READ_ONLY_RESULT[] = "No Velmora 2345 files\nMaybe file is busy\nvlmr3.exe: read-only\nClear its read-only attribute.";
 #else
-const char READ_ONLY_RESULT[] = "No Velmora 2345 files\nMaybe file is busy\nvlmr3.exe: read-only\nMake it writable: chmod u+w \"";
+const char READ_ONLY_RESULT[] = "No Velmora 2345 files\nMaybe file is busy\nvlmr3.exe: read-only\nMake it writable: chmod u+w '";
 #endif
 
 // The two runs of a case are made in two folders; where a text names its folder, both name
 // the same one here.
 CliRun InFolderOfItsOwn(CliRun run, const GameFolder& folder) {
     const std::string path = folder.path().string();
-    for (size_t at = run.out.find(path); at != std::string::npos; at = run.out.find(path, at)) {
-        run.out.replace(at, path.size(), "<folder>");
+    for (std::string* text : {&run.out, &run.err}) {
+        for (size_t at = text->find(path); at != std::string::npos; at = text->find(path, at)) {
+            text->replace(at, path.size(), "<folder>");
+        }
     }
     return run;
 }
 
 // Each refusal names the option and the value, touches nothing, and with --json is the one
 // object on stdout.
-void ExpectRefused(const std::vector<std::string>& args, const std::string& complaint, bool withUsage) {
+void ExpectRefused(const std::vector<std::string>& args, const std::string& complaint) {
     std::string label;
     for (const std::string& arg : args) label += (label.empty() ? "" : " ") + arg;
     SCOPED_TRACE(label);
@@ -50,7 +52,10 @@ void ExpectRefused(const std::vector<std::string>& args, const std::string& comp
         const CliRun run = folder.Run(line);
         EXPECT_EQ(run.exitCode, 2);
         EXPECT_EQ(Lines(run.err).at(0), "velmora-patch: " + complaint) << run.err;
-        EXPECT_EQ(Contains(run.err, "  or:  velmora-patch --restore [--dir DIR] [--exe NAME] [--force] [--json]\n"), withUsage) << run.err;
+        // One line, then where to read more, whether the line or a value was refused.
+        EXPECT_EQ(Lines(run.err).size(), 2u) << run.err;
+        EXPECT_EQ(Lines(run.err).back(), "Try '" + g_programPath + " --help'.") << run.err;
+        EXPECT_FALSE(Contains(run.err, "  or:  velmora-patch")) << run.err;
         EXPECT_EQ(Snapshot(folder.path()), before);
         if (!json) {
             EXPECT_EQ(run.out, "");
@@ -60,9 +65,10 @@ void ExpectRefused(const std::vector<std::string>& args, const std::string& comp
         std::string error;
         ASSERT_TRUE(ParseJson(run.out, &value, &error)) << error << "\n" << run.out;
         ASSERT_EQ(value.kind, JsonValue::OBJECT);
-        EXPECT_EQ(value.members.size(), 3u) << run.out;
-        EXPECT_EQ(value["schema"].number, 1);
-        EXPECT_EQ(value["error"].text, complaint);
+        EXPECT_EQ(value["schema"].number, 2);
+        EXPECT_EQ(value["error"]["text"].text, complaint);
+        EXPECT_EQ(value["error"]["code"].kind, JsonValue::STRING) << run.out;
+        EXPECT_EQ(value["target"].kind, JsonValue::NUL) << run.out;
         EXPECT_EQ(value["exit_code"].number, 2);
     }
 }
@@ -79,9 +85,11 @@ TEST(CliUsage, RefusedCommandLinesTouchNothing) {
         {{"--", "--fps"}, "unexpected argument \"--fps\""},
         {{"--camera"}, "--camera needs a value: a whole number from 1 to 65535"},
         {{"--dir"}, "--dir needs a value: a folder"},
-        {{"--camera", "--fps"}, "--camera: \"--fps\" is not a whole number from 1 to 65535"},
-        {{"--dir", "--fps"}, "--dir: \"--fps\" is not a folder"},
-        {{"--fov", "--fps", "1920"}, "--fov: \"--fps\" is not undef or a whole number from 1 to 16777215"},
+        // An option where the value should be: the value was forgotten.
+        {{"--camera", "--fps"}, "--camera needs a value: a whole number from 1 to 65535"},
+        {{"--camera", "--dry-run"}, "--camera needs a value: a whole number from 1 to 65535"},
+        {{"--dir", "--fps"}, "--dir needs a value: a folder"},
+        {{"--fov", "--fps", "1920"}, "--fov needs a value: undef or a whole number from 1 to 16777215"},
         {{"--dir="}, "--dir: \"\" is not a folder"},
         {{"--camera", ""}, "--camera: \"\" is not a whole number from 1 to 65535"},
         {{"--fov", ""}, "--fov: \"\" is not undef or a whole number from 1 to 16777215"},
@@ -91,8 +99,11 @@ TEST(CliUsage, RefusedCommandLinesTouchNothing) {
         {{"--aspect", "16x\t"}, "--aspect: \"16x\\t\" is not W:H or WxH, two whole numbers from 1 up"},
         {{"--aspect", "16-9"}, "--aspect: \"16-9\" is not W:H or WxH, two whole numbers from 1 up"},
         {{"--aspect", "16:9:1"}, "--aspect: \"16:9:1\" is not W:H or WxH, two whole numbers from 1 up"},
-        {{"--fps", "--fps"}, "--fps given twice"},
-        {{"-h", "--help"}, "--help given twice"},
+        {{"--dri", "X"}, "unknown option \"--dri\"; did you mean --dir?"},
+        {{"--fsp"}, "unknown option \"--fsp\"; did you mean --fps?"},
+        {{"--zzzzzz"}, "unknown option \"--zzzzzz\""},
+        {{"--f"}, "option \"--f\" is ambiguous: it could be --fov, --fps, --force, --find"},
+        {{"--no-widescreen"}, "nothing to do: switch on at least one feature"},
         {{"--fps=1"}, "--fps takes no value"},
         {{"--force"}, "--force goes only with --restore"},
         {{"--restore", "--camera", "2000"}, "--camera does not go with --restore"},
@@ -100,7 +111,7 @@ TEST(CliUsage, RefusedCommandLinesTouchNothing) {
         {{"--restore", "--no-widescreen"}, "--no-widescreen does not go with --restore"},
         {{"--aspect", "16:9", "--no-widescreen"}, "--aspect and --no-widescreen exclude each other"},
     };
-    for (const auto& c : cases) ExpectRefused(c.args, c.complaint, true);
+    for (const auto& c : cases) ExpectRefused(c.args, c.complaint);
 }
 
 TEST(CliUsage, AFolderThatCannotBeEnteredIsAUsageErrorWithItsNameQuoted) {
@@ -109,8 +120,8 @@ TEST(CliUsage, AFolderThatCannotBeEnteredIsAUsageErrorWithItsNameQuoted) {
     const CliRun run = folder.Run({"--dir", folder.PathOf(name)});
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_EQ(run.out, "");
-    ASSERT_EQ(Lines(run.err).size(), 1u) << run.err;
-    EXPECT_TRUE(Contains(run.err, "velmora-patch: cannot enter the folder \"")) << run.err;
+    ASSERT_EQ(Lines(run.err).size(), 2u) << run.err;
+    EXPECT_TRUE(Contains(run.err, "velmora-patch: no such folder \"")) << run.err;
     EXPECT_TRUE(Contains(run.err, "no such\\nfolder\"")) << run.err;
     const CliRun json = folder.Run({"--json", "--dir", folder.PathOf(name)});
     EXPECT_EQ(json.exitCode, 2);
@@ -118,7 +129,13 @@ TEST(CliUsage, AFolderThatCannotBeEnteredIsAUsageErrorWithItsNameQuoted) {
     std::string error;
     ASSERT_TRUE(ParseJson(json.out, &value, &error)) << error << "\n" << json.out;
     EXPECT_EQ(value["exit_code"].number, 2);
-    EXPECT_TRUE(Contains(value["error"].text, "cannot enter the folder")) << json.out;
+    EXPECT_EQ(value["error"]["code"].text, "no_such_folder") << json.out;
+    EXPECT_TRUE(Contains(value["error"]["text"].text, "no such folder")) << json.out;
+    // Named by --find, the same refusal and the same code.
+    const CliRun find = folder.Run({"--find", folder.PathOf(name)});
+    EXPECT_EQ(find.exitCode, 2);
+    EXPECT_EQ(find.out, "");
+    EXPECT_TRUE(Contains(find.err, "velmora-patch: no such folder \"")) << find.err;
 }
 
 // The values go through the window's own input checks; a refusal names the option and the
@@ -144,7 +161,7 @@ TEST(CliUsage, RefusedValuesNameTheOptionAndTheValue) {
         {{"--aspect", "16:-9"}, "--aspect: \"16:-9" + ASPECT},
         {{"--aspect=16:9.5"}, "--aspect: \"16:9.5" + ASPECT},
     };
-    for (const auto& c : cases) ExpectRefused(c.args, c.complaint, false);
+    for (const auto& c : cases) ExpectRefused(c.args, c.complaint);
 }
 
 TEST(CliUsage, ValueFormsTheWindowAccepts) {
@@ -198,7 +215,8 @@ TEST(CliExitCodes, EachCodeAsTheTableSaysInTextAndJson) {
          "Done vlmr3.exe!\n\nWidescreen correction OK\nCamera dist correction not used\nFOV correction not used"},
         {"refused value", [](const GameFolder& f) { f.Write("vlmr3.exe", FixtureImage()); }, {"--camera", "0"}, 2,
          ""},
-        {"empty folder", [](const GameFolder&) {}, {}, 3, "No Velmora 2345 files\nMaybe file is busy"},
+        // None of the names there: no guess at a busy file.
+        {"empty folder", [](const GameFolder&) {}, {}, 3, "No Velmora 2345 files\n\nSearched "},
         {"a folder of the name", [](const GameFolder& f) { std::filesystem::create_directory(f.PathOf("vlmr3.exe")); },
          {}, 3, "No Velmora 2345 files\nMaybe file is busy"},
         {"read-only",
@@ -232,7 +250,9 @@ TEST(CliExitCodes, EachCodeAsTheTableSaysInTextAndJson) {
             EXPECT_EQ(value["exit_code"].number, 2) << c.label;
             continue;
         }
-        EXPECT_EQ(text.out.compare(0, c.resultStart.size(), c.resultStart), 0) << c.label << "\n" << text.out;
+        // Without a game the report is a message, on stderr.
+        const std::string& told = c.exitCode == 3 ? text.err : text.out;
+        EXPECT_EQ(told.compare(0, c.resultStart.size(), c.resultStart), 0) << c.label << "\n" << told;
         ExpectReportsAgree(InFolderOfItsOwn(text, textFolder), InFolderOfItsOwn(json, jsonFolder), c.label);
         // Errors go to stderr; a run that did its job has nothing to say there.
         EXPECT_EQ(text.err.empty(), c.exitCode <= 1) << c.label << ": " << text.err;
@@ -252,8 +272,8 @@ TEST(CliExitCodes, AnImmutableTargetIsNamedSo) {
     const CliRun run = folder.Run({});
     std::system(("chattr -i '" + folder.PathOf("vlmr3.exe") + "'").c_str());
     EXPECT_EQ(run.exitCode, 3);
-    EXPECT_EQ(WindowPart(run.out), "No Velmora 2345 files\nMaybe file is busy\nvlmr3.exe: immutable\nClear it: sudo chattr -i -a \"" +
-                           folder.PathOf("vlmr3.exe") + "\"\n");
+    EXPECT_EQ(WindowPart(run.err), "No Velmora 2345 files\nMaybe file is busy\nvlmr3.exe: immutable\nClear it: sudo chattr -i -a '" +
+                           folder.PathOf("vlmr3.exe") + "'\n");
 }
 #endif
 

@@ -34,15 +34,16 @@ TEST(CliPass, HelpShowsTheUsageAndTheExitCodes) {
              "  1  done, but a rule that was asked for found nothing",
              "  2  usage error or refused value; nothing touched",
              "  3  no target, with the reasons",
-             "  4  failure: nothing changed, a refused restore, a failed write-back (then\n"
-             "     the .bak message), or the output could not be written",
+             "  4  failure: nothing changed, a refused restore, or a failed write-back\n"
+             "     (then the .bak message)",
+             "  5  done, but the report could not be written",
          }) {
         EXPECT_TRUE(Contains(help.out, std::string(line) + "\n")) << line;
     }
 
     const CliRun version = folder.Run({"--version"});
     EXPECT_EQ(version.exitCode, 0);
-    EXPECT_EQ(version.out, "velmora-patch 1.7.8\n");
+    EXPECT_EQ(Lines(version.out).at(0), "velmora-patch 1.7.8");
 }
 
 // What a player does: the dry run lists every hit and writes nothing, the real run then
@@ -77,8 +78,12 @@ TEST(CliPass, DryRunThenTheRunItAnnouncedThenRestore) {
     EXPECT_FALSE(json["dry_run"].boolean);
     EXPECT_EQ(json["exit_code"].number, 0);
     ASSERT_EQ(json["copies"].items.size(), 2u);
-    EXPECT_EQ(json["copies"].items[0].text, "vlmr3.exe.bak");
-    EXPECT_EQ(json["copies"].items[1].text, "vlmr3.exe.orig");
+    EXPECT_EQ(json["copies"].items[0]["name"].text, "vlmr3.exe.bak");
+    EXPECT_EQ(json["copies"].items[0]["kind"].text, "bak");
+    EXPECT_TRUE(json["copies"].items[0]["written"].boolean);
+    EXPECT_EQ(json["copies"].items[1]["name"].text, "vlmr3.exe.orig");
+    EXPECT_TRUE(json["copies"].items[1]["written"].boolean);
+    EXPECT_EQ(json["copies"].items[1]["from"].text, "vlmr3.exe");
     // The real run hit exactly what the dry run listed.
     const JsonValue& rules = json["rules"];
     ASSERT_EQ(rules.items.size(), 4u);
@@ -109,7 +114,7 @@ TEST(CliPass, ATargetThatAnotherProgramHoldsIsInUse) {
 
     const CliRun run = folder.Run({});
     EXPECT_EQ(run.exitCode, 3) << run.out << run.err;
-    EXPECT_EQ(WindowPart(run.out), "No Velmora 2345 files\nMaybe file is busy\nvlmr3.exe: in use\nClose the game, then try again.\n");
+    EXPECT_EQ(WindowPart(run.err), "No Velmora 2345 files\nMaybe file is busy\nvlmr3.exe: in use\nClose the game, then try again.\n");
     EXPECT_NE(run.err, "");
     EXPECT_FALSE(folder.Exists("vlmr3.exe.bak"));
     EXPECT_FALSE(folder.Exists("vlmr3.exe.orig"));

@@ -46,42 +46,35 @@ Bytes UpdatedGrown(const Bytes& v1) {
 // A same-size update: two address bytes of the FOV load (mov eax, [addr]; cdq) changed.
 Bytes UpdatedAddress(const Bytes& v1) { return With(v1, FOV_AT + 1, {0x28, 0x21}); }
 
-TEST(CliRestore, TwoRunsThenRestoreGoesBackRunByRun) {
+TEST(CliRestore, TwoRunsThenOneRestoreGoesBackToTheOriginal) {
     GameFolder folder;
     const Bytes original = FixtureImage();
     folder.Write("vlmr3.exe", original);
     ASSERT_EQ(folder.Run({"--fov", "1920", "--camera", "2000", "--fps"}).exitCode, 0);
     const Bytes afterFirst = folder.Read("vlmr3.exe");
-    // The first-only widescreen rule now finds the second 4:3 constant: the game is no
-    // longer one run away from the original, but it is from the first run's backup.
+    // The first-only widescreen rule now finds the second 4:3 constant, and the new aspect
+    // goes over the first run's too: two runs away from the original.
     ASSERT_EQ(folder.Run({"--aspect", "16:10"}).exitCode, 0);
     ASSERT_EQ(Slice(folder.Read("vlmr3.exe"), ASPECT_AGAIN_AT, 4), Bytes({0xCD, 0xCC, 0xCC, 0x3F}));
 
     const CliRun first = folder.Run({"--restore", "--json"});
     EXPECT_EQ(first.exitCode, 0) << first.out << first.err;
     EXPECT_EQ(first.err, "");
-    EXPECT_EQ(folder.Read("vlmr3.exe"), afterFirst);
-    JsonValue json = Json(first);
-    EXPECT_EQ(json["schema"].number, 1);
-    EXPECT_EQ(json["copy"].text, "vlmr3.exe.bak");
-    EXPECT_TRUE(json["restored"].boolean);
-    EXPECT_EQ(json["result_text"].text,
-              "Restored vlmr3.exe\nfrom vlmr3.exe.bak.\n\nvlmr3.exe.bak is kept. It is\npatched too: restore again\nfor "
-              "vlmr3.exe.orig.");
-    ASSERT_EQ(json["copies_checked"].items.size(), 2u);
-    EXPECT_EQ(json["copies_checked"].items[0]["name"].text, "vlmr3.exe.orig");
-    EXPECT_FALSE(json["copies_checked"].items[0]["fits"].boolean);
-    EXPECT_EQ(json["copies_checked"].items[0]["first_difference"].number, ASPECT_AGAIN_AT);
-    EXPECT_EQ(json["copies_checked"].items[1]["name"].text, "vlmr3.exe.bak");
-    EXPECT_TRUE(json["copies_checked"].items[1]["fits"].boolean);
-    EXPECT_EQ(json["copies_checked"].items[1]["first_difference"].kind, JsonValue::NUL);
-
-    const CliRun second = folder.Run({"--restore"});
-    EXPECT_EQ(second.exitCode, 0) << second.out;
-    EXPECT_EQ(second.out, "Restored vlmr3.exe\nfrom vlmr3.exe.orig.\n\nvlmr3.exe.orig is kept.\n");
     EXPECT_EQ(folder.Read("vlmr3.exe"), original);
+    JsonValue json = Json(first);
+    EXPECT_EQ(json["schema"].number, 2);
+    EXPECT_EQ(json["restored_from"].text, "vlmr3.exe.orig");
+    EXPECT_TRUE(json["restored"].boolean);
+    EXPECT_FALSE(json["copy_patched"].boolean);
+    EXPECT_EQ(json["result_text"].text, "Restored vlmr3.exe\nfrom vlmr3.exe.orig.\n\nvlmr3.exe.orig is kept.");
+    // The original explains the game: the backup is not needed.
+    ASSERT_EQ(json["copies"].items.size(), 2u);
+    EXPECT_EQ(json["copies"].items[0]["name"].text, "vlmr3.exe.orig");
+    EXPECT_TRUE(json["copies"].items[0]["fits"].boolean);
+    EXPECT_EQ(json["copies"].items[1]["kind"].text, "bak");
+    EXPECT_EQ(json["copies"].items[1]["fits"].kind, JsonValue::NUL);
     EXPECT_EQ(folder.Read("vlmr3.exe.orig"), original);
-    EXPECT_EQ(folder.Read("vlmr3.exe.bak"), afterFirst);
+    EXPECT_NE(folder.Read("vlmr3.exe.bak"), original);
 
     // Once more: the target already holds the original, so nothing is written at all.
     const FolderState restored = Snapshot(folder.path());
@@ -92,10 +85,12 @@ TEST(CliRestore, TwoRunsThenRestoreGoesBackRunByRun) {
     json = Json(folder.Run({"--restore", "--json"}));
     EXPECT_FALSE(json["restored"].boolean);
     EXPECT_EQ(json["exit_code"].number, 0);
-    EXPECT_EQ(json["copy"].text, "vlmr3.exe.orig");
+    EXPECT_EQ(json["restored_from"].text, "vlmr3.exe.orig");
     EXPECT_EQ(Snapshot(folder.path()), restored);
 }
 
+// The backup is put back, and since it shows changes of its own (the 60 FPS rule's
+// written form, and no camera or FOV pattern), the player is told it is no original.
 TEST(CliRestore, WithoutAnOriginalTheBackupIsUsed) {
     GameFolder folder;
     folder.Write("vm3plus.exe", FullyPatched(FixtureImage()));
@@ -103,7 +98,13 @@ TEST(CliRestore, WithoutAnOriginalTheBackupIsUsed) {
     folder.Write("vm3plus.exe.bak", backup);
     const CliRun run = folder.Run({"--restore"});
     EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
-    EXPECT_EQ(run.out, "Restored vm3plus.exe\nfrom vm3plus.exe.bak.\n\nvm3plus.exe.bak is kept.\n");
+    EXPECT_EQ(run.out,
+              "Restored vm3plus.exe\nfrom vm3plus.exe.bak.\n\nvm3plus.exe.bak is kept. It is\npatched itself: the "
+              "changes\nof camera, fov, fps stay.\nNo file holds the original.\n");
+    const JsonValue json = Json(folder.Run({"--restore", "--json"}));
+    EXPECT_TRUE(json["copy_patched"].boolean);
+    ASSERT_EQ(json["rules_kept"].items.size(), 3u);
+    EXPECT_EQ(json["rules_kept"].items[0].text, "camera");
     EXPECT_EQ(folder.Read("vm3plus.exe"), backup);
     EXPECT_EQ(folder.Read("vm3plus.exe.bak"), backup);
 }
@@ -131,14 +132,16 @@ TEST(CliRestore, NoCopyAndNoTargetChangeNothing) {
     EXPECT_EQ(Snapshot(noCopy.path()), before);
 
     GameFolder noTarget;
-    noTarget.Write("vlmr3.exe.orig", FixtureImage());
+    noTarget.Write("vlmr3.exe.foo", FixtureImage());
     before = Snapshot(noTarget.path());
     run = noTarget.Run({"--restore", "--json"});
     EXPECT_EQ(run.exitCode, 3);
     const JsonValue json = Json(run);
     EXPECT_EQ(json["target"].kind, JsonValue::NUL);
-    EXPECT_EQ(json["copy"].kind, JsonValue::NUL);
-    EXPECT_EQ(json["result_text"].text, "No Velmora 2345 files\nMaybe file is busy");
+    EXPECT_EQ(json["restored_from"].kind, JsonValue::NUL);
+    // None of the names is there: the window's guess at a busy file is left out.
+    EXPECT_EQ(json["result_text"].text, "No Velmora 2345 files");
+    EXPECT_EQ(json["error"]["code"].text, "no_target");
     EXPECT_FALSE(json["restored"].boolean);
     EXPECT_EQ(json["exit_code"].number, 3);
     EXPECT_EQ(Snapshot(noTarget.path()), before);
@@ -157,7 +160,7 @@ TEST(CliRestore, RefusedWhenTheTargetIsAPatchedFormOfNeitherCopy) {
         {"a byte of a pattern that no rule writes", With(FullyPatched(original), CAMERA_AT + 2, {0x11}),
          "byte 0x202 differs"},
         {"the update as it comes, unpatched", With(original, 0x10, {0x4D, 0x5A}), "byte 0x10 differs"},
-        {"two address bytes of the FOV load", UpdatedAddress(original), "byte 0x300 differs"},
+        {"two address bytes of the FOV load", UpdatedAddress(original), "byte 0x301 differs"},
         {"the file grew", UpdatedGrown(original), "the sizes differ\n(4608 and 4096 bytes)"},
         {"the file shrank", Bytes(original.begin(), original.end() - 16), "the sizes differ\n(4080 and 4096 bytes)"},
     };
@@ -179,9 +182,9 @@ TEST(CliRestore, RefusedWhenTheTargetIsAPatchedFormOfNeitherCopy) {
         const JsonValue json = Json(folder.Run({"--restore", "--json"}));
         EXPECT_FALSE(json["restored"].boolean);
         EXPECT_EQ(json["exit_code"].number, 4);
-        EXPECT_EQ(json["copy"].kind, JsonValue::NUL);
-        ASSERT_EQ(json["copies_checked"].items.size(), 2u);
-        for (const JsonValue& copy : json["copies_checked"].items) {
+        EXPECT_EQ(json["restored_from"].kind, JsonValue::NUL);
+        ASSERT_EQ(json["copies"].items.size(), 2u);
+        for (const JsonValue& copy : json["copies"].items) {
             EXPECT_FALSE(copy["fits"].boolean);
             EXPECT_EQ(copy["first_difference"].kind, JsonValue::NUMBER);
         }
@@ -192,7 +195,10 @@ TEST(CliRestore, RefusedWhenTheTargetIsAPatchedFormOfNeitherCopy) {
         const JsonValue done = Json(forced);
         EXPECT_TRUE(done["forced"].boolean);
         EXPECT_TRUE(done["restored"].boolean);
-        EXPECT_EQ(done["before_restore"].text, "vlmr3.exe.before-restore");
+        const JsonValue& kept = done["copies"].items.back();
+        EXPECT_EQ(kept["kind"].text, "before_restore");
+        EXPECT_EQ(kept["name"].text, "vlmr3.exe.before-restore");
+        EXPECT_TRUE(kept["written"].boolean);
         EXPECT_EQ(done["result_text"].text,
                   "Restored vlmr3.exe\nfrom vlmr3.exe.orig.\n\nvlmr3.exe.orig is kept.\nThe game as it was is\nkept as "
                   "vlmr3.exe.before-restore.");
@@ -214,9 +220,9 @@ TEST(CliRestore, ForceReplacesAnOlderKeptGame) {
     EXPECT_EQ(folder.Read("vlmr3.exe"), FixtureImage());
 }
 
-// Patched, then updated by the store (the .orig is the old version), then patched again:
-// the backup of that run is the new version unpatched, and that is what comes back.
-TEST(CliRestore, AfterAGameUpdateTheBackupOfTheNewVersionComesBack) {
+// Patched, then updated by the store, then patched again: that run keeps the new version,
+// unpatched, as the original and moves the old one aside; the new version comes back.
+TEST(CliRestore, AfterAGameUpdateTheNewVersionComesBack) {
     const Bytes v1 = FixtureImage();
     const struct {
         const char* label;
@@ -239,10 +245,12 @@ TEST(CliRestore, AfterAGameUpdateTheBackupOfTheNewVersionComesBack) {
         const CliRun run = folder.Run({"--restore", "--json"});
         EXPECT_EQ(run.exitCode, 0) << run.out;
         const JsonValue json = Json(run);
-        EXPECT_EQ(json["copy"].text, "vlmr3.exe.bak");
+        EXPECT_EQ(json["restored_from"].text, "vlmr3.exe.orig");
         EXPECT_TRUE(json["restored"].boolean);
+        EXPECT_FALSE(json["copy_patched"].boolean);
         EXPECT_EQ(folder.Read("vlmr3.exe"), u.v2);
-        EXPECT_EQ(folder.Read("vlmr3.exe.orig"), v1);
+        EXPECT_EQ(folder.Read("vlmr3.exe.orig"), u.v2);
+        EXPECT_EQ(folder.Read("vlmr3.exe.orig.1"), v1);
         EXPECT_FALSE(folder.Exists("vlmr3.exe.before-restore"));
     }
 }
@@ -312,10 +320,14 @@ TEST_P(SkippedCopy, IsNoCopy) {
     const CliRun run = folder.Run({"--restore", "--json"});
     EXPECT_EQ(run.exitCode, 0) << run.out;
     const JsonValue json = Json(run);
-    EXPECT_EQ(json["copy"].text, "vlmr3.exe.bak");
+    EXPECT_EQ(json["restored_from"].text, "vlmr3.exe.bak");
     EXPECT_EQ(folder.Read("vlmr3.exe"), original);
-    ASSERT_EQ(json["copies_checked"].items.size(), 1u);
-    EXPECT_EQ(json["copies_checked"].items[0]["name"].text, "vlmr3.exe.bak");
+    // The skipped one is listed with why it is no copy.
+    ASSERT_EQ(json["copies"].items.size(), 2u);
+    EXPECT_EQ(json["copies"].items[0]["kind"].text, "orig");
+    EXPECT_EQ(json["copies"].items[0]["problem"].kind, JsonValue::OBJECT) << run.out;
+    EXPECT_EQ(json["copies"].items[1]["name"].text, "vlmr3.exe.bak");
+    EXPECT_TRUE(json["copies"].items[1]["fits"].boolean);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, SkippedCopy, testing::ValuesIn(SKIPPED_COPY_KINDS),

@@ -11,6 +11,7 @@
 
 #include "cli_options.h"
 #include "patch_rules.h"
+#include "game_model.h"
 #include "patch_state.h"
 #include "rule_table.h"
 
@@ -127,29 +128,39 @@ TEST_P(EveryRule, TheExactCheckExplainsItsWrite) {
 
     const int game = CandidateWhere(rule(), true);
     ASSERT_GE(game, 0) << "a rule for no game";
-    PatchedForm form;
-    EXPECT_TRUE(CheckPatchedForm(target.data(), FILLER_SIZE, copy.data(), FILLER_SIZE, game, &form))
-        << "first difference " << form.firstDifference;
-    EXPECT_TRUE(form.rules[rule()].on);
-    EXPECT_EQ(form.rules[rule()].offset, FIRST_AT);
-    EXPECT_EQ(form.rules[rule()].occurrences, 2u);
-    EXPECT_EQ(form.rules[rule()].bits, bits);
+    GameModel form;
+    EXPECT_TRUE(ExplainGame(target.data(), FILLER_SIZE, copy.data(), FILLER_SIZE, game, &form))
+        << "first unexplained " << form.firstUnexplained;
+    ASSERT_EQ(form.writes.size(), row().firstHitOnly ? 1u : 2u);
+    EXPECT_EQ(form.writes[0].rule, rule());
+    EXPECT_EQ(form.writes[0].offset, FIRST_AT);
+    EXPECT_EQ(form.writes[0].bits, bits);
+    PatternPlaces places;
+    FindPatternPlaces(copy.data(), FILLER_SIZE, &places);
+    EXPECT_EQ(places.offsets[rule()].size(), 2u);
     for (int other = 0; other < RULE_COUNT; ++other) {
         if (other != rule()) {
-            EXPECT_FALSE(form.rules[other].found) << RULE_TABLE[other].name;
+            EXPECT_TRUE(places.offsets[other].empty()) << RULE_TABLE[other].name;
         }
     }
 
-    // The second occurrence's span changed as well: a rule that takes the first hit only
-    // never writes there, and one that takes every hit writes the same value at each.
+    // The second occurrence's span changed as well: a rule that takes every hit writes the
+    // same value at each, so no run makes that; one that takes its first hit only takes the
+    // second in a second run, where the bits there are a value it writes.
     Bytes changed = target;
     changed[SECOND_AT + row().span.offset] ^= 0x40;
-    EXPECT_FALSE(CheckPatchedForm(changed.data(), FILLER_SIZE, copy.data(), FILLER_SIZE, game, &form));
+    const bool fits = ExplainGame(changed.data(), FILLER_SIZE, copy.data(), FILLER_SIZE, game, &form);
+    RuleValue shown = {};
+    uint32_t stored = 0;
+    const uint32_t held = ReadSpan(changed.data() + SECOND_AT, row());
+    const bool aValue = row().readBack(held, &shown, &stored) && stored == held;
+    EXPECT_EQ(fits, row().firstHitOnly && aValue);
+    if (fits) EXPECT_EQ(form.runs, 2u);
 
     // On a game the rule may not run on, its write is a difference.
     const int otherGame = CandidateWhere(rule(), false);
     if (otherGame >= 0) {
-        EXPECT_FALSE(CheckPatchedForm(target.data(), FILLER_SIZE, copy.data(), FILLER_SIZE, otherGame, &form));
+        EXPECT_FALSE(ExplainGame(target.data(), FILLER_SIZE, copy.data(), FILLER_SIZE, otherGame, &form));
         PatchJob job = {};
         job.requests[rule()] = {true, SampleValue(row())};
         job.candidate = otherGame;

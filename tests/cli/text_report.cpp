@@ -48,7 +48,7 @@ bool ParseTextReport(const std::string& text, TextReport* report, std::string* e
     std::vector<std::string> result;
     for (; i < lines.size(); ++i) {
         // Or up to where the folder searched is named, when no target opened.
-        if ((lines[i] == "rules:" || StartsWith(lines[i], "Searched \"")) && !result.empty() && result.back().empty()) {
+        if ((lines[i] == "rules:" || StartsWith(lines[i], "Searched ")) && !result.empty() && result.back().empty()) {
             result.pop_back();
             if (lines[i] != "rules:") i = lines.size();
             break;

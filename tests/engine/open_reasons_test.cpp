@@ -138,17 +138,17 @@ TEST_F(OpenReasons, EachRefusalIsNamedWithWhatToDo) {
 #else
         // In the system's own terms, in the order the checks come.
         {"immutable, refused", {Refusal::SYSTEM_ERROR, EPERM, false, true}, OPEN_IMMUTABLE,
-         "\r\nvlmr3.exe: immutable\r\nClear it: sudo chattr -i -a \"<path>\""},
+         "\r\nvlmr3.exe: immutable\r\nClear it: sudo chattr -i -a '<path>'"},
         {"read-only file system", {Refusal::SYSTEM_ERROR, EROFS}, OPEN_READ_ONLY_FS,
          "\r\nvlmr3.exe: read-only file system\r\nCopy the game to a writable folder, or remount it read-write."},
         {"the user's own file, no write permission", {Refusal::SYSTEM_ERROR, EACCES}, OPEN_READ_ONLY,
-         "\r\nvlmr3.exe: read-only\r\nMake it writable: chmod u+w \"<path>\""},
+         "\r\nvlmr3.exe: read-only\r\nMake it writable: chmod u+w '<path>'"},
         {"read-only attribute", {Refusal::READ_ONLY_ATTRIBUTE, 0}, OPEN_READ_ONLY,
-         "\r\nvlmr3.exe: read-only\r\nMake it writable: chmod u+w \"<path>\""},
+         "\r\nvlmr3.exe: read-only\r\nMake it writable: chmod u+w '<path>'"},
         {"another user's file", {Refusal::SYSTEM_ERROR, EACCES, true}, OPEN_PERMISSION_DENIED,
-         "\r\nvlmr3.exe: permission denied\r\nMake it yours: sudo chown \"$USER\" \"<path>\""},
+         "\r\nvlmr3.exe: permission denied\r\nMake it yours: sudo chown \"$USER\" '<path>'"},
         {"not permitted", {Refusal::SYSTEM_ERROR, EPERM}, OPEN_PERMISSION_DENIED,
-         "\r\nvlmr3.exe: permission denied\r\nMake it yours: sudo chown \"$USER\" \"<path>\""},
+         "\r\nvlmr3.exe: permission denied\r\nMake it yours: sudo chown \"$USER\" '<path>'"},
 #endif
         {"any other error", {Refusal::SYSTEM_ERROR, OTHER}, OPEN_FAILED, "\r\nvlmr3.exe: cannot be opened"},
         {"no runtime descriptor", {Refusal::NO_DESCRIPTOR, 0}, OPEN_FAILED, "\r\nvlmr3.exe: cannot be opened"},

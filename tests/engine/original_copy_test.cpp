@@ -20,7 +20,8 @@ namespace fs = std::filesystem;
 
 const Bytes GAME = {0x55, 0xAB, 0xAA, 0xAA, 0x3F, 0xC7, 0x05, 1, 2, 3, 4, 0x00, 0x06, 0x00, 0x00, 0xC3};
 const Bytes GAME_WIDE = {0x55, 0x39, 0x8E, 0xE3, 0x3F, 0xC7, 0x05, 1, 2, 3, 4, 0x00, 0x06, 0x00, 0x00, 0xC3};
-const Bytes GAME_WIDE_CAMERA = {0x55, 0x39, 0x8E, 0xE3, 0x3F, 0xC7, 0x05, 1, 2, 3, 4, 0x00, 0x08, 0x00, 0x00, 0xC3};
+// 16:10 over the first run's 16:9, and the camera distance 2048.
+const Bytes GAME_WIDER_CAMERA = {0x55, 0xCD, 0xCC, 0xCC, 0x3F, 0xC7, 0x05, 1, 2, 3, 4, 0x00, 0x08, 0x00, 0x00, 0xC3};
 
 class OriginalCopy : public ::testing::Test {
 protected:
@@ -52,8 +53,8 @@ TEST_F(OriginalCopy, IsWrittenByTheFirstRunAndKeptByEveryLaterOne) {
         EXPECT_FALSE(report.originalExisted);
     }
     {
-        // Other values the second time: the backup now holds the first run's result, and
-        // only the original still holds the game as it was.
+        // Other values the second time: the new aspect goes over the first run's. The
+        // backup now holds the first run's result, and only the original the game as it was.
         ToggleScope toggles(true, true, false, false);
         JobReport report;
         const PatchJob second = RunJob(16.0f / 10.0f, 2048, &report);
@@ -64,20 +65,27 @@ TEST_F(OriginalCopy, IsWrittenByTheFirstRunAndKeptByEveryLaterOne) {
     }
     EXPECT_EQ(ReadFile("vlmr3.exe.orig"), GAME);
     EXPECT_EQ(ReadFile("vlmr3.exe.bak"), GAME_WIDE);
-    EXPECT_EQ(ReadFile("vlmr3.exe"), GAME_WIDE_CAMERA);
+    EXPECT_EQ(ReadFile("vlmr3.exe"), GAME_WIDER_CAMERA);
     EXPECT_EQ(FolderNames(), (std::vector<std::string>{"vlmr3.exe", "vlmr3.exe.bak", "vlmr3.exe.orig"}));
 }
 
-TEST_F(OriginalCopy, AnExistingOneIsLeftAloneEvenWhenItDiffers) {
+// A game that fits no kept copy and shows no rule's change is a store update: it becomes
+// the original, and the previous one is moved aside, never deleted.
+TEST_F(OriginalCopy, AStoreUpdateBecomesTheOriginalAndThePreviousIsMovedAside) {
     const Bytes someOtherVersion = {'o', 't', 'h', 'e', 'r'};
     WriteFile("vlmr3.exe", GAME);
     WriteFile("vlmr3.exe.orig", someOtherVersion);
+    WriteFile("vlmr3.exe.orig.1", {'o', 'l', 'd', 'e', 'r'});
     ToggleScope toggles(true, false, false, false);
     JobReport report;
     const PatchJob job = RunJob(16.0f / 9.0f, 0, &report);
     EXPECT_STREQ(job.status[RULE_WIDESCREEN], "Widescreen correction OK");
-    EXPECT_TRUE(report.originalExisted);
-    EXPECT_EQ(ReadFile("vlmr3.exe.orig"), someOtherVersion);
+    EXPECT_FALSE(report.originalExisted);
+    EXPECT_TRUE(report.originalWritten);
+    EXPECT_STREQ(report.previousOriginal, "vlmr3.exe.orig.2");
+    EXPECT_EQ(ReadFile("vlmr3.exe.orig"), GAME);
+    EXPECT_EQ(ReadFile("vlmr3.exe.orig.2"), someOtherVersion);
+    EXPECT_EQ(ReadFile("vlmr3.exe.orig.1"), (Bytes{'o', 'l', 'd', 'e', 'r'}));
     EXPECT_EQ(ReadFile("vlmr3.exe"), GAME_WIDE);
 }
 

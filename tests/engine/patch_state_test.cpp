@@ -10,6 +10,8 @@
 
 #include "candidate_names.h"
 #include "patch_rules.h"
+#include "candidate_names.h"
+#include "game_model.h"
 #include "patch_state.h"
 #include "test_folder.h"
 
@@ -70,8 +72,8 @@ const FormCase FORM_CASES[] = {
 
     // FOV: mov eax, imm32 over bytes 32..35; byte 36 (kept top byte) and 37 (cdq) are not the rule's.
     {"fov_constant_1440", {{32, 0xB8}, {33, 0xA0}, {34, 0x05}, {35, 0x00}}, "vlmr3.exe", true, NONE, {0, 0, 1, 0}},
-    {"fov_constant_without_the_opcode", {{33, 0xA0}, {34, 0x05}, {35, 0x00}}, "vlmr3.exe", false, 32, {0, 0, 1, 0}},
-    {"fov_another_opcode", {{32, 0xB9}, {33, 0xA0}}, "vlmr3.exe", false, 32, {0, 0, 1, 0}},
+    {"fov_constant_without_the_opcode", {{33, 0xA0}, {34, 0x05}, {35, 0x00}}, "vlmr3.exe", false, 33, {0, 0, 0, 0}},
+    {"fov_another_opcode", {{32, 0xB9}, {33, 0xA0}}, "vlmr3.exe", false, 32, {0, 0, 0, 0}},
     {"fov_byte_before_span", {{31, 0x00}}, "vlmr3.exe", false, 31, {0, 0, 0, 0}},
     {"fov_byte_after_span", {{32, 0xB8}, {33, 0xA0}, {34, 0x05}, {35, 0x00}, {36, 0x00}}, "vlmr3.exe", false, 36,
      {0, 0, 1, 0}},
@@ -81,7 +83,7 @@ const FormCase FORM_CASES[] = {
 
     // 60 FPS: only byte 52, and only to 0, and only on games 2 and 3.
     {"fps_compare_zero", {{52, 0x00}}, "vlmr3.exe", true, NONE, {0, 0, 0, 1}},
-    {"fps_compare_one", {{52, 0x01}}, "vlmr3.exe", false, 52, {0, 0, 0, 1}},
+    {"fps_compare_one", {{52, 0x01}}, "vlmr3.exe", false, 52, {0, 0, 0, 0}},
     {"fps_byte_before_span", {{51, 0xFE}}, "vlmr3.exe", false, 51, {0, 0, 0, 0}},
     {"fps_byte_after_span", {{52, 0x00}, {53, 0x00}}, "vlmr3.exe", false, 53, {0, 0, 0, 1}},
     {"fps_only_the_byte_after_span", {{53, 0x00}}, "vlmr3.exe", false, 53, {0, 0, 0, 0}},
@@ -102,29 +104,37 @@ TEST_P(FormTable, FitsExactlyWhereTheRulesWrite) {
     const Bytes copy = FourRuleImage();
     Bytes target = copy;
     for (const auto& edit : c.edits) target[edit.first] = edit.second;
-    PatchedForm form;
-    const bool fits = CheckPatchedForm(target.data(), static_cast<uint32_t>(target.size()), copy.data(),
-                                       static_cast<uint32_t>(copy.size()), CandidateIndexOf(c.targetName), &form);
+    GameModel form;
+    const bool fits = ExplainGame(target.data(), static_cast<uint32_t>(target.size()), copy.data(),
+                                  static_cast<uint32_t>(copy.size()), CandidateIndexOf(c.targetName), &form);
     EXPECT_EQ(fits, c.fits);
     EXPECT_EQ(form.fits, c.fits);
     EXPECT_EQ(form.identical, c.edits.empty());
     if (!c.fits) {
-        EXPECT_EQ(form.firstDifference, c.firstDifference);
+        EXPECT_EQ(form.firstUnexplained, c.firstDifference);
     }
     for (int rule = 0; rule < RULE_COUNT; ++rule) {
-        EXPECT_TRUE(form.rules[rule].found) << rule;
-        EXPECT_EQ(form.rules[rule].on, c.on[rule]) << rule;
+        EXPECT_EQ(form.Patched(static_cast<PatchRule>(rule)), c.on[rule]) << rule;
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Spans, FormTable, testing::ValuesIn(FORM_CASES),
                          [](const testing::TestParamInfo<FormCase>& info) { return std::string(info.param.name); });
 
-PatchedForm Check(const Bytes& target, const Bytes& copy, const char* name = "vlmr3.exe") {
-    PatchedForm form;
-    CheckPatchedForm(target.data(), static_cast<uint32_t>(target.size()), copy.data(),
-                     static_cast<uint32_t>(copy.size()), CandidateIndexOf(name), &form);
+GameModel Check(const Bytes& target, const Bytes& copy, const char* name = "vlmr3.exe") {
+    GameModel form;
+    ExplainGame(target.data(), static_cast<uint32_t>(target.size()), copy.data(), static_cast<uint32_t>(copy.size()),
+                CandidateIndexOf(name), &form);
     return form;
+}
+
+// The model's first write of `rule`; a write that is not there fails the test.
+RuleWrite WriteOf(const GameModel& model, PatchRule rule) {
+    for (const RuleWrite& write : model.writes) {
+        if (write.rule == rule) return write;
+    }
+    ADD_FAILURE() << "no write of rule " << rule;
+    return RuleWrite{rule, 0, 0, 0};
 }
 
 TEST(PatchedForm, ReadsBackTheValuesTheRulesWrote) {
@@ -136,13 +146,13 @@ TEST(PatchedForm, ReadsBackTheValuesTheRulesWrote) {
     job.candidate = CandidateIndexOf(job.target_name);
     bool applied[RULE_COUNT] = {};
     ApplyPatchRules(target.data(), static_cast<uint32_t>(target.size()), &job, applied);
-    const PatchedForm form = Check(target, copy);
+    const GameModel form = Check(target, copy);
     ASSERT_TRUE(form.fits);
-    EXPECT_FLOAT_EQ(form.rules[RULE_WIDESCREEN].value.ratio, 16.0f / 9.0f);
-    EXPECT_EQ(form.rules[RULE_CAMERA].value.whole, 2000);
-    EXPECT_EQ(form.rules[RULE_FOV].value.whole, FovConstant(1920));
-    EXPECT_TRUE(form.rules[RULE_FPS].on);
-    EXPECT_EQ(form.rules[RULE_WIDESCREEN].offset, static_cast<uint32_t>(WS_AT));
+    EXPECT_FLOAT_EQ(AspectOfBits(WriteOf(form, RULE_WIDESCREEN).bits), 16.0f / 9.0f);
+    EXPECT_EQ(WriteOf(form, RULE_CAMERA).bits, 2000u);
+    EXPECT_EQ(static_cast<int32_t>(WriteOf(form, RULE_FOV).bits >> 8), FovConstant(1920));
+    EXPECT_TRUE(form.Patched(RULE_FPS));
+    EXPECT_EQ(WriteOf(form, RULE_WIDESCREEN).offset, static_cast<uint32_t>(WS_AT));
 }
 
 // What a patch run writes, run over several copies and values, must always fit; the check
@@ -180,8 +190,8 @@ TEST(PatchedForm, EveryPatchRunFitsItsCopy) {
         Bytes target = c.copy;
         bool applied[RULE_COUNT] = {};
         ApplyPatchRules(target.data(), static_cast<uint32_t>(target.size()), &job, applied);
-        const PatchedForm form = Check(target, c.copy);
-        EXPECT_TRUE(form.fits) << c.name << " first difference " << form.firstDifference;
+        const GameModel form = Check(target, c.copy);
+        EXPECT_TRUE(form.fits) << c.name << " first difference " << form.firstUnexplained;
     }
     // That store is the camera rule's only hit, and the check finds it as the rules do.
     {
@@ -191,10 +201,10 @@ TEST(PatchedForm, EveryPatchRunFitsItsCopy) {
         bool applied[RULE_COUNT] = {};
         ApplyPatchRules(target.data(), static_cast<uint32_t>(target.size()), &job, applied);
         ASSERT_EQ(target[16], 0xD0);
-        const PatchedForm form = Check(target, madeByAnEarlierRule);
-        EXPECT_TRUE(form.rules[RULE_CAMERA].on);
-        EXPECT_EQ(form.rules[RULE_CAMERA].offset, 10u);
-        EXPECT_EQ(form.rules[RULE_CAMERA].value.whole, 2000);
+        const GameModel form = Check(target, madeByAnEarlierRule);
+        EXPECT_TRUE(form.Patched(RULE_CAMERA));
+        EXPECT_EQ(WriteOf(form, RULE_CAMERA).offset, 10u);
+        EXPECT_EQ(WriteOf(form, RULE_CAMERA).bits, 2000u);
     }
 }
 
@@ -206,20 +216,20 @@ TEST(PatchedForm, EveryHitOfTheRulesThatRewriteEveryHit) {
     // The camera rule rewrites every store; only the first one changed is no run of it.
     target[22] = 0xD0;
     target[23] = 0x07;
-    PatchedForm form = Check(target, copy);
+    GameModel form = Check(target, copy);
     EXPECT_FALSE(form.fits);
-    EXPECT_EQ(form.firstDifference, static_cast<uint32_t>(IMAGE_SIZE + 22));
+    EXPECT_EQ(form.firstUnexplained, 22u);
     target[IMAGE_SIZE + 22] = 0xD0;
     target[IMAGE_SIZE + 23] = 0x07;
     EXPECT_TRUE(Check(target, copy).fits);
-    EXPECT_EQ(Check(target, copy).rules[RULE_CAMERA].occurrences, 2u);
+    EXPECT_EQ(Check(target, copy).occurrences[RULE_CAMERA], 0u);
 
     // The widescreen rule rewrites the first hit only: the second alone is no run of it.
     Bytes second = copy;
     second[IMAGE_SIZE + WS_AT] = 0x00;
     form = Check(second, copy);
     EXPECT_FALSE(form.fits);
-    EXPECT_EQ(form.firstDifference, static_cast<uint32_t>(IMAGE_SIZE + WS_AT));
+    EXPECT_EQ(form.firstUnexplained, static_cast<uint32_t>(IMAGE_SIZE + WS_AT));
 }
 
 TEST(PatchedForm, TargetHoldingAPatternTheCopyLacks) {
@@ -229,11 +239,9 @@ TEST(PatchedForm, TargetHoldingAPatternTheCopyLacks) {
     // The target holds the 4:3 constant and the frame-rate cap where the copy has neither:
     // no rule writes them, so nothing explains those bytes.
     Bytes target = FourRuleImage();
-    PatchedForm form = Check(target, copy);
+    GameModel form = Check(target, copy);
     EXPECT_FALSE(form.fits);
-    EXPECT_EQ(form.firstDifference, static_cast<uint32_t>(WS_AT));
-    EXPECT_FALSE(form.rules[RULE_WIDESCREEN].found);
-    EXPECT_FALSE(form.rules[RULE_FPS].found);
+    EXPECT_EQ(form.firstUnexplained, static_cast<uint32_t>(WS_AT));
 
     // Nor the written form of the 60 FPS rule without its pattern in the copy.
     target = copy;
@@ -241,20 +249,20 @@ TEST(PatchedForm, TargetHoldingAPatternTheCopyLacks) {
     std::copy(written.begin(), written.end(), target.begin() + FPS_AT);
     form = Check(target, copy);
     EXPECT_FALSE(form.fits);
-    EXPECT_EQ(form.firstDifference, static_cast<uint32_t>(FPS_AT));
+    EXPECT_EQ(form.firstUnexplained, static_cast<uint32_t>(FPS_AT));
 }
 
 TEST(PatchedForm, SizesMustBeEqual) {
     const Bytes copy = FourRuleImage();
     Bytes longer = copy;
     longer.push_back(0);
-    PatchedForm form = Check(longer, copy);
+    GameModel form = Check(longer, copy);
     EXPECT_FALSE(form.fits);
     EXPECT_TRUE(form.sizesDiffer);
-    EXPECT_EQ(form.firstDifference, static_cast<uint32_t>(IMAGE_SIZE));
+    EXPECT_EQ(form.firstUnexplained, static_cast<uint32_t>(IMAGE_SIZE));
     form = Check(copy, longer);
     EXPECT_FALSE(form.fits);
-    EXPECT_EQ(form.firstDifference, static_cast<uint32_t>(IMAGE_SIZE));
+    EXPECT_EQ(form.firstUnexplained, static_cast<uint32_t>(IMAGE_SIZE));
     const Bytes empty;
     form = Check(empty, empty);
     EXPECT_TRUE(form.fits);
@@ -273,10 +281,10 @@ TEST(PatchedForm, SameSizeUpdateOfAnAddressDoesNotFit) {
     PatchJob job = MakeJob(16.0f / 9.0f, 0, 0);
     bool applied[RULE_COUNT] = {};
     ApplyPatchRules(v2.data(), static_cast<uint32_t>(v2.size()), &job, applied);
-    const PatchedForm form = Check(v2, v1);
+    const GameModel form = Check(v2, v1);
     EXPECT_FALSE(form.fits);
-    // Bytes 33..34 read as a FOV constant, which the rule would have written after B8.
-    EXPECT_EQ(form.firstDifference, static_cast<uint32_t>(FOV_AT));
+    // Bytes 33..34 are no FOV constant: the rule would have written B8 before them.
+    EXPECT_EQ(form.firstUnexplained, static_cast<uint32_t>(FOV_AT + 1));
 }
 
 }  // namespace
@@ -329,8 +337,9 @@ TEST(StateOfGame, FromTheGameAndItsCopies) {
 
 TEST(StateOfGame, ALinkToTheGameIsNoCopy) {
     TestFolder folder;
+    // Without a copy, the 60 FPS rule's written form shows this game patched.
     Bytes patched = FourRuleImage();
-    patched[WS_AT] = 0x39;
+    patched[FPS_AT + 4] = 0x00;
     WriteFile("vlmr3.exe", patched);
     std::error_code error;
     std::filesystem::create_hard_link("vlmr3.exe", "vlmr3.exe.orig", error);
