@@ -117,7 +117,7 @@ TEST(CliExe, PicksOneCandidateAndOpensNoOther) {
         const FolderState before = Snapshot(folder.path());
         run = folder.Run(r.args);
         EXPECT_EQ(run.exitCode, 2) << r.error;
-        EXPECT_NE(run.err.find("velmora-patch: " + r.error), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("velmora-patch: " + InShellQuotes(r.error)), std::string::npos) << run.err;
         EXPECT_EQ(Snapshot(folder.path()), before);
     }
 }

@@ -51,7 +51,7 @@ void ExpectRefused(const std::vector<std::string>& args, const std::string& comp
         if (json) line.insert(line.begin(), "--json");
         const CliRun run = folder.Run(line);
         EXPECT_EQ(run.exitCode, 2);
-        EXPECT_EQ(Lines(run.err).at(0), "velmora-patch: " + complaint) << run.err;
+        EXPECT_EQ(Lines(run.err).at(0), "velmora-patch: " + InShellQuotes(complaint)) << run.err;
         // One line, then where to read more, whether the line or a value was refused.
         EXPECT_EQ(Lines(run.err).size(), 2u) << run.err;
         EXPECT_EQ(Lines(run.err).back(), "Try '" + g_programPath + " --help'.") << run.err;
@@ -66,7 +66,7 @@ void ExpectRefused(const std::vector<std::string>& args, const std::string& comp
         ASSERT_TRUE(ParseJson(run.out, &value, &error)) << error << "\n" << run.out;
         ASSERT_EQ(value.kind, JsonValue::OBJECT);
         EXPECT_EQ(value["schema"].number, 2);
-        EXPECT_EQ(value["error"]["text"].text, complaint);
+        EXPECT_EQ(value["error"]["text"].text, InShellQuotes(complaint));
         EXPECT_EQ(value["error"]["code"].kind, JsonValue::STRING) << run.out;
         EXPECT_EQ(value["target"].kind, JsonValue::NUL) << run.out;
         EXPECT_EQ(value["exit_code"].number, 2);
@@ -121,8 +121,8 @@ TEST(CliUsage, AFolderThatCannotBeEnteredIsAUsageErrorWithItsNameQuoted) {
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_EQ(run.out, "");
     ASSERT_EQ(Lines(run.err).size(), 2u) << run.err;
-    EXPECT_TRUE(Contains(run.err, "velmora-patch: no such folder '")) << run.err;
-    EXPECT_TRUE(Contains(run.err, "no such'$'\\n''folder'")) << run.err;
+    EXPECT_TRUE(Contains(run.err, InShellQuotes("velmora-patch: no such folder '"))) << run.err;
+    EXPECT_TRUE(Contains(run.err, InShellQuotes("no such'$'\\n''folder'"))) << run.err;
     const CliRun json = folder.Run({"--json", "--dir", folder.PathOf(name)});
     EXPECT_EQ(json.exitCode, 2);
     JsonValue value;
@@ -135,7 +135,7 @@ TEST(CliUsage, AFolderThatCannotBeEnteredIsAUsageErrorWithItsNameQuoted) {
     const CliRun find = folder.Run({"--find", folder.PathOf(name)});
     EXPECT_EQ(find.exitCode, 2);
     EXPECT_EQ(find.out, "");
-    EXPECT_TRUE(Contains(find.err, "velmora-patch: no such folder '")) << find.err;
+    EXPECT_TRUE(Contains(find.err, InShellQuotes("velmora-patch: no such folder '"))) << find.err;
 }
 
 // The values go through the window's own input checks; a refusal names the option and the
