@@ -5,7 +5,7 @@
 
 #include "candidate_names.h"
 #include "console_platform.h"
-#include "console_text.h"
+#include "shell_text.h"
 #include "version.h"
 
 namespace {
@@ -145,7 +145,7 @@ std::string RefusedValue(const char* option, const std::string& value) {
     const int id = FindOption(option);
     const std::vector<OptionRow> rows = Options();
     const char* takes = id >= 0 && rows[id].takes != nullptr ? rows[id].takes : "a value it takes";
-    return std::string(option) + ": " + Quoted(value) + " is not " + takes;
+    return std::string(option) + ": " + QuotedPath(value) + " is not " + takes;
 }
 
 namespace {
@@ -248,7 +248,7 @@ bool ParseArguments(int argc, const char* const* argv, CliOptions* options, std:
         }
         if (!optionsEnded && argument == console::HELP_SPELLING) argument = "--help";
         if (optionsEnded || !LooksLikeOption(argument)) {
-            refuse("unexpected_argument", "unexpected argument " + Quoted(argument));
+            refuse("unexpected_argument", "unexpected argument " + QuotedPath(argument));
             continue;
         }
         std::string name = argument;
@@ -263,11 +263,11 @@ bool ParseArguments(int argc, const char* const* argv, CliOptions* options, std:
         std::string candidates;
         const int id = ResolveOption(rows, name, &candidates);
         if (id == AMBIGUOUS) {
-            refuse("ambiguous_option", "option " + Quoted(name) + " is ambiguous: it could be " + candidates);
+            refuse("ambiguous_option", "option " + QuotedPath(name) + " is ambiguous: it could be " + candidates);
             continue;
         }
         if (id < 0) {
-            refuse("unknown_option", "unknown option " + Quoted(name) + NearMiss(rows, name));
+            refuse("unknown_option", "unknown option " + QuotedPath(name) + NearMiss(rows, name));
             continue;
         }
         const OptionRow& row = rows[id];

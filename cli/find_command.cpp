@@ -8,6 +8,7 @@
 #include "json_text.h"
 #include "no_target_report.h"
 #include "patch_state.h"
+#include "shell_text.h"
 
 namespace {
 

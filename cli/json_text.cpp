@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "console_text.h"
+#include "utf8_text.h"
 
 // ASCII only: every other character as \uXXXX (a pair of them above U+FFFF), and each byte
 // that is not part of well-formed UTF-8 as the lone surrogate U+DC00 + byte, as Python's
@@ -16,7 +16,7 @@ std::string JsonString(const std::string& text) {
         const unsigned char u = static_cast<unsigned char>(c);
         if (u >= 0x80) {
             unsigned long code = 0xDC00 + u;
-            const size_t length = DecodeUtf8(text, at, &code);
+            const size_t length = DecodeUtf8(text.data(), text.size(), at, &code);
             if (length != 0) at += length - 1;
             char escaped[32];
             if (code > 0xFFFF) {

@@ -16,6 +16,7 @@
 #include "no_target_report.h"
 #include "report_output.h"
 #include "restore.h"
+#include "shell_text.h"
 #include "target_file.h"
 #include "version.h"
 
@@ -73,7 +74,7 @@ std::string TildeHint(const std::string& dir) {
 
 // The folder the command names, refused the same way whichever option named it.
 int RefuseFolder(const CliOptions& options, const std::string& dir, bool missing, const std::string& why) {
-    const std::string text = (missing ? "no such folder " : "cannot enter the folder ") + Quoted(dir) +
+    const std::string text = (missing ? "no such folder " : "cannot enter the folder ") + QuotedPath(dir) +
                              (missing || why.empty() ? "" : ": " + why);
     return Refuse(options, CommandName(options.command), missing ? "no_such_folder" : "cannot_enter_folder", text, dir,
                   TildeHint(dir));
@@ -159,7 +160,7 @@ int Find(const CliOptions& options) {
         const FileFacts facts = g_fileOps.inspect(options.findDir.c_str());
         if (!facts.exists) return RefuseFolder(options, options.findDir, true, "");
         if (!facts.directory) {
-            return Refuse(options, "find", "not_a_folder", "not a folder " + Quoted(options.findDir), options.findDir);
+            return Refuse(options, "find", "not_a_folder", "not a folder " + QuotedPath(options.findDir), options.findDir);
         }
     }
     std::string output, messages;

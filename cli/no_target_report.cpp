@@ -7,8 +7,7 @@
 #include "console_platform.h"
 #include "game_search.h"
 #include "platform.h"
-
-#include <vector>
+#include "shell_text.h"
 
 namespace {
 
@@ -32,16 +31,6 @@ const char* TwinOf(const CandidateFiles& files, int at) {
     return nullptr;
 }
 
-}  // namespace
-
-std::string QuotedPath(const std::string& text) {
-    // A quote or a control character takes at most 10 bytes quoted.
-    std::vector<char> quoted(text.size() * 10 + 3);
-    if (!platform::QuoteForShell(text.c_str(), quoted.data(), quoted.size())) return text;
-    return quoted.data();
-}
-
-namespace {
 
 std::string g_program = "velmora-patch";
 

@@ -11,11 +11,6 @@
 // or null.
 std::string NoTargetReport(const CandidateFiles& files, const char* exe);
 
-// `text` quoted for the player's shell by the one quoter (platform::QuoteForShell), so
-// that a path in a message or a hint is seen whole, cannot move the cursor, and pasted
-// names the file and runs nothing.
-std::string QuotedPath(const std::string& text);
-
 // The program as the player started it ("./velmora-patch", or the bare name when the
 // shell found it on the PATH), for the hints that name it.
 void SetProgramAsStarted(const std::string& argv0);

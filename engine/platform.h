@@ -90,10 +90,12 @@ const char* FolderOfVariable(const char* variable, char (&buffer)[FOLDER_PATH_SI
 // and in the prefix `winePrefix`. In places_windows.cpp and places_posix.cpp.
 SearchPlaces UsualPlaces(const std::string& home, const std::string& winePrefix);
 
-// `text` quoted for the shell a player pastes it into, in `out` (`room` bytes): natively
-// POSIX single quotes, '\'' for a quote inside and $'\n' for a control character; on
-// Windows double quotes, with \" inside and a backslash before the closing quote doubled.
-// False, with `out` empty, when it does not fit.
+// The one path quoter: `text` quoted for the shell a player pastes it into, in `out` (`room`
+// bytes), so that pasted it names that very file and runs nothing, and shown it cannot move
+// the cursor. Natively POSIX single quotes, '\'' for a quote inside, and $'\n' or $'\xHH'
+// for a control character or a byte that is no UTF-8; on Windows cmd's double quotes, a
+// trailing backslash run doubled before the closing quote, a quote inside as "\^"" and a
+// control character as ?. False, with `out` empty, when it does not fit.
 bool QuoteForShell(const char* text, char* out, size_t room);
 template <size_t N>
 bool QuoteForShell(const char* text, char (&out)[N]) { return QuoteForShell(text, out, N); }

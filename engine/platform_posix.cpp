@@ -4,6 +4,7 @@
 #ifndef _WIN32
 
 #include "platform.h"
+#include "utf8_text.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -197,10 +198,6 @@ bool SurveyedFile(const char* name, HolderSurvey::File* file) {
 }
 
 int MarkHolders(HolderSurvey::File* files, int count) { return WalkProcesses(files, count); }
-
-}  // namespace platform
-
-namespace platform {
 
 FileFacts Inspect(const char* name) {
     struct stat facts;
@@ -811,6 +808,9 @@ const char* FolderOfVariable(const char* variable, char (&buffer)[FOLDER_PATH_SI
     return value != nullptr && strcpy_s(buffer, value) == 0 ? buffer : "";
 }
 
+// Single quotes keep everything but the quote itself; what would reach the terminal as
+// something other than a character (a control, a C1 control, a byte that is no UTF-8) is
+// written $'\xHH' between them, so that the line shows it and the shell gives back the byte.
 bool QuoteForShell(const char* text, char* out, size_t room) {
     size_t at = 0;
     auto put = [&](const char* part) {
@@ -820,17 +820,22 @@ bool QuoteForShell(const char* text, char* out, size_t room) {
         }
         return true;
     };
+    const size_t size = std::strlen(text);
     bool fits = put("'");
-    for (const char* c = text; fits && *c != '\0'; ++c) {
-        const unsigned char u = static_cast<unsigned char>(*c);
-        char piece[16] = {*c, '\0'};
-        if (*c == '\'') {
+    for (size_t i = 0; fits && i < size; ++i) {
+        const unsigned char u = static_cast<unsigned char>(text[i]);
+        char piece[16] = {text[i], '\0'};
+        unsigned long code = 0;
+        const size_t length = u >= 0x80 ? DecodeUtf8(text, size, i, &code) : 0;
+        if (length != 0 && code >= 0xA0) {
+            std::memcpy(piece, text + i, length);
+            piece[length] = '\0';
+            i += length - 1;
+        } else if (u == '\'') {
             strcpy_s(piece, "'\\''");
-        } else if (u < 0x20 || u == 0x7F) {
-            // Inside single quotes a control character would be pasted as it is, a line end
-            // ending the command there.
-            if (*c == '\n') strcpy_s(piece, "'$'\\n''");
-            else if (*c == '\t') strcpy_s(piece, "'$'\\t''");
+        } else if (u < 0x20 || u >= 0x7F) {
+            if (u == '\n') strcpy_s(piece, "'$'\\n''");
+            else if (u == '\t') strcpy_s(piece, "'$'\\t''");
             else sprintf_s(piece, "'$'\\x%02X''", u);
         }
         fits = put(piece);

@@ -371,10 +371,6 @@ void* MapPages(size_t) { return nullptr; }
 void AdviseHugePages(void*, size_t) {}
 void UnmapPages(void*, size_t) {}
 
-}  // namespace platform
-
-namespace platform {
-
 const char PATH_SEPARATOR = '\\';
 
 const char* RealPathOf(const char* folder, char (&)[FOLDER_PATH_SIZE]) { return folder; }
@@ -455,28 +451,40 @@ void UnmapFile(const uint8_t* base, uint32_t) {
     if (base != nullptr && base != EMPTY_FILE) UnmapViewOfFile(base);
 }
 
-// As CommandLineToArgvW reads it: backslashes are plain unless a quote follows them, where
-// each one must be doubled.
+// For cmd and then the program's own reading of its command line (CommandLineToArgvW's
+// rules): backslashes are plain unless a quote follows them, where each one must be doubled,
+// so a trailing run is doubled before the closing quote. A quote inside cannot be in a
+// Windows name, but must not end cmd's quoting where & or | would then run a command: the
+// quotes are closed, \^" gives the program a quote without cmd counting it, and they open
+// again. No control character can be typed at cmd, nor be in a name: each shows as ?.
 bool QuoteForShell(const char* text, char* out, size_t room) {
     size_t at = 0;
-    auto put = [&](char c, size_t times) {
+    auto put = [&](const char* part, size_t times) {
         for (; times > 0; --times) {
-            if (at + 1 >= room) return false;
-            out[at++] = c;
+            for (const char* c = part; *c != '\0'; ++c) {
+                if (at + 1 >= room) return false;
+                out[at++] = *c;
+            }
         }
         return true;
     };
-    bool fits = put('"', 1);
+    bool fits = put("\"", 1);
     size_t backslashes = 0;
     for (const char* c = text; fits && *c != '\0'; ++c) {
+        const unsigned char u = static_cast<unsigned char>(*c);
         if (*c == '\\') {
             ++backslashes;
             continue;
         }
-        fits = put('\\', *c == '"' ? backslashes * 2 + 1 : backslashes) && put(*c, 1);
+        if (*c == '"') {
+            fits = put("\\", backslashes * 2) && put("\"\\^\"\"", 1);
+        } else {
+            const char plain[2] = {u < 0x20 || u == 0x7F ? '?' : *c, '\0'};
+            fits = put("\\", backslashes) && put(plain, 1);
+        }
         backslashes = 0;
     }
-    fits = fits && put('\\', backslashes * 2) && put('"', 1);
+    fits = fits && put("\\", backslashes * 2) && put("\"", 1);
     if (room > 0) out[fits ? at : 0] = '\0';
     return fits;
 }

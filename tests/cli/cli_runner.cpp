@@ -1,5 +1,7 @@
 #include "cli_runner.h"
 
+#include <regex>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -241,6 +243,18 @@ std::string Describe(const FolderState& state) {
              << entry.modified << "/" << entry.changed << "\n";
     }
     return text.str();
+}
+
+std::string InShellQuotes(const std::string& text) {
+#ifdef _WIN32
+    std::string windows = std::regex_replace(text, std::regex("'\\$'\\\\(x[0-9A-F]{2}|t|n)''"), "?");
+    for (char& c : windows) {
+        if (c == '\'') c = '"';
+    }
+    return windows;
+#else
+    return text;
+#endif
 }
 
 Bytes FixtureImage() {

@@ -76,6 +76,11 @@ enum : size_t {
     FPS_AT = 0x400,
 };
 Bytes FixtureImage();
+
+// An expected message written with the native quoter's quotes ('x', and '$'\t'' for a control
+// character), as the program prints it here: the same on POSIX; on Windows in double quotes,
+// a control character as ?.
+std::string InShellQuotes(const std::string& text);
 Bytes With(Bytes image, size_t offset, const Bytes& bytes);
 // The bytes `count` long at `offset`.
 Bytes Slice(const Bytes& image, size_t offset, size_t count);

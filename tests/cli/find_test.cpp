@@ -116,11 +116,11 @@ TEST(CliExe, PicksOneCandidateAndOpensNoOther) {
         std::vector<std::string> args;
         std::string error;
     } refused[] = {
-        {{"--exe", "game.exe"}, "--exe: \"game.exe\" is not one of Vlmr2.exe, v2plus.exe, vlmr3.exe, vm3plus.exe, "
+        {{"--exe", "game.exe"}, "--exe: 'game.exe' is not one of Vlmr2.exe, v2plus.exe, vlmr3.exe, vm3plus.exe, "
                                 "vlmr4.exe, PCVlmr5.exe"},
-        {{"--exe", "vlmr3.exe.bak"}, "--exe: \"vlmr3.exe.bak\" is not one of"},
-        {{"--exe", "../vlmr3.exe"}, "--exe: \"../vlmr3.exe\" is not one of"},
-        {{"--exe", ""}, "--exe: \"\" is not one of"},
+        {{"--exe", "vlmr3.exe.bak"}, "--exe: 'vlmr3.exe.bak' is not one of"},
+        {{"--exe", "../vlmr3.exe"}, "--exe: '../vlmr3.exe' is not one of"},
+        {{"--exe", ""}, "--exe: '' is not one of"},
         {{"--exe"}, "--exe needs a value"},
         {{"--exe", "vlmr3.exe", "--find"}, "--exe does not go with --find"},
     };
@@ -128,7 +128,7 @@ TEST(CliExe, PicksOneCandidateAndOpensNoOther) {
         const FolderState before = Snapshot(folder.path());
         run = folder.Run(r.args);
         EXPECT_EQ(run.exitCode, 2) << r.error;
-        EXPECT_NE(run.err.find("velmora-patch: " + r.error), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("velmora-patch: " + InShellQuotes(r.error)), std::string::npos) << run.err;
         EXPECT_EQ(Snapshot(folder.path()), before);
     }
 }

@@ -51,7 +51,7 @@ void ExpectRefused(const std::vector<std::string>& args, const std::string& comp
         if (json) line.insert(line.begin(), "--json");
         const CliRun run = folder.Run(line);
         EXPECT_EQ(run.exitCode, 2);
-        EXPECT_EQ(Lines(run.err).at(0), "velmora-patch: " + complaint) << run.err;
+        EXPECT_EQ(Lines(run.err).at(0), "velmora-patch: " + InShellQuotes(complaint)) << run.err;
         // One line, then where to read more, whether the line or a value was refused.
         EXPECT_EQ(Lines(run.err).size(), 2u) << run.err;
         EXPECT_EQ(Lines(run.err).back(), "Try '" + g_programPath + " --help'.") << run.err;
@@ -66,7 +66,7 @@ void ExpectRefused(const std::vector<std::string>& args, const std::string& comp
         ASSERT_TRUE(ParseJson(run.out, &value, &error)) << error << "\n" << run.out;
         ASSERT_EQ(value.kind, JsonValue::OBJECT);
         EXPECT_EQ(value["schema"].number, 2);
-        EXPECT_EQ(value["error"]["text"].text, complaint);
+        EXPECT_EQ(value["error"]["text"].text, InShellQuotes(complaint));
         EXPECT_EQ(value["error"]["code"].kind, JsonValue::STRING) << run.out;
         EXPECT_EQ(value["target"].kind, JsonValue::NUL) << run.out;
         EXPECT_EQ(value["exit_code"].number, 2);
@@ -78,16 +78,16 @@ TEST(CliUsage, RefusedCommandLinesTouchNothing) {
         std::vector<std::string> args;
         std::string complaint;
     } cases[] = {
-        {{"--bogus"}, "unknown option \"--bogus\""},
-        {{"-x"}, "unknown option \"-x\""},
+        {{"--bogus"}, "unknown option '--bogus'"},
+        {{"-x"}, "unknown option '-x'"},
         // Short options are not bundled: -hx is no -h.
-        {{"-hx"}, "unknown option \"-hx\""},
-        {{"-hV"}, "unknown option \"-hV\""},
-        {{"--bo\x1B[2Jgus"}, "unknown option \"--bo\\x1B[2Jgus\""},
-        {{"vlmr3.exe"}, "unexpected argument \"vlmr3.exe\""},
-        {{"--", "--fps"}, "unexpected argument \"--fps\""},
+        {{"-hx"}, "unknown option '-hx'"},
+        {{"-hV"}, "unknown option '-hV'"},
+        {{"--bo\x1B[2Jgus"}, "unknown option '--bo'$'\\x1B''[2Jgus'"},
+        {{"vlmr3.exe"}, "unexpected argument 'vlmr3.exe'"},
+        {{"--", "--fps"}, "unexpected argument '--fps'"},
         // After "--" even --json is an argument: the refusal is text.
-        {{"--", "--json"}, "unexpected argument \"--json\""},
+        {{"--", "--json"}, "unexpected argument '--json'"},
         {{"--camera"}, "--camera needs a value: a whole number from 1 to 65535"},
         {{"--dir"}, "--dir needs a value: a folder"},
         // An option where the value should be: the value was forgotten.
@@ -95,20 +95,20 @@ TEST(CliUsage, RefusedCommandLinesTouchNothing) {
         {{"--camera", "--dry-run"}, "--camera needs a value: a whole number from 1 to 65535"},
         {{"--dir", "--fps"}, "--dir needs a value: a folder"},
         {{"--fov", "--fps", "1920"}, "--fov needs a value: undef or a whole number from 1 to 16777215"},
-        {{"--dir="}, "--dir: \"\" is not a folder"},
-        {{"--find="}, "--find: \"\" is not a folder"},
-        {{"--camera", ""}, "--camera: \"\" is not a whole number from 1 to 65535"},
-        {{"--fov", ""}, "--fov: \"\" is not undef or a whole number from 1 to 16777215"},
-        {{"--fov= "}, "--fov: \" \" is not undef or a whole number from 1 to 16777215"},
-        {{"--aspect", "16:"}, "--aspect: \"16:\" is not W:H or WxH, two whole numbers from 1 up"},
-        {{"--aspect", ":9"}, "--aspect: \":9\" is not W:H or WxH, two whole numbers from 1 up"},
-        {{"--aspect", "16x\t"}, "--aspect: \"16x\\t\" is not W:H or WxH, two whole numbers from 1 up"},
-        {{"--aspect", "16-9"}, "--aspect: \"16-9\" is not W:H or WxH, two whole numbers from 1 up"},
-        {{"--aspect", "16:9:1"}, "--aspect: \"16:9:1\" is not W:H or WxH, two whole numbers from 1 up"},
-        {{"--dri", "X"}, "unknown option \"--dri\"; did you mean --dir?"},
-        {{"--fsp"}, "unknown option \"--fsp\"; did you mean --fps?"},
-        {{"--zzzzzz"}, "unknown option \"--zzzzzz\""},
-        {{"--f"}, "option \"--f\" is ambiguous: it could be --fov, --fps, --force, --find"},
+        {{"--dir="}, "--dir: '' is not a folder"},
+        {{"--find="}, "--find: '' is not a folder"},
+        {{"--camera", ""}, "--camera: '' is not a whole number from 1 to 65535"},
+        {{"--fov", ""}, "--fov: '' is not undef or a whole number from 1 to 16777215"},
+        {{"--fov= "}, "--fov: ' ' is not undef or a whole number from 1 to 16777215"},
+        {{"--aspect", "16:"}, "--aspect: '16:' is not W:H or WxH, two whole numbers from 1 up"},
+        {{"--aspect", ":9"}, "--aspect: ':9' is not W:H or WxH, two whole numbers from 1 up"},
+        {{"--aspect", "16x\t"}, "--aspect: '16x'$'\\t''' is not W:H or WxH, two whole numbers from 1 up"},
+        {{"--aspect", "16-9"}, "--aspect: '16-9' is not W:H or WxH, two whole numbers from 1 up"},
+        {{"--aspect", "16:9:1"}, "--aspect: '16:9:1' is not W:H or WxH, two whole numbers from 1 up"},
+        {{"--dri", "X"}, "unknown option '--dri'; did you mean --dir?"},
+        {{"--fsp"}, "unknown option '--fsp'; did you mean --fps?"},
+        {{"--zzzzzz"}, "unknown option '--zzzzzz'"},
+        {{"--f"}, "option '--f' is ambiguous: it could be --fov, --fps, --force, --find"},
         {{"--no-widescreen"}, "nothing to do: switch on at least one feature"},
         {{"--fps=1"}, "--fps takes no value"},
         {{"--force"}, "--force goes only with --restore"},
@@ -125,16 +125,16 @@ TEST(CliUsage, AFolderThatCannotBeEnteredIsAUsageErrorWithItsNameQuoted) {
 #ifdef _WIN32
     // No control character is part of a Windows name at all: such a folder is "an invalid name".
     const std::string name = "no such folder";
-    const std::string shown = "no such folder\"";
+    const std::string shown = InShellQuotes("no such folder'");
 #else
     const std::string name = "no such\nfolder";
-    const std::string shown = "no such\\nfolder\"";
+    const std::string shown = "no such'$'\\n''folder'";
 #endif
     const CliRun run = folder.Run({"--dir", folder.PathOf(name)});
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_EQ(run.out, "");
     ASSERT_EQ(Lines(run.err).size(), 2u) << run.err;
-    EXPECT_TRUE(Contains(run.err, "velmora-patch: no such folder \"")) << run.err;
+    EXPECT_TRUE(Contains(run.err, InShellQuotes("velmora-patch: no such folder '"))) << run.err;
     EXPECT_TRUE(Contains(run.err, shown)) << run.err;
     const CliRun json = folder.Run({"--json", "--dir", folder.PathOf(name)});
     EXPECT_EQ(json.exitCode, 2);
@@ -148,31 +148,31 @@ TEST(CliUsage, AFolderThatCannotBeEnteredIsAUsageErrorWithItsNameQuoted) {
     const CliRun find = folder.Run({"--find", folder.PathOf(name)});
     EXPECT_EQ(find.exitCode, 2);
     EXPECT_EQ(find.out, "");
-    EXPECT_TRUE(Contains(find.err, "velmora-patch: no such folder \"")) << find.err;
+    EXPECT_TRUE(Contains(find.err, InShellQuotes("velmora-patch: no such folder '"))) << find.err;
 }
 
 // The values go through the window's own input checks; a refusal names the option and the
 // value as they were given.
 TEST(CliUsage, RefusedValuesNameTheOptionAndTheValue) {
-    const std::string CAMERA = "\" is not a whole number from 1 to 65535";
-    const std::string FOV = "\" is not undef or a whole number from 1 to 16777215";
-    const std::string ASPECT = "\" is not W:H or WxH, two whole numbers from 1 up";
+    const std::string CAMERA = "' is not a whole number from 1 to 65535";
+    const std::string FOV = "' is not undef or a whole number from 1 to 16777215";
+    const std::string ASPECT = "' is not W:H or WxH, two whole numbers from 1 up";
     const struct {
         std::vector<std::string> args;
         std::string complaint;
     } cases[] = {
-        {{"--camera", "0"}, "--camera: \"0" + CAMERA},
-        {{"--camera", "65536"}, "--camera: \"65536" + CAMERA},
-        {{"--camera", "-5"}, "--camera: \"-5" + CAMERA},
-        {{"--camera", "12ab"}, "--camera: \"12ab" + CAMERA},
-        {{"--fov", "0"}, "--fov: \"0" + FOV},
-        {{"--fov", "16777216"}, "--fov: \"16777216" + FOV},
-        {{"--fov", "-1280"}, "--fov: \"-1280" + FOV},
-        {{"--fov", "undefined"}, "--fov: \"undefined" + FOV},
-        {{"--aspect", "0:9"}, "--aspect: \"0:9" + ASPECT},
-        {{"--aspect", "a:9"}, "--aspect: \"a:9" + ASPECT},
-        {{"--aspect", "16:-9"}, "--aspect: \"16:-9" + ASPECT},
-        {{"--aspect=16:9.5"}, "--aspect: \"16:9.5" + ASPECT},
+        {{"--camera", "0"}, "--camera: '0" + CAMERA},
+        {{"--camera", "65536"}, "--camera: '65536" + CAMERA},
+        {{"--camera", "-5"}, "--camera: '-5" + CAMERA},
+        {{"--camera", "12ab"}, "--camera: '12ab" + CAMERA},
+        {{"--fov", "0"}, "--fov: '0" + FOV},
+        {{"--fov", "16777216"}, "--fov: '16777216" + FOV},
+        {{"--fov", "-1280"}, "--fov: '-1280" + FOV},
+        {{"--fov", "undefined"}, "--fov: 'undefined" + FOV},
+        {{"--aspect", "0:9"}, "--aspect: '0:9" + ASPECT},
+        {{"--aspect", "a:9"}, "--aspect: 'a:9" + ASPECT},
+        {{"--aspect", "16:-9"}, "--aspect: '16:-9" + ASPECT},
+        {{"--aspect=16:9.5"}, "--aspect: '16:9.5" + ASPECT},
     };
     for (const auto& c : cases) ExpectRefused(c.args, c.complaint);
 }
