@@ -43,6 +43,24 @@ std::string RuleValueJson(PatchRule rule, uint32_t bits);
 std::string JsonNameOrNull(const char* name) { return name[0] == '\0' ? "null" : JsonString(name); }
 const char* JsonBool(bool value) { return value ? "true" : "false"; }
 
+// One member of a report's object on a line of its own: `  "name": value,`. Appended in
+// place, which spares the temporary strings of a concatenation per member.
+void FieldName(std::string& json, const char* name) {
+    json += "  \"";
+    json += name;
+    json += "\": ";
+}
+void Field(std::string& json, const char* name, const char* value) {
+    FieldName(json, name);
+    json += value;
+    json += ",\n";
+}
+void Field(std::string& json, const char* name, const std::string& value) {
+    FieldName(json, name);
+    json += value;
+    json += ",\n";
+}
+
 // The copy's name as the run found or spelt it; the game's name with the suffix where the
 // run stopped before it knew.
 std::string CopyName(const PatchJob& job, const JobReport& report, KeptCopy kind) {
@@ -232,9 +250,9 @@ std::string PatchReportJson(const PatchOutcome& outcome) {
     const PatchJob& job = outcome.job;
     const JobReport& report = outcome.report;
     std::string json = JsonObjectHead();
-    json += "  \"target\": " + JsonNameOrNull(job.target_name) + ",\n";
-    json += "  \"candidates\": " + JsonCandidates(report.files) + ",\n";
-    json += "  \"result_text\": " + JsonString(PlainLines(outcome.resultText)) + ",\n";
+    Field(json, "target", JsonNameOrNull(job.target_name));
+    Field(json, "candidates", JsonCandidates(report.files));
+    Field(json, "result_text", JsonString(PlainLines(outcome.resultText)));
     json += "  \"rules\": [";
     if (RulesRan(job)) {
         for (int rule = 0; rule < RULE_COUNT; ++rule) {
@@ -262,17 +280,17 @@ std::string PatchReportJson(const PatchOutcome& outcome) {
     if (report.backupWritten) json += JsonString(CopyName(job, report, COPY_BAK));
     if (report.originalWritten) json += std::string(report.backupWritten ? ", " : "") + JsonString(CopyName(job, report, COPY_ORIG));
     json += "],\n";
-    json += std::string("  \"orig_existed\": ") + JsonBool(report.originalExisted) + ",\n";
+    Field(json, "orig_existed", JsonBool(report.originalExisted));
     json += std::string("  \"orig_from\": ") +
             (report.originalFrom == ORIGINAL_FROM_GAME     ? JsonString(job.target_name)
              : report.originalFrom == ORIGINAL_FROM_BACKUP ? JsonString(CopyName(job, report, COPY_BAK))
                                                            : std::string("null")) +
             ",\n";
-    json += std::string("  \"orig_nowhere\": ") + JsonBool(report.originalNowhere) + ",\n";
-    json += "  \"previous_orig\": " + JsonNameOrNull(report.previousOriginal) + ",\n";
-    json += "  \"error\": " + JsonError(report) + ",\n";
-    json += "  \"unchecked_processes\": " + std::to_string(report.uncheckedProcesses) + ",\n";
-    json += std::string("  \"dry_run\": ") + JsonBool(report.dryRun) + ",\n";
+    Field(json, "orig_nowhere", JsonBool(report.originalNowhere));
+    Field(json, "previous_orig", JsonNameOrNull(report.previousOriginal));
+    Field(json, "error", JsonError(report));
+    Field(json, "unchecked_processes", std::to_string(report.uncheckedProcesses));
+    Field(json, "dry_run", JsonBool(report.dryRun));
     json += "  \"exit_code\": " + std::to_string(outcome.exitCode) + "\n}\n";
     return json;
 }
@@ -312,10 +330,10 @@ std::string RestoreReportText(const RestoreResult& result, const char* exe) {
 
 std::string RestoreReportJson(const RestoreResult& result, bool forced) {
     std::string json = JsonObjectHead();
-    json += "  \"target\": " + JsonNameOrNull(result.target_name) + ",\n";
-    json += "  \"candidates\": " + JsonCandidates(result.files) + ",\n";
-    json += "  \"result_text\": " + JsonString(PlainLines(result.text)) + ",\n";
-    json += "  \"copy\": " + JsonNameOrNull(result.copy_name) + ",\n";
+    Field(json, "target", JsonNameOrNull(result.target_name));
+    Field(json, "candidates", JsonCandidates(result.files));
+    Field(json, "result_text", JsonString(PlainLines(result.text)));
+    Field(json, "copy", JsonNameOrNull(result.copy_name));
     // Every kept copy that was read and compared with the target.
     json += "  \"copies_checked\": [";
     bool first = true;
@@ -328,12 +346,12 @@ std::string RestoreReportJson(const RestoreResult& result, bool forced) {
                 "}";
     }
     json += first ? "],\n" : "\n  ],\n";
-    json += std::string("  \"restored\": ") + JsonBool(result.outcome == RESTORE_DONE || result.outcome == RESTORE_NOT_SAFE) + ",\n";
+    Field(json, "restored", JsonBool(result.outcome == RESTORE_DONE || result.outcome == RESTORE_NOT_SAFE));
     // What the restored game could not keep of the one it replaced.
-    json += "  \"not_kept\": " + JsonTextOrNull(result.notKept) + ",\n";
-    json += std::string("  \"forced\": ") + JsonBool(forced) + ",\n";
-    json += "  \"before_restore\": " + JsonNameOrNull(result.kept_name) + ",\n";
-    json += std::string("  \"copy_patched\": ") + JsonBool(result.copyPatched) + ",\n";
+    Field(json, "not_kept", JsonTextOrNull(result.notKept));
+    Field(json, "forced", JsonBool(forced));
+    Field(json, "before_restore", JsonNameOrNull(result.kept_name));
+    Field(json, "copy_patched", JsonBool(result.copyPatched));
     json += "  \"rules_kept\": [";
     bool firstKept = true;
     for (int rule = 0; rule < RULE_COUNT; ++rule) {
@@ -342,7 +360,7 @@ std::string RestoreReportJson(const RestoreResult& result, bool forced) {
         firstKept = false;
     }
     json += "],\n";
-    json += std::string("  \"game_was_missing\": ") + JsonBool(result.gameWasMissing) + ",\n";
+    Field(json, "game_was_missing", JsonBool(result.gameWasMissing));
     json += "  \"exit_code\": " + std::to_string(RestoreExitCode(result)) + "\n}\n";
     return json;
 }
@@ -526,18 +544,18 @@ std::string StatusReportJson(const StatusOutcome& outcome) {
     const GameStatus& status = outcome.status;
     const bool read = outcome.targetName[0] != '\0' && status.targetRead;
     std::string json = JsonObjectHead();
-    json += "  \"target\": " + JsonNameOrNull(outcome.targetName) + ",\n";
-    json += "  \"candidates\": " + JsonCandidates(outcome.files) + ",\n";
+    Field(json, "target", JsonNameOrNull(outcome.targetName));
+    Field(json, "candidates", JsonCandidates(outcome.files));
     if (outcome.targetName[0] == '\0') {
         char text[PATCH_TEXT_SIZE];
         FormatNoTargetText(outcome.candidates, text);
-        json += "  \"result_text\": " + JsonString(PlainLines(text)) + ",\n";
+        Field(json, "result_text", JsonString(PlainLines(text)));
     } else if (!read) {
         json += "  \"result_text\": " + JsonString(std::string(outcome.targetName) + " could not be read whole.") +
                 ",\n";
     }
-    json += "  \"state\": " + (read ? JsonString(GameStateWord(status.state)) : std::string("null")) + ",\n";
-    json += std::string("  \"new_version\": ") + JsonBool(read && status.copies.newVersion) + ",\n";
+    Field(json, "state", read ? JsonString(GameStateWord(status.state)) : std::string("null"));
+    Field(json, "new_version", JsonBool(read && status.copies.newVersion));
     json += "  \"copies\": [";
     if (read) {
         for (int kind = 0; kind < COPY_KINDS; ++kind) {
