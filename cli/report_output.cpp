@@ -44,6 +44,24 @@ std::string RuleValueJson(PatchRule rule, uint32_t bits);
 std::string JsonNameOrNull(const char* name) { return name[0] == '\0' ? "null" : JsonString(name); }
 const char* JsonBool(bool value) { return value ? "true" : "false"; }
 
+// One member of a report's object on a line of its own: `  "name": value,`. Appended in
+// place, which spares the temporary strings of a concatenation per member.
+void FieldName(std::string& json, const char* name) {
+    json += "  \"";
+    json += name;
+    json += "\": ";
+}
+void Field(std::string& json, const char* name, const char* value) {
+    FieldName(json, name);
+    json += value;
+    json += ",\n";
+}
+void Field(std::string& json, const char* name, const std::string& value) {
+    FieldName(json, name);
+    json += value;
+    json += ",\n";
+}
+
 // The copy's name as the run found or spelt it; the game's name with the suffix where the
 // run stopped before it knew.
 std::string CopyName(const PatchJob& job, const JobReport& report, KeptCopy kind) {
@@ -304,8 +322,8 @@ std::string PatchReportJson(const PatchOutcome& outcome) {
     const PatchJob& job = outcome.job;
     const JobReport& report = outcome.report;
     std::string json = JsonObjectHead("patch");
-    json += "  \"candidates\": " + JsonCandidates(report.files) + ",\n";
-    json += "  \"result_text\": " + JsonString(job.target_name[0] == '\0' ? NoTargetLines(outcome.resultText, report.files) : PlainLines(outcome.resultText)) + ",\n";
+    Field(json, "candidates", JsonCandidates(report.files));
+    Field(json, "result_text", JsonString(job.target_name[0] == '\0' ? NoTargetLines(outcome.resultText, report.files) : PlainLines(outcome.resultText)));
     json += "  \"rules\": [";
     if (RulesRan(job)) {
         for (int rule = 0; rule < RULE_COUNT; ++rule) {
@@ -350,10 +368,10 @@ std::string PatchReportJson(const PatchOutcome& outcome) {
             copies.push_back(previous);
         }
     }
-    json += "  \"copies\": " + CopiesJson(copies) + ",\n";
-    json += "  \"game_on_disk\": " + JsonGameOnDisk(report) + ",\n";
-    json += "  \"unchecked_processes\": " + std::to_string(report.uncheckedProcesses) + ",\n";
-    json += std::string("  \"dry_run\": ") + JsonBool(report.dryRun) + ",\n";
+    Field(json, "copies", CopiesJson(copies));
+    Field(json, "game_on_disk", JsonGameOnDisk(report));
+    Field(json, "unchecked_processes", std::to_string(report.uncheckedProcesses));
+    Field(json, "dry_run", JsonBool(report.dryRun));
     return json + JsonObjectTail(console::CurrentFolder(), job.target_name, PatchErrorJson(outcome), outcome.exitCode);
 }
 
@@ -409,6 +427,7 @@ std::string RestoreErrorJson(const RestoreResult& result) {
         case RESTORE_REFUSED: return JsonError("not_a_patched_form", text);
         case RESTORE_NOT_READ: return JsonError("not_read", text);
         case RESTORE_WRITE_FAILED: return JsonError("not_written", text);
+        case RESTORE_NOT_SAFE: return JsonError("not_safe", text);
     }
     return "";
 }
@@ -417,12 +436,12 @@ std::string RestoreErrorJson(const RestoreResult& result) {
 
 std::string RestoreReportJson(const RestoreResult& result, bool forced) {
     std::string json = JsonObjectHead("restore");
-    json += "  \"candidates\": " + JsonCandidates(result.files) + ",\n";
+    Field(json, "candidates", JsonCandidates(result.files));
     json += "  \"result_text\": " +
             JsonString(result.outcome == RESTORE_NO_TARGET ? NoTargetLines(result.text, result.files)
                                                             : PlainLines(result.text)) +
             ",\n";
-    json += "  \"restored_from\": " + JsonNameOrNull(result.copy_name) + ",\n";
+    Field(json, "restored_from", JsonNameOrNull(result.copy_name));
     std::vector<CopyJson> copies;
     const char* const KINDS[COPY_KINDS] = {"orig", "bak"};
     for (int kind = 0; kind < COPY_KINDS; ++kind) {
@@ -447,12 +466,12 @@ std::string RestoreReportJson(const RestoreResult& result, bool forced) {
         kept.from = JsonString(result.target_name);
         copies.push_back(kept);
     }
-    json += "  \"copies\": " + CopiesJson(copies) + ",\n";
-    json += std::string("  \"restored\": ") + JsonBool(result.outcome == RESTORE_DONE || result.outcome == RESTORE_NOT_SAFE) + ",\n";
+    Field(json, "copies", CopiesJson(copies));
+    Field(json, "restored", JsonBool(result.outcome == RESTORE_DONE || result.outcome == RESTORE_NOT_SAFE));
     // What the restored game could not keep of the one it replaced.
-    json += "  \"not_kept\": " + JsonTextOrNull(result.notKept) + ",\n";
-    json += std::string("  \"forced\": ") + JsonBool(forced) + ",\n";
-    json += std::string("  \"copy_patched\": ") + JsonBool(result.copyPatched) + ",\n";
+    Field(json, "not_kept", JsonTextOrNull(result.notKept));
+    Field(json, "forced", JsonBool(forced));
+    Field(json, "copy_patched", JsonBool(result.copyPatched));
     json += "  \"rules_kept\": [";
     bool firstKept = true;
     for (int rule = 0; rule < RULE_COUNT; ++rule) {
@@ -461,7 +480,7 @@ std::string RestoreReportJson(const RestoreResult& result, bool forced) {
         firstKept = false;
     }
     json += "],\n";
-    json += std::string("  \"game_was_missing\": ") + JsonBool(result.gameWasMissing) + ",\n";
+    Field(json, "game_was_missing", JsonBool(result.gameWasMissing));
     return json + JsonObjectTail(console::CurrentFolder(), result.target_name, RestoreErrorJson(result),
                                  RestoreExitCode(result));
 }
@@ -644,20 +663,20 @@ std::string StatusReportJson(const StatusOutcome& outcome) {
     const GameStatus& status = outcome.status;
     const bool read = outcome.targetName[0] != '\0' && status.targetRead;
     std::string json = JsonObjectHead("status");
-    json += "  \"candidates\": " + JsonCandidates(outcome.files) + ",\n";
+    Field(json, "candidates", JsonCandidates(outcome.files));
     std::string error;
     if (outcome.targetName[0] == '\0') {
         char text[PATCH_TEXT_SIZE];
         FormatNoTargetText(outcome.candidates, text);
-        json += "  \"result_text\": " + JsonString(NoTargetLines(text, outcome.files)) + ",\n";
+        Field(json, "result_text", JsonString(NoTargetLines(text, outcome.files)));
         error = JsonError("no_target", NO_TARGET_WORDS);
     } else if (!read) {
         const std::string text = std::string(outcome.targetName) + " could not be read whole.";
-        json += "  \"result_text\": " + JsonString(text) + ",\n";
+        Field(json, "result_text", JsonString(text));
         error = JsonError("not_read", text);
     }
-    json += "  \"state\": " + (read ? JsonString(GameStateWord(status.state)) : std::string("null")) + ",\n";
-    json += std::string("  \"new_version\": ") + JsonBool(read && status.copies.newVersion) + ",\n";
+    Field(json, "state", (read ? JsonString(GameStateWord(status.state)) : std::string("null")));
+    Field(json, "new_version", JsonBool(read && status.copies.newVersion));
     std::vector<CopyJson> copies;
     if (read) {
         const char* const KINDS[COPY_KINDS] = {"orig", "bak"};
@@ -687,7 +706,7 @@ std::string StatusReportJson(const StatusOutcome& outcome) {
             copies.push_back(shown);
         }
     }
-    json += "  \"copies\": " + CopiesJson(copies) + ",\n";
+    Field(json, "copies", CopiesJson(copies));
     json += "  \"rules\": [";
     if (read) {
         for (int i = 0; i < RULE_COUNT; ++i) {

@@ -53,6 +53,11 @@ void FindCopy(const char* targetPath, KeptCopy kind, CopyCheck* copy) {
     char wanted[STATE_PATH_SIZE];
     if (strcpy_s(wanted, targetPath) != 0 || strcat_s(wanted, KeptCopySuffix(kind)) != 0) return;
     enum { MAX_NAMES = 2 };
+    // The PE compiler puts zero-initialised data with a section of its own (-fdata-sections)
+    // into .data, which would store these 8 KB in the program file; .bss keeps them out of it.
+#ifdef _WIN32
+    __attribute__((section(".bss")))
+#endif
     static char names[MAX_NAMES][STATE_PATH_SIZE];
     const int count = NamesInAnyCase(wanted, names[0], MAX_NAMES, STATE_PATH_SIZE);
     if (count >= 1 && g_fileOps.identify(names[0]).exists) {
