@@ -5,6 +5,7 @@
 
 // The charset of everything printed from now on; ASCII until set.
 void SetUtf8Output(bool utf8);
+bool IsUtf8Output();
 
 // "→" or "->", "…" or "...", as the charset allows.
 const char* ArrowText();
