@@ -134,14 +134,16 @@ const struct Ending {
     {"backup refused", [](const std::string& name) { Put(name, "x"); fs::create_directory(name + ".bak"); }},
     {"backup failed after an empty original was replaced",
      [](const std::string& name) {
-         Put(name, "x");
+         Put(name, GAME_WITH_EVERY_PATTERN);
          Put(name + ".orig", "");
          Faults::failMove = 2;
      }},
-    {"original failed", [](const std::string& name) { Put(name, "x"); Faults::failMove = 1; }},
+    // A game whose patterns are there is known unpatched: its original is kept first, and the
+    // rules have bytes to write back.
+    {"original failed", [](const std::string& name) { Put(name, GAME_WITH_EVERY_PATTERN); Faults::failMove = 1; }},
     {"original not a file", [](const std::string& name) { Put(name, "x"); fs::create_directory(name + ".orig"); }},
     {"original the same file", [](const std::string& name) { Put(name, "x"); Faults::originalIsTarget = true; }},
-    {"write-back failed", [](const std::string& name) { Put(name, "x"); Faults::failCommit = true; }},
+    {"write-back failed", [](const std::string& name) { Put(name, GAME_WITH_EVERY_PATTERN); Faults::failCommit = true; }},
     {"another run holds the folder", [](const std::string& name) { Put(name, "x"); Faults::folderBusy = true; }},
     {"hard links", [](const std::string& name) { Put(name, "x"); Faults::hardLinks = true; }},
     {"replaced before its open", [](const std::string& name) { Put(name, "x"); Faults::replaced = true; }},
