@@ -3,6 +3,7 @@
 #include <atomic>
 
 #if (defined(__i386__) || defined(__x86_64__)) && defined(__GNUC__)
+#include <cpuid.h>
 #include <immintrin.h>
 #define BYTE_SCAN_X86 1
 #endif
@@ -14,11 +15,28 @@ ScanIsa g_scanIsaInUse = SCAN_ISA_COUNT;
 
 ScanIsa DetectBestScanIsa() {
 #ifdef BYTE_SCAN_X86
-    // These report a feature only when the system also saves its registers.
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")) return SCAN_ISA_AVX512;
-    if (__builtin_cpu_supports("avx2")) return SCAN_ISA_AVX2;
-    if (__builtin_cpu_supports("sse2")) return SCAN_ISA_SSE2;
+    // Asked of CPUID itself rather than through the compiler's runtime, whose tables of every
+    // processor would be most of a small program's size.
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return SCAN_ISA_PLAIN;
+    const bool sse2 = (edx & bit_SSE2) != 0;
+    // The wide registers count only when the system saves them on a switch of threads:
+    // OSXSAVE, then XCR0's bits for them (xgetbv, spelt as bytes for any assembler).
+    bool ymm = false, zmm = false;
+    if ((ecx & bit_OSXSAVE) != 0 && (ecx & bit_AVX) != 0) {
+        unsigned low = 0, high = 0;
+        __asm__ volatile(".byte 0x0f, 0x01, 0xd0" : "=a"(low), "=d"(high) : "c"(0));
+        ymm = (low & 0x6) == 0x6;
+        zmm = ymm && (low & 0xE0) == 0xE0;
+    }
+    unsigned ebx7 = 0;
+    if (__get_cpuid_max(0, nullptr) >= 7) {
+        unsigned eax7 = 0, ecx7 = 0, edx7 = 0;
+        __cpuid_count(7, 0, eax7, ebx7, ecx7, edx7);
+    }
+    if (zmm && (ebx7 & bit_AVX512F) != 0 && (ebx7 & bit_AVX512BW) != 0) return SCAN_ISA_AVX512;
+    if (ymm && (ebx7 & bit_AVX2) != 0) return SCAN_ISA_AVX2;
+    if (sse2) return SCAN_ISA_SSE2;
 #endif
     return SCAN_ISA_PLAIN;
 }

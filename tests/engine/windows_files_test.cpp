@@ -581,6 +581,14 @@ std::map<std::string, bool> g_committed;
 std::vector<MoveRecord> g_moves;
 using MoveFileExAProc = BOOL(WINAPI*)(LPCSTR, LPCSTR, DWORD);
 MoveFileExAProc g_realMoveFileExA;
+// A name that is UTF-8 goes to the wide call (every ASCII name is).
+using MoveFileExWProc = BOOL(WINAPI*)(LPCWSTR, LPCWSTR, DWORD);
+MoveFileExWProc g_realMoveFileExW;
+
+std::string Utf8Of(LPCWSTR name) {
+    char text[MAX_PATH * 4];
+    return WideCharToMultiByte(CP_UTF8, 0, name, -1, text, sizeof text, nullptr, nullptr) > 0 ? text : "";
+}
 
 NativeFile RecordingOpen(const char* name, OpenDisposition disposition, unsigned long* error) {
     const NativeFile file = DEFAULT_FILE_OPS.openNative(name, disposition, error);
@@ -600,6 +608,11 @@ BOOL WINAPI RecordingMoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
     g_moves.push_back({from, to, flags, g_committed[from]});
     return g_realMoveFileExA(from, to, flags);
 }
+BOOL WINAPI RecordingMoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
+    const std::string source = Utf8Of(from);
+    g_moves.push_back({source, Utf8Of(to), flags, g_committed[source]});
+    return g_realMoveFileExW(from, to, flags);
+}
 
 void RunRestoreJob(bool force) {
     RestoreResult result;
@@ -613,6 +626,9 @@ TEST_F(WindowsFiles, EachCopyIsOnTheDiskBeforeItsMoveAndEveryMoveWritesThrough) 
     g_realMoveFileExA = reinterpret_cast<MoveFileExAProc>(
         HookImport("kernel32.dll", "MoveFileExA", reinterpret_cast<void*>(RecordingMoveFileExA)));
     ASSERT_NE(g_realMoveFileExA, nullptr) << "this program imports no MoveFileExA";
+    g_realMoveFileExW = reinterpret_cast<MoveFileExWProc>(
+        HookImport("kernel32.dll", "MoveFileExW", reinterpret_cast<void*>(RecordingMoveFileExW)));
+    ASSERT_NE(g_realMoveFileExW, nullptr) << "this program imports no MoveFileExW";
     const struct {
         const char* label;
         void (*run)();
@@ -642,6 +658,7 @@ TEST_F(WindowsFiles, EachCopyIsOnTheDiskBeforeItsMoveAndEveryMoveWritesThrough) 
         EXPECT_EQ(moved, row.moved);
     }
     HookImport("kernel32.dll", "MoveFileExA", reinterpret_cast<void*>(g_realMoveFileExA));
+    HookImport("kernel32.dll", "MoveFileExW", reinterpret_cast<void*>(g_realMoveFileExW));
 }
 
 DWORD g_workerThread;
