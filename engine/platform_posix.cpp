@@ -290,13 +290,9 @@ int CommitFolder(NativeFile folder) {
     return fsync(static_cast<int>(folder)) == 0 || errno == EINVAL ? 0 : -1;
 }
 
-FileIdentity Identify(const char* name) {
+// What names one file, whatever name or descriptor it was asked through.
+static FileIdentity IdentityOf(const struct stat& facts) {
     FileIdentity identity = {};
-    struct stat facts;
-    if (stat(name, &facts) != 0) {
-        identity.exists = errno != ENOENT && errno != ENOTDIR;
-        return identity;
-    }
     identity.exists = true;
     identity.regular = S_ISREG(facts.st_mode);
     identity.volume = static_cast<uint64_t>(facts.st_dev);
@@ -306,17 +302,21 @@ FileIdentity Identify(const char* name) {
     return identity;
 }
 
+FileIdentity Identify(const char* name) {
+    FileIdentity identity = {};
+    struct stat facts;
+    if (stat(name, &facts) != 0) {
+        identity.exists = errno != ENOENT && errno != ENOTDIR;
+        return identity;
+    }
+    return IdentityOf(facts);
+}
+
 FileIdentity IdentifyOpen(FILE* file) {
     FileIdentity identity = {};
     struct stat facts;
     if (fstat(fileno(file), &facts) != 0) return identity;
-    identity.exists = true;
-    identity.regular = S_ISREG(facts.st_mode);
-    identity.volume = static_cast<uint64_t>(facts.st_dev);
-    identity.index = static_cast<uint64_t>(facts.st_ino);
-    identity.size = static_cast<uint64_t>(facts.st_size);
-    identity.links = static_cast<uint32_t>(facts.st_nlink);
-    return identity;
+    return IdentityOf(facts);
 }
 
 // flock on the folder's own descriptor: it ends with the process, however that ends, so a

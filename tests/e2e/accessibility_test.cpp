@@ -36,13 +36,6 @@ const Described INPUT_SCREEN[] = {
     {"close button", CLOSE_BUTTON, "Close", ROLE_SYSTEM_PUSHBUTTON},
 };
 
-#define EXPECT_SCREEN(window, ...)                                                           \
-    do {                                                                                     \
-        std::string mismatches_;                                                             \
-        EXPECT_TRUE(WaitForPixels((window), (__VA_ARGS__), SCREEN_TIMEOUT_MS, &mismatches_)) \
-            << mismatches_;                                                                  \
-    } while (0)
-
 // One line per control in the test's output, so that a run shows what a screen reader hears.
 void Report(const char* what, const AccessibleFacts& facts) {
     std::printf("  %-22s name \"%s\", %s, state 0x%lX%s\n", what, facts.name.c_str(),

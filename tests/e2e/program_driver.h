@@ -95,6 +95,15 @@ struct PixelCheck {
 bool WaitForPixels(HWND window, const std::vector<PixelCheck>& checks, DWORD timeoutMs,
                    std::string* mismatches);
 
+// EXPECT_SCREEN(window, pixel checks), in a GoogleTest case: the screen comes to show every
+// point in its colour.
+#define EXPECT_SCREEN(window, ...)                                                           \
+    do {                                                                                     \
+        std::string mismatches_;                                                             \
+        EXPECT_TRUE(WaitForPixels((window), (__VA_ARGS__), SCREEN_TIMEOUT_MS, &mismatches_)) \
+            << mismatches_;                                                                  \
+    } while (0)
+
 // A rectangle of the screen (client coordinates of `window`), pixel by pixel.
 struct ScreenArea {
     int left, top, width, height;

@@ -55,14 +55,6 @@ Bytes PatchedByAllFour() {
     return With(image, FPS_AT + 4, FPS_UNLOCKED);
 }
 
-// EXPECT_SCREEN(window, pixel checks): the screen comes to show every point in its colour.
-#define EXPECT_SCREEN(window, ...)                                                           \
-    do {                                                                                     \
-        std::string mismatches_;                                                             \
-        EXPECT_TRUE(WaitForPixels((window), (__VA_ARGS__), SCREEN_TIMEOUT_MS, &mismatches_)) \
-            << mismatches_;                                                                  \
-    } while (0)
-
 #define EXPECT_SAME_FILE(folder, name, expected)                                        \
     EXPECT_EQ(FirstDifference((folder).Read(name), (expected)), "") << (name)
 
